@@ -1,0 +1,31 @@
+# The two entry points of the README: `make demo` and `make test`.
+# Both install what is missing (scripts/install-deps.sh), configure and build.
+
+BUILD ?= build
+JOBS  ?= $(shell nproc)
+
+.PHONY: all deps build demo test bench format
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+build: deps
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j $(JOBS)
+
+demo: build
+	$(BUILD)/tools/qn/qn demo examples/bundle
+
+# Every test: the warnings-as-errors build, then the same suite under
+# AddressSanitizer + UndefinedBehaviorSanitizer, the threaded tests under
+# ThreadSanitizer, and a short run of each fuzz target.
+test: deps
+	bash scripts/test.sh
+
+bench: build
+	$(BUILD)/bench/qn_bench --benchmark_min_time=0.2
+
+format:
+	git ls-files '*.h' '*.cc' | xargs clang-format -i

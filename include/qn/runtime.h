@@ -1,0 +1,7 @@
+// Runtime values and built-in functions: configuration, localisation and the
+// built-ins of generated code on strings, numbers and dates.
+#pragma once
+
+#include <qn/runtime/config.h>
+#include <qn/runtime/qnutil.h>
+#include <qn/value.h>

@@ -1,0 +1,212 @@
+// qn::Value: what an untyped object reference was in generated code.
+//
+// A Value is small (32 bytes), cheap to copy and holds exactly one of a fixed
+// set of kinds. Strings and data are shared and immutable inside a Value, so
+// copying one never copies text; objects are shared references.
+//
+//   kind      holds                        description() ("%@")
+//   Absent    nothing (nil)                "(null)"
+//   Null      the null marker              "<null>"
+//   Bool      bool                         "1" / "0"
+//   Int       std::int64_t                 decimal digits
+//   Double    double                       shortest round-trip text
+//   Decimal   qn::Decimal                  plain decimal text
+//   String    qn::String                   the text itself
+//   Date      qn::DateTime                 "yyyy-MM-dd HH:mm:ss +0000"
+//   Data      qn::Bytes                    "<0a1b2c3d 4e>" (hex, 4-byte groups)
+//   Uuid      qn::QNUUID                   upper-case canonical text
+//   Object    qn::Ref<qn::Object>          the object's description()
+//
+// Number readings (a number object reads as any numeric type):
+//
+//   kind      boolValue      integerValue              doubleValue   decimalValue
+//   Bool      itself         0 / 1                     0 / 1         0 / 1
+//   Int       != 0           itself                    converted     exact
+//   Double    != 0           toward zero, saturated,   itself        shortest text
+//                            NaN -> 0
+//   Decimal   != 0           toward zero, saturated    nearest       itself
+//   String    text rule (1)  text rule (2)             text rule (3) text rule (3)
+//   other     false          0                         0             0
+//
+//   (1) after white space, sign and leading zeros: true when the next
+//       character is Y, y, T, t or a digit 1-9.
+//   (2) optional white space and sign, then digits up to the first other
+//       character; 0 without digits; saturated at the 64-bit limits.
+//   (3) the number at the start of the text after white space, 0 when none.
+//
+// Strict in the style of a JSON value: no implicit conversion out, and no
+// construction from raw pointers (so "text" never silently becomes a bool;
+// write u"text" for a string).
+//
+// Thread-safety: a Value is immutable; copies may be used from any thread.
+// An Object it holds has the thread-safety of its own class.
+#pragma once
+
+#include <qn/core/datetime.h>
+#include <qn/core/decimal.h>
+#include <qn/core/object.h>
+#include <qn/core/string.h>
+#include <qn/core/uuid.h>
+#include <qn/export.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <type_traits>
+#include <vector>
+
+namespace qn {
+
+using Bytes = std::vector<std::uint8_t>;
+
+class Array;
+class Dictionary;
+
+enum class ValueKind : std::uint8_t {
+    Absent,
+    Null,
+    Bool,
+    Int,
+    Double,
+    Decimal,
+    String,
+    Date,
+    Data,
+    Uuid,
+    Object,
+};
+
+class QN_API Value {
+public:
+    // Absent.
+    Value() noexcept : kind_(ValueKind::Absent) {}
+    static Value null() noexcept {
+        Value v;
+        v.kind_ = ValueKind::Null;
+        return v;
+    }
+
+    Value(bool b) noexcept : kind_(ValueKind::Bool) { u_.b = b; }
+    template <class T, std::enable_if_t<std::is_integral_v<T> && !std::is_same_v<T, bool> &&
+                                            !std::is_same_v<T, char> &&
+                                            !std::is_same_v<T, char16_t>,
+                                        int> = 0>
+    Value(T n) noexcept {
+        if constexpr (std::is_unsigned_v<T> && sizeof(T) >= sizeof(std::int64_t)) {
+            if (n > static_cast<T>(INT64_MAX)) {
+                kind_ = ValueKind::Decimal;
+                new (&u_.dec) qn::Decimal(qn::Decimal::fromParts(false, n, 0));
+                return;
+            }
+        }
+        kind_ = ValueKind::Int;
+        u_.i = static_cast<std::int64_t>(n);
+    }
+    Value(double d) noexcept : kind_(ValueKind::Double) { u_.d = d; }
+    Value(const qn::Decimal& d) noexcept : kind_(ValueKind::Decimal) { new (&u_.dec) qn::Decimal(d); }
+    Value(qn::String s);
+    Value(const char16_t* s) : Value(qn::String(s)) {}
+    Value(StringView s) : Value(qn::String(s)) {}
+    Value(DateTime date) noexcept : kind_(ValueKind::Date) { u_.date = date; }
+    Value(qn::Bytes data);
+    Value(const QNUUID& uuid) noexcept : kind_(ValueKind::Uuid) { new (&u_.uuid) QNUUID(uuid); }
+    template <class T, std::enable_if_t<std::is_base_of_v<qn::Object, T>, int> = 0>
+    Value(Ref<T> object) noexcept {
+        if (object) {
+            kind_ = ValueKind::Object;
+            new (&u_.obj) Ref<qn::Object>(std::move(object));
+        } else {
+            kind_ = ValueKind::Absent;
+        }
+    }
+    // A raw pointer is never a value: write u"text" for strings.
+    Value(const char*) = delete;
+    Value(const void*) = delete;
+    Value(std::nullptr_t) = delete;
+
+    Value(const Value& other) noexcept;
+    Value(Value&& other) noexcept;
+    Value& operator=(const Value& other) noexcept;
+    Value& operator=(Value&& other) noexcept;
+    ~Value() { destroy(); }
+
+    ValueKind kind() const noexcept { return kind_; }
+    bool isAbsent() const noexcept { return kind_ == ValueKind::Absent; }
+    bool isNull() const noexcept { return kind_ == ValueKind::Null; }
+    // Absent or the null marker.
+    bool isAbsentOrNull() const noexcept { return kind_ <= ValueKind::Null; }
+    bool isBool() const noexcept { return kind_ == ValueKind::Bool; }
+    bool isInt() const noexcept { return kind_ == ValueKind::Int; }
+    bool isDouble() const noexcept { return kind_ == ValueKind::Double; }
+    bool isDecimal() const noexcept { return kind_ == ValueKind::Decimal; }
+    // Bool, Int, Double or Decimal: a number object.
+    bool isNumber() const noexcept {
+        return kind_ >= ValueKind::Bool && kind_ <= ValueKind::Decimal;
+    }
+    bool isString() const noexcept { return kind_ == ValueKind::String; }
+    bool isDate() const noexcept { return kind_ == ValueKind::Date; }
+    bool isData() const noexcept { return kind_ == ValueKind::Data; }
+    bool isUuid() const noexcept { return kind_ == ValueKind::Uuid; }
+    bool isObject() const noexcept { return kind_ == ValueKind::Object; }
+    bool isArray() const noexcept { return asArray() != nullptr; }
+    bool isDictionary() const noexcept { return asDictionary() != nullptr; }
+
+    // Number readings: see the table above.
+    bool boolValue() const noexcept;
+    std::int64_t integerValue() const noexcept;
+    double doubleValue() const noexcept;
+    qn::Decimal decimalValue() const noexcept;
+
+    // The held payload; an empty one for any other kind.
+    const qn::String& asString() const noexcept;
+    DateTime asDate() const noexcept { return isDate() ? u_.date : DateTime(); }
+    const qn::Bytes& asData() const noexcept;
+    QNUUID asUuid() const noexcept { return isUuid() ? u_.uuid : QNUUID(); }
+    const Ref<qn::Object>& asObject() const noexcept;
+    // The held object as T, or null when it is not one.
+    template <class T>
+    Ref<T> as() const noexcept {
+        return isObject() ? std::dynamic_pointer_cast<T>(u_.obj) : nullptr;
+    }
+    const Array* asArray() const noexcept;
+    const Dictionary* asDictionary() const noexcept;
+
+    // The text form "%@" gives (see the table above).
+    qn::String description() const;
+
+    // Same kind and equal payload; numbers compare by value across kinds
+    // (Int 1 equals Double 1.0 equals Decimal 1), as boxed numbers did.
+    // Objects compare with their isEqual.
+    bool isEqual(const Value& other) const noexcept;
+    friend bool operator==(const Value& a, const Value& b) noexcept { return a.isEqual(b); }
+    std::size_t hash() const noexcept;
+
+private:
+    void destroy() noexcept;
+    void copyFrom(const Value& other) noexcept;
+    void moveFrom(Value&& other) noexcept;
+
+    union Payload {
+        Payload() noexcept : i(0) {}
+        ~Payload() {}
+        bool b;
+        std::int64_t i;
+        double d;
+        qn::Decimal dec;
+        DateTime date;
+        QNUUID uuid;
+        std::shared_ptr<const qn::String> str;
+        std::shared_ptr<const qn::Bytes> data;
+        Ref<qn::Object> obj;
+    } u_;
+    ValueKind kind_;
+};
+
+}  // namespace qn
+
+template <>
+struct std::hash<qn::Value> {
+    std::size_t operator()(const qn::Value& v) const noexcept { return v.hash(); }
+};
+
+#include <qn/core/containers.h>

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Builds and runs the whole test suite in every configuration CI checks.
+# Each configuration has its own build folder, so a developer can rerun one.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+jobs=$(nproc)
+fuzz_seconds=${QN_FUZZ_SECONDS:-20}
+
+step() { printf '\n== %s\n' "$*"; }
+
+step "Release build with warnings as errors"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQN_WERROR=ON
+cmake --build build -j "$jobs"
+ctest --test-dir build --output-on-failure -j "$jobs"
+
+step "AddressSanitizer + UndefinedBehaviorSanitizer"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQN_WERROR=ON \
+    -DQN_SANITIZE=address,undefined -DQN_BUILD_BENCHMARKS=OFF -DQN_BUILD_TOOLS=OFF
+cmake --build build-asan -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+step "ThreadSanitizer (threaded tests)"
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQN_WERROR=ON \
+    -DQN_SANITIZE=thread -DQN_BUILD_BENCHMARKS=OFF -DQN_BUILD_TOOLS=OFF
+cmake --build build-tsan -j "$jobs"
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+    ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L threaded
+
+if command -v clang++ >/dev/null 2>&1; then
+    step "Fuzz targets (${fuzz_seconds}s each)"
+    CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DQN_BUILD_FUZZERS=ON -DQN_BUILD_TESTS=OFF -DQN_BUILD_BENCHMARKS=OFF -DQN_BUILD_TOOLS=OFF
+    cmake --build build-fuzz -j "$jobs"
+    for target in build-fuzz/fuzz/fuzz_*; do
+        [ -x "$target" ] || continue
+        name=$(basename "$target")
+        corpus="fuzz/corpus/${name#fuzz_}"
+        mkdir -p "build-fuzz/corpus-$name"
+        echo "-- $name"
+        "$target" -max_total_time="$fuzz_seconds" -rss_limit_mb=2048 -print_final_stats=0 \
+            "build-fuzz/corpus-$name" $( [ -d "$corpus" ] && echo "$corpus" ) 2>&1 | tail -n 3
+    done
+fi
+
+step "All configurations passed"

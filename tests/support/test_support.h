@@ -1,0 +1,65 @@
+// Test helpers shared by every suite: fresh temporary folders, a capturing
+// logger installed for the life of a scope, and bundles built on disk.
+#pragma once
+
+#include <qn/host.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace qn::test {
+
+// A new empty folder under the system's temporary directory, removed with
+// everything in it when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& path() const noexcept { return path_; }
+    // Writes `contents` to `relative` (creating folders) and returns its path.
+    std::filesystem::path write(const std::string& relative, std::string_view contents) const;
+
+private:
+    std::filesystem::path path_;
+};
+
+// Installs a QNCapturingLogger while in scope, then puts the previous one back.
+class ScopedCapturingLogger {
+public:
+    ScopedCapturingLogger();
+    ~ScopedCapturingLogger();
+    QNCapturingLogger& operator*() const noexcept { return *logger_; }
+    QNCapturingLogger* operator->() const noexcept { return logger_.get(); }
+
+private:
+    std::shared_ptr<QNCapturingLogger> logger_;
+    std::shared_ptr<QNLogger> previous_;
+};
+
+// Makes the given folder the main bundle while in scope, and points the
+// application's storage folders at fresh temporary folders.
+class ScopedBundle {
+public:
+    explicit ScopedBundle(const std::filesystem::path& root);
+    ~ScopedBundle();
+
+private:
+    std::filesystem::path previousRoot_;
+};
+
+// Sets the fatal-error policy while in scope.
+class ScopedFatalErrorPolicy {
+public:
+    explicit ScopedFatalErrorPolicy(QNUtilities::FatalErrorPolicy policy);
+    ~ScopedFatalErrorPolicy();
+
+private:
+    QNUtilities::FatalErrorPolicy previous_;
+};
+
+}  // namespace qn::test
