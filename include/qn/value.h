@@ -77,7 +77,7 @@ enum class ValueKind : std::uint8_t {
 };
 
 class QN_API Value {
-public:
+  public:
     // Absent.
     Value() noexcept : kind_(ValueKind::Absent) {}
     static Value null() noexcept {
@@ -87,10 +87,10 @@ public:
     }
 
     Value(bool b) noexcept : kind_(ValueKind::Bool) { u_.b = b; }
-    template <class T, std::enable_if_t<std::is_integral_v<T> && !std::is_same_v<T, bool> &&
-                                            !std::is_same_v<T, char> &&
-                                            !std::is_same_v<T, char16_t>,
-                                        int> = 0>
+    template <class T,
+              std::enable_if_t<std::is_integral_v<T> && !std::is_same_v<T, bool> &&
+                                   !std::is_same_v<T, char> && !std::is_same_v<T, char16_t>,
+                               int> = 0>
     Value(T n) noexcept {
         if constexpr (std::is_unsigned_v<T> && sizeof(T) >= sizeof(std::int64_t)) {
             if (n > static_cast<T>(INT64_MAX)) {
@@ -103,7 +103,9 @@ public:
         u_.i = static_cast<std::int64_t>(n);
     }
     Value(double d) noexcept : kind_(ValueKind::Double) { u_.d = d; }
-    Value(const qn::Decimal& d) noexcept : kind_(ValueKind::Decimal) { new (&u_.dec) qn::Decimal(d); }
+    Value(const qn::Decimal& d) noexcept : kind_(ValueKind::Decimal) {
+        new (&u_.dec) qn::Decimal(d);
+    }
     Value(qn::String s);
     Value(const char16_t* s) : Value(qn::String(s)) {}
     Value(StringView s) : Value(qn::String(s)) {}
@@ -181,7 +183,7 @@ public:
     friend bool operator==(const Value& a, const Value& b) noexcept { return a.isEqual(b); }
     std::size_t hash() const noexcept;
 
-private:
+  private:
     void destroy() noexcept;
     void copyFrom(const Value& other) noexcept;
     void moveFrom(Value&& other) noexcept;

@@ -1,1 +1,340 @@
-// placeholder
+#include <qn/data/json.h>
+#include <qn/host/bundle.h>
+#include <qn/host/environment.h>
+#include <qn/host/log.h>
+#include <qn/host/model.h>
+
+#include <atomic>
+#include <mutex>
+
+#include "host/internal.h"
+
+namespace qn {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t kMaxModelFileBytes = 256u * 1024u * 1024u;
+const String kUserDataFileName = u"QNUserData.plist";
+
+String stringOf(const Dictionary& d, StringView key) {
+    const Value& v = d.get(key);
+    return v.isString() ? v.asString() : String();
+}
+
+// Reads a JSON file of the bundle; absent (and a logged line) when it is
+// missing or malformed.
+std::optional<Value> readBundleJSON(const QNBundle& bundle, const std::string& relative,
+                                    bool missingIsError) {
+    auto path = bundle.pathForResourceOfType(relative);
+    if (!path) {
+        if (missingIsError)
+            internal::logError(QNLogTypeFiles, relative + ": not found in the bundle");
+        return std::nullopt;
+    }
+    std::string error;
+    auto text = internal::readFile(*path, kMaxModelFileBytes, &error);
+    if (!text) {
+        internal::logError(QNLogTypeFiles, error);
+        return std::nullopt;
+    }
+    auto value = QNJSON::parse(std::string_view(*text), &error);
+    if (!value) {
+        internal::logError(QNLogTypeFiles, path->string() + ": " + error);
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::unordered_map<String, String> translationsFrom(const Value& source, const QNBundle* bundle) {
+    std::unordered_map<String, String> out;
+    std::optional<Value> loaded;
+    const Value* table = &source;
+    if (source.isString() && bundle != nullptr) {
+        loaded = readBundleJSON(*bundle, toUtf8(source.asString()), true);
+        if (!loaded) return out;
+        table = &*loaded;
+    }
+    if (const Dictionary* d = table->asDictionary()) {
+        for (const auto& [key, value] : *d) {
+            if (value.isString()) out.emplace(key, value.asString());
+        }
+    }
+    return out;
+}
+
+std::shared_ptr<const QNLanguage> languageFrom(const Dictionary& d, const QNBundle* bundle) {
+    QNLanguage::Definition def;
+    def.name = stringOf(d, u"name");
+    def.code = stringOf(d, u"code");
+    def.section = stringOf(d, u"section");
+    def.culture = stringOf(d, u"culture");
+    def.dateFormat = stringOf(d, u"dateFormat");
+    def.languageCode = stringOf(d, u"languageCode");
+    def.countryCode = stringOf(d, u"countryCode");
+    def.translations = translationsFrom(d.get(u"translations"), bundle);
+    return std::make_shared<const QNLanguage>(std::move(def));
+}
+
+struct ModelCache {
+    std::mutex mutex;
+    std::shared_ptr<const QNBundle> bundle;
+    std::shared_ptr<const QNApplicationModel> model;
+};
+
+ModelCache& modelCache() {
+    static ModelCache cache;
+    return cache;
+}
+
+struct LanguageState {
+    std::mutex mutex;
+    std::optional<String> language;
+    std::optional<String> theme;
+};
+
+LanguageState& languageState() {
+    static LanguageState state;
+    return state;
+}
+
+}  // namespace
+
+String QNLanguage::translationFor(StringView key) const {
+    auto it = d_.translations.find(String(key));
+    return it == d_.translations.end() ? String(key) : it->second;
+}
+
+bool QNLanguage::hasTranslationFor(StringView key) const {
+    return d_.translations.find(String(key)) != d_.translations.end();
+}
+
+std::shared_ptr<const QNLanguage> QNModelResources::languageWithName(StringView name) const {
+    for (const auto& language : languages_) {
+        if (language->name() == name) return language;
+    }
+    return nullptr;
+}
+
+std::shared_ptr<const QNApplicationModel> QNApplicationModel::fromJSONValue(
+    const Value& root, const QNBundle* bundle) {
+    auto model = std::shared_ptr<QNApplicationModel>(new QNApplicationModel());
+    const Dictionary* d = root.asDictionary();
+    if (d == nullptr) return model;
+    model->raw_ = root.as<Dictionary>();
+    model->appName_ = stringOf(*d, u"appName");
+    const Value& connectivity = d->get(u"connectivitySupport");
+    model->connectivitySupport_ =
+        connectivity.isNumber() ? static_cast<int>(connectivity.integerValue()) : 0;
+    model->serverBaseUrl_ = stringOf(*d, u"serverBaseUrl");
+    model->synchronizerObjectName_ = stringOf(*d, u"synchronizerObjectName");
+    model->defaultLanguageName_ = stringOf(*d, u"defaultLanguage");
+    model->themeName_ = stringOf(*d, u"theme");
+
+    if (const Array* procedures = d->get(u"procedures").asArray()) {
+        for (const auto& item : *procedures) {
+            const Dictionary* p = item.asDictionary();
+            if (p == nullptr) continue;
+            std::vector<QNProcedureParameter> parameters;
+            if (const Array* ps = p->get(u"parameters").asArray()) {
+                for (const auto& parameter : *ps) {
+                    const Dictionary* pd = parameter.asDictionary();
+                    if (pd == nullptr) continue;
+                    String direction = stringOf(*pd, u"direction");
+                    parameters.push_back({stringOf(*pd, u"name"), stringOf(*pd, u"type"),
+                                          direction.empty() ? String(u"in") : direction});
+                }
+            }
+            model->procedures_.emplace_back(stringOf(*p, u"name"), std::move(parameters));
+        }
+    }
+
+    std::vector<std::shared_ptr<const QNLanguage>> languages;
+    if (const Array* ls = d->get(u"languages").asArray()) {
+        for (const auto& item : *ls) {
+            if (const Dictionary* ld = item.asDictionary())
+                languages.push_back(languageFrom(*ld, bundle));
+        }
+    }
+    model->resources_ = QNModelResources(std::move(languages));
+    return model;
+}
+
+std::shared_ptr<const QNApplicationModel> QNApplicationModel::loadFromBundle(
+    const QNBundle& bundle) {
+    auto root = readBundleJSON(bundle, "model.json", false);
+    if (!root) return fromJSONValue(Value(), &bundle);
+    if (!root->isDictionary()) {
+        internal::logError(QNLogTypeFiles, "model.json: the root is not an object; model ignored");
+    }
+    return fromJSONValue(*root, &bundle);
+}
+
+std::shared_ptr<const QNApplicationModel> QNApplicationModel::currentModel() {
+    auto bundle = QNBundle::mainBundle();
+    auto& cache = modelCache();
+    {
+        std::lock_guard lock(cache.mutex);
+        if (cache.bundle == bundle && cache.model) return cache.model;
+    }
+    // Read outside the lock; two threads may both read a new bundle's model,
+    // and the first one stored wins, so everybody shares one model object.
+    auto model = loadFromBundle(*bundle);
+    std::lock_guard lock(cache.mutex);
+    if (cache.bundle != bundle || !cache.model) {
+        cache.bundle = bundle;
+        cache.model = std::move(model);
+    }
+    return cache.model;
+}
+
+const QNProcedureDefinition* QNApplicationModel::procedureForName(StringView name) const noexcept {
+    for (const auto& p : procedures_) {
+        if (p.name() == name) return &p;
+    }
+    return nullptr;
+}
+
+std::optional<String> QNResources::currentLanguageName() {
+    {
+        auto& state = languageState();
+        std::lock_guard lock(state.mutex);
+        if (state.language) return state.language;
+    }
+    auto model = QNApplicationModel::currentModel();
+    if (!model->defaultLanguageName().empty()) return model->defaultLanguageName();
+    const auto& languages = model->resources().languages();
+    if (!languages.empty() && !languages.front()->name().empty()) return languages.front()->name();
+    return std::nullopt;
+}
+
+void QNResources::setCurrentLanguageName(std::optional<String> name) {
+    auto& state = languageState();
+    std::lock_guard lock(state.mutex);
+    state.language = std::move(name);
+}
+
+std::shared_ptr<const QNLanguage> QNResources::currentLanguage() {
+    auto name = currentLanguageName();
+    if (!name) return nullptr;
+    return QNApplicationModel::currentModel()->resources().languageWithName(*name);
+}
+
+std::optional<std::string> QNResources::currentLanguageLocale() {
+    auto language = currentLanguage();
+    if (!language) return std::nullopt;
+    if (!language->culture().empty()) return toUtf8(language->culture());
+    if (language->languageCode().empty()) return std::nullopt;
+    std::string locale = toUtf8(language->languageCode());
+    if (!language->countryCode().empty()) locale += "_" + toUtf8(language->countryCode());
+    return locale;
+}
+
+String QNResources::translationFor(StringView key) {
+    auto language = currentLanguage();
+    return language ? language->translationFor(key) : String(key);
+}
+
+struct QNModel::State {
+    std::mutex mutex;
+    std::shared_ptr<Dictionary> userData;  // loaded on first use
+    std::atomic<int> reachability{1};
+};
+
+QNModel& QNModel::currentModel() {
+    static QNModel model;
+    return model;
+}
+
+QNModel::State& QNModel::state() const {
+    static State state;
+    return state;
+}
+
+namespace {
+
+fs::path userDataPath() {
+    return QNObjectsModelServices::applicationStorageService().applicationSupportDirectory() /
+           toUtf8(kUserDataFileName);
+}
+
+std::shared_ptr<Dictionary> loadUserData() {
+    auto path = userDataPath();
+    std::error_code ec;
+    if (!fs::exists(path, ec)) return std::make_shared<Dictionary>();
+    std::string error;
+    auto value = QNPropertyList::readFile(path, &error);
+    if (value && value->isDictionary()) return value->as<Dictionary>();
+    internal::logError(QNLogTypeFiles,
+                       "user data ignored: " + (error.empty() ? "not a dictionary" : error));
+    return std::make_shared<Dictionary>();
+}
+
+}  // namespace
+
+QNModel::AppModel QNModel::appModel() const {
+    auto model = QNApplicationModel::currentModel();
+    AppModel app;
+    app.appName = model->appName();
+    app.connectivitySupport = model->connectivitySupport();
+    app.reachabilityStatus = state().reachability.load();
+    return app;
+}
+
+void QNModel::setReachabilityStatus(int status) {
+    state().reachability.store(status);
+}
+
+Value QNModel::getUserDataForKey(const String& key) const {
+    auto& s = state();
+    std::lock_guard lock(s.mutex);
+    if (!s.userData) s.userData = loadUserData();
+    return s.userData->get(key);
+}
+
+bool QNModel::setUserDataForKey(const Value& value, const String& key) {
+    auto& s = state();
+    std::lock_guard lock(s.mutex);
+    if (!s.userData) s.userData = loadUserData();
+    // Change a copy: the store in memory stays as it is when the file
+    // cannot be written, so memory and disk never disagree.
+    auto updated = std::make_shared<Dictionary>(*s.userData);
+    if (value.isAbsentOrNull()) {
+        updated->remove(key);
+    } else {
+        updated->set(key, value);
+    }
+    std::string error;
+    if (!QNPropertyList::writeFileAtomically(userDataPath(), Value(updated), &error)) {
+        internal::logError(QNLogTypeFiles, "user data not saved: " + error);
+        return false;
+    }
+    s.userData = std::move(updated);
+    return true;
+}
+
+void QNModel::reloadUserData() {
+    auto& s = state();
+    std::lock_guard lock(s.mutex);
+    s.userData.reset();
+}
+
+std::optional<String> QNStyleKBObject::currentStyleObjectName() {
+    {
+        auto& state = languageState();
+        std::lock_guard lock(state.mutex);
+        if (state.theme) return state.theme;
+    }
+    const String& theme = QNApplicationModel::currentModel()->themeName();
+    if (theme.empty()) return std::nullopt;
+    return theme;
+}
+
+void QNStyleKBObject::setCurrentStyleName(std::optional<String> name) {
+    auto& state = languageState();
+    std::lock_guard lock(state.mutex);
+    state.theme = std::move(name);
+}
+
+}  // namespace qn

@@ -1,1 +1,66 @@
-// placeholder
+#include <qn/core/containers.h>
+#include <qn/host/bundle.h>
+#include <qn/host/registry.h>
+#include <qn/offline/offline_helper.h>
+
+#include <cstdio>
+
+namespace qn {
+
+bool QNOfflineHelper::isSwiftGeneratorForInfoDictionary(const Dictionary& info) {
+    const Value& style = info.get(kGeneratorLanguageKey);
+    if (style.isAbsent()) return true;
+    return style.isString() && style.asString() == kDefaultStyleValue;
+}
+
+bool QNOfflineHelper::isSwiftGenerator() {
+    static const bool swift =
+        isSwiftGeneratorForInfoDictionary(QNBundle::mainBundle()->infoDictionary());
+    return swift;
+}
+
+const ClassInfo* QNOfflineHelper::classFromString(std::string_view name, bool swiftStyle) {
+    if (swiftStyle) return ClassRegistry::classNamed(name);
+    std::string lower(name);
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return ClassRegistry::classNamed(std::string_view(lower));
+}
+
+const ClassInfo* QNOfflineHelper::classFromString(std::string_view name) {
+    return classFromString(name, isSwiftGenerator());
+}
+
+const ClassInfo* QNOfflineHelper::classFromString(StringView name) {
+    // Class names are ASCII identifiers; anything else names no class.
+    std::string ascii;
+    ascii.reserve(name.size());
+    for (char16_t c : name) {
+        if (c >= 0x80) return nullptr;
+        ascii.push_back(static_cast<char>(c));
+    }
+    return classFromString(std::string_view(ascii));
+}
+
+std::string QNOfflineHelper::selectorFromMethodNameParametersCount(std::string_view name, int count,
+                                                                   bool swiftStyle) {
+    std::string selector(name);
+    if (count <= 0) return selector;
+    selector += ':';
+    for (int i = 2; i <= count; ++i) {
+        if (swiftStyle) {
+            selector += ':';
+        } else {
+            selector += "param" + std::to_string(i) + ":";
+        }
+    }
+    return selector;
+}
+
+std::string QNOfflineHelper::selectorFromMethodNameParametersCount(std::string_view name,
+                                                                   int count) {
+    return selectorFromMethodNameParametersCount(name, count, isSwiftGenerator());
+}
+
+}  // namespace qn

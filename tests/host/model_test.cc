@@ -1,1 +1,253 @@
 #include <gtest/gtest.h>
+#include <qn/host.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <thread>
+
+#include "support/test_support.h"
+
+namespace qn {
+namespace {
+
+using test::ScopedBundle;
+using test::TempDir;
+
+TEST(ApplicationModelTest, ReadsTheSampleModel) {
+    TempDir dir;
+    test::writeSampleBundle(dir);
+    ScopedBundle bundle(dir.path());
+    auto model = QNApplicationModel::currentModel();
+    EXPECT_EQ(model->appName(), u"Sample");
+    EXPECT_TRUE(model->isOffline());
+    EXPECT_EQ(model->serverBaseUrl(), u"https://server.example/app/");
+    EXPECT_EQ(model->synchronizerObjectName(), u"SampleSync");
+    EXPECT_EQ(model, QNKBObjectsModel::currentModel()) << "one model per bundle";
+
+    const QNProcedureDefinition* totals = model->procedureForName(u"PrcTotals");
+    ASSERT_NE(totals, nullptr);
+    ASSERT_EQ(totals->parameters().size(), 2u);
+    EXPECT_EQ(totals->parameters()[0].direction, u"in") << "direction defaults to in";
+    EXPECT_EQ(totals->parameters()[1].direction, u"out");
+    EXPECT_TRUE(model->procedureForName(u"PrcEmpty")->parameters().empty());
+    EXPECT_EQ(model->procedureForName(u"prctotals"), nullptr);
+
+    auto spanish = model->resources().languageWithName(u"Spanish");
+    ASSERT_TRUE(spanish);
+    EXPECT_EQ(spanish->translationFor(u"bye"), u"Adi\u00f3s") << "translations from a file";
+    EXPECT_EQ(spanish->translationFor(u"untranslated"), u"untranslated");
+    EXPECT_EQ(model->resources().languageWithName(u"German"), nullptr);
+    EXPECT_TRUE(model->raw().contains(u"languages"));
+}
+
+TEST(ApplicationModelTest, ChangingTheBundleRereadsTheModel) {
+    TempDir a, b;
+    test::writeSampleBundle(a);
+    b.write("model.json", R"({"appName": "Other"})");
+    ScopedBundle first(a.path());
+    EXPECT_EQ(QNApplicationModel::currentModel()->appName(), u"Sample");
+    ScopedBundle second(b.path());
+    EXPECT_EQ(QNApplicationModel::currentModel()->appName(), u"Other");
+    EXPECT_FALSE(QNApplicationModel::currentModel()->isOffline());
+}
+
+TEST(ApplicationModelTest, MissingOrMalformedModelGivesAnEmptyModel) {
+    test::ScopedCapturingLogger log;
+    TempDir none;
+    {
+        ScopedBundle bundle(none.path());
+        auto model = QNApplicationModel::currentModel();
+        EXPECT_TRUE(model->appName().empty());
+        EXPECT_TRUE(model->resources().languages().empty());
+        EXPECT_FALSE(QNResources::currentLanguageName());
+        EXPECT_EQ(QNResources::translationFor(u"key"), u"key");
+    }
+    struct Case {
+        const char* text;
+        const char16_t* logged;  // a fragment of the expected log line, or null
+    };
+    for (const Case& c :
+         {Case{"{\"appName\": ", u"model.json"}, Case{"[1, 2]", u"not an object"},
+          Case{"{\"languages\": 5, \"procedures\": {}}", nullptr},
+          Case{"{\"languages\": [{\"name\": \"X\", \"translations\": \"nope.json\"}]}",
+               u"nope.json"}}) {
+        TempDir dir;
+        dir.write("model.json", c.text);
+        ScopedBundle bundle(dir.path());
+        log->clear();
+        auto model = QNApplicationModel::currentModel();
+        EXPECT_TRUE(model->procedures().empty()) << c.text;
+        EXPECT_TRUE(model->appName().empty()) << c.text;
+        for (const auto& language : model->resources().languages())
+            EXPECT_EQ(language->translationFor(u"k"), u"k");
+        if (c.logged) EXPECT_TRUE(log->contains(c.logged)) << "nothing logged for " << c.text;
+    }
+}
+
+TEST(ResourcesTest, CurrentLanguageFallsBackToTheModelDefaultThenTheFirstLanguage) {
+    TempDir dir;
+    test::writeSampleBundle(dir);
+    ScopedBundle bundle(dir.path());
+    EXPECT_EQ(QNResources::currentLanguageName(), u"English");
+    EXPECT_EQ(QNResources::translationFor(u"bye"), u"Goodbye");
+    EXPECT_EQ(QNResources::currentLanguageLocale(), "en_US");
+
+    QNResources::setCurrentLanguageName(u"Spanish");
+    EXPECT_EQ(QNResources::translationFor(u"bye"), u"Adi\u00f3s");
+    EXPECT_EQ(QNResources::currentLanguageLocale(), "es_ES")
+        << "built from the codes without a culture";
+    EXPECT_EQ(QNResources::currentLanguage()->dateFormat(), u"DMY4");
+
+    QNResources::setCurrentLanguageName(u"Klingon");
+    EXPECT_EQ(QNResources::currentLanguageName(), u"Klingon");
+    EXPECT_EQ(QNResources::currentLanguage(), nullptr);
+    EXPECT_FALSE(QNResources::currentLanguageLocale());
+    EXPECT_EQ(QNResources::translationFor(u"bye"), u"bye");
+
+    QNResources::setCurrentLanguageName(std::nullopt);
+    EXPECT_EQ(QNResources::currentLanguageName(), u"English");
+
+    TempDir noDefault;
+    noDefault.write("model.json", R"({"languages": [{"name": "First"}, {"name": "Second"}]})");
+    ScopedBundle other(noDefault.path());
+    EXPECT_EQ(QNResources::currentLanguageName(), u"First");
+}
+
+TEST(ResourcesTest, ThemeComesFromTheModelUnlessSet) {
+    TempDir dir;
+    test::writeSampleBundle(dir);
+    ScopedBundle bundle(dir.path());
+    EXPECT_EQ(QNStyleKBObject::currentStyleObjectName(), u"Blue");
+    QNStyleKBObject::setCurrentStyleName(u"Dark");
+    EXPECT_EQ(QNStyleKBObject::currentStyleObjectName(), u"Dark");
+}
+
+TEST(UserDataTest, ValuesPersistAcrossReloadsAndRemovals) {
+    TempDir dir;
+    test::writeSampleBundle(dir);
+    ScopedBundle bundle(dir.path());
+    auto& model = QNModel::currentModel();
+    EXPECT_TRUE(model.getUserDataForKey(u"missing").isAbsent());
+
+    auto when = DateTime::fromCivilUTC({2026, 1, 2, 3, 4, 5, 0});
+    ASSERT_TRUE(model.setUserDataForKey(Value(when), u"lastSync"));
+    ASSERT_TRUE(model.setUserDataForKey(Value(u"abc"), u"token"));
+    ASSERT_TRUE(model.setUserDataForKey(Value(std::int64_t{1} << 40), u"big"));
+    model.reloadUserData();
+    EXPECT_EQ(model.getUserDataForKey(u"lastSync").asDate(), when);
+    EXPECT_EQ(model.getUserDataForKey(u"token").asString(), u"abc");
+    EXPECT_EQ(model.getUserDataForKey(u"big").integerValue(), std::int64_t{1} << 40);
+
+    ASSERT_TRUE(model.setUserDataForKey(Value(), u"token"));
+    model.reloadUserData();
+    EXPECT_TRUE(model.getUserDataForKey(u"token").isAbsent());
+    EXPECT_EQ(model.getUserDataForKey(u"lastSync").asDate(), when);
+    EXPECT_TRUE(std::filesystem::exists(bundle.storage().path() / "support" / "QNUserData.plist"));
+}
+
+TEST(UserDataTest, UnwritableStoreKeepsMemoryAndDiskInAgreement) {
+    TempDir dir;
+    ScopedBundle bundle(dir.path());
+    auto& model = QNModel::currentModel();
+    ASSERT_TRUE(model.setUserDataForKey(Value(1), u"kept"));
+    // Make the folder a file: every later write fails.
+    auto support = bundle.storage().path() / "blocked";
+    bundle.storage().write("blocked", "not a folder");
+    QNObjectsModelServices::applicationStorageService().setApplicationSupportDirectory(support /
+                                                                                       "x");
+    test::ScopedCapturingLogger log;
+    EXPECT_FALSE(model.setUserDataForKey(Value(2), u"lost"));
+    EXPECT_TRUE(model.getUserDataForKey(u"lost").isAbsent())
+        << "a value that was not saved is not kept";
+    EXPECT_EQ(model.getUserDataForKey(u"kept").integerValue(), 1);
+    EXPECT_TRUE(log->contains(u"user data not saved"));
+}
+
+TEST(UserDataTest, CorruptStoreIsLoggedAndStartsEmpty) {
+    TempDir dir;
+    ScopedBundle bundle(dir.path());
+    bundle.storage().write("support/QNUserData.plist", "garbage that is no plist");
+    QNModel::currentModel().reloadUserData();
+    test::ScopedCapturingLogger log;
+    EXPECT_TRUE(QNModel::currentModel().getUserDataForKey(u"a").isAbsent());
+    EXPECT_TRUE(log->contains(u"user data ignored"));
+}
+
+TEST(UserDataTest, AppModelReportsNameConnectivityAndReachability) {
+    TempDir dir;
+    test::writeSampleBundle(dir);
+    ScopedBundle bundle(dir.path());
+    auto app = QNModel::currentModel().appModel();
+    EXPECT_EQ(app.appName, u"Sample");
+    EXPECT_EQ(app.connectivitySupport, 1);
+    EXPECT_NE(app.reachabilityStatus, 0);
+    QNModel::currentModel().setReachabilityStatus(0);
+    EXPECT_EQ(QNModel::currentModel().appModel().reachabilityStatus, 0);
+    QNModel::currentModel().setReachabilityStatus(1);
+}
+
+TEST(EnvironmentTest, StorageFoldersDefaultToPerUserLocationsNamedAfterTheApplication) {
+    TempDir dir;
+    test::writeSampleBundle(dir);
+    ScopedBundle bundle(dir.path());
+    auto& storage = QNObjectsModelServices::applicationStorageService();
+    EXPECT_EQ(storage.applicationCachesDirectory(), bundle.storage().path() / "caches");
+    storage.setApplicationCachesDirectory({});
+    storage.setTemporaryDirectory({});
+    ::setenv("XDG_CACHE_HOME", "/xdg/cache", 1);
+    EXPECT_EQ(storage.applicationCachesDirectory(), std::filesystem::path("/xdg/cache/Sample"));
+    ::unsetenv("XDG_CACHE_HOME");
+    EXPECT_EQ(storage.temporaryDirectory().filename().string().rfind("Sample-", 0), 0u);
+}
+
+TEST(EnvironmentTest, TimeZoneSettings) {
+    EXPECT_FALSE(QNTimeZone::currentTimeZoneName().empty());
+    QNTimeZone::setCurrentTimeZoneName(u"America/Montevideo");
+    EXPECT_EQ(QNTimeZone::currentTimeZoneName(), u"America/Montevideo");
+    QNTimeZone::setCurrentTimeZoneName(u"");
+    EXPECT_NE(QNTimeZone::currentTimeZoneName(), u"");
+    EXPECT_FALSE(QNTimeZone::convertTimesFromUTC());
+    QNTimeZone::setConvertTimesFromUTC(true);
+    EXPECT_TRUE(QNTimeZone::convertTimesFromUTC());
+    QNTimeZone::setConvertTimesFromUTC(false);
+}
+
+[[noreturn]] void coreInitializationChild() {
+    if (QNExecutionEnvironmentHelper::isCoreInitialized()) std::exit(3);
+    static std::atomic<int> first{0}, second{0}, chained{0};
+    QNExecutionEnvironmentHelper::addCoreInitializationOnceObserver([] {
+        first++;
+        // An observer may use the bundle (which initialises the core).
+        (void)QNBundle::mainBundle();
+        QNExecutionEnvironmentHelper::addCoreInitializationOnceObserver([] { chained++; });
+    });
+    QNExecutionEnvironmentHelper::addCoreInitializationOnceObserver([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        second++;
+    });
+    std::atomic<int> early{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 4; ++i) {
+        threads.emplace_back([&] {
+            QNExecutionEnvironmentHelper::initializeCore();
+            if (second.load() != 1 || chained.load() != 1) early++;
+        });
+    }
+    for (auto& t : threads)
+        t.join();
+    int late = 0;
+    QNExecutionEnvironmentHelper::addCoreInitializationOnceObserver([&] { late++; });
+    bool ok = first == 1 && second == 1 && chained == 1 && early == 0 && late == 1 &&
+              QNExecutionEnvironmentHelper::isCoreInitialized();
+    std::exit(ok ? 0 : 1);
+}
+
+// Runs in a fresh process (the threadsafe death-test style re-executes the
+// binary), where the core has not been initialised yet.
+TEST(CoreInitializationOnceTest, ObserversRunOnceBeforeAnyInitializerReturns) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(coreInitializationChild(), ::testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
+}  // namespace qn

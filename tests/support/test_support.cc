@@ -1,11 +1,11 @@
 #include "support/test_support.h"
 
+#include <unistd.h>
 #include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <random>
 #include <stdexcept>
-#include <unistd.h>
 
 namespace qn::test {
 
@@ -44,20 +44,108 @@ fs::path TempDir::write(const std::string& relative, std::string_view contents) 
 ScopedCapturingLogger::ScopedCapturingLogger()
     : logger_(std::make_shared<QNCapturingLogger>()), previous_(QNLog::setLoggerService(logger_)) {}
 
-ScopedCapturingLogger::~ScopedCapturingLogger() { QNLog::setLoggerService(previous_); }
+ScopedCapturingLogger::~ScopedCapturingLogger() {
+    QNLog::setLoggerService(previous_);
+}
+
+namespace {
+
+void resetHostState(const fs::path& storage) {
+    auto& service = QNObjectsModelServices::applicationStorageService();
+    service.setApplicationCachesDirectory(storage.empty() ? storage : storage / "caches");
+    service.setApplicationSupportDirectory(storage.empty() ? storage : storage / "support");
+    service.setTemporaryDirectory(storage.empty() ? storage : storage / "tmp");
+    QNModel::currentModel().reloadUserData();
+    QNResources::setCurrentLanguageName(std::nullopt);
+    QNStyleKBObject::setCurrentStyleName(std::nullopt);
+}
+
+}  // namespace
 
 ScopedBundle::ScopedBundle(const fs::path& root)
     : previousRoot_(QNBundle::mainBundle()->bundlePath()) {
     QNBundle::setMainBundlePath(root);
+    resetHostState(storage_.path());
 }
 
-ScopedBundle::~ScopedBundle() { QNBundle::setMainBundlePath(previousRoot_); }
+ScopedBundle::~ScopedBundle() {
+    QNBundle::setMainBundlePath(previousRoot_);
+    resetHostState({});
+}
 
 ScopedFatalErrorPolicy::ScopedFatalErrorPolicy(QNUtilities::FatalErrorPolicy policy)
     : previous_(QNUtilities::fatalErrorPolicy()) {
     QNUtilities::setFatalErrorPolicy(policy);
 }
 
-ScopedFatalErrorPolicy::~ScopedFatalErrorPolicy() { QNUtilities::setFatalErrorPolicy(previous_); }
+ScopedFatalErrorPolicy::~ScopedFatalErrorPolicy() {
+    QNUtilities::setFatalErrorPolicy(previous_);
+}
+
+std::string plistDocument(std::string_view body) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<plist version=\"1.0\">\n" +
+           std::string(body) + "\n</plist>\n";
+}
+
+void writeSampleBundle(const TempDir& dir, const std::string& generatorStyle) {
+    std::string info = "<dict><key>CFBundleName</key><string>Sample</string>";
+    if (!generatorStyle.empty())
+        info += "<key>QNiOSGeneratorLanguage</key><string>" + generatorStyle + "</string>";
+    info += "</dict>";
+    dir.write("Info.plist", plistDocument(info));
+    dir.write("qnconfig.plist", plistDocument(R"(<dict>
+  <key>QNlanguage</key><string>English</string>
+  <key>QNyear_limit</key><integer>30</integer>
+  <key>QNLanguajesData</key>
+  <array>
+    <dict>
+      <key>QNLanguajeCode</key><string>English</string>
+      <key>QNLanguajeSection</key><string>English</string>
+      <key>QNCulture</key><string>en_US</string>
+      <key>QNDateFormat</key><string>MDY</string>
+      <key>QNTimeFormat</key><string>12</string>
+      <key>QNDecimalPoint</key><string>.</string>
+      <key>QNThousandSep</key><string>,</string>
+    </dict>
+    <dict>
+      <key>QNLanguajeCode</key><string>Spanish</string>
+      <key>QNLanguajeSection</key><string>Castellano</string>
+      <key>QNCulture</key><string>es_ES</string>
+      <key>QNDateFormat</key><string>DMY4</string>
+      <key>QNTimeFormat</key><string>24</string>
+      <key>QNDecimalPoint</key><string>,</string>
+      <key>QNThousandSep</key><string>.</string>
+    </dict>
+    <dict>
+      <key>QNLanguajeCode</key><string>Plain</string>
+      <key>QNDecimalPoint</key><string>.</string>
+    </dict>
+  </array>
+</dict>)"));
+    dir.write("model.json", R"({
+  "appName": "Sample",
+  "connectivitySupport": 1,
+  "serverBaseUrl": "https://server.example/app/",
+  "synchronizerObjectName": "SampleSync",
+  "defaultLanguage": "English",
+  "theme": "Blue",
+  "procedures": [
+    {"name": "PrcTotals", "parameters": [
+      {"name": "Id", "type": "numeric"},
+      {"name": "Total", "type": "numeric", "direction": "out"}]},
+    {"name": "PrcEmpty"}
+  ],
+  "languages": [
+    {"name": "English", "code": "eng", "culture": "en_US", "dateFormat": "MDY",
+     "languageCode": "en", "countryCode": "US",
+     "translations": {"hello": "Hello %1", "bye": "Goodbye", "pair": "%2 then %1"}},
+    {"name": "Spanish", "code": "spa", "dateFormat": "DMY4",
+     "languageCode": "es", "countryCode": "ES",
+     "translations": "translations/Spanish.json"}
+  ]
+})");
+    dir.write("translations/Spanish.json", R"({"hello": "Hola %1", "bye": "Adiós"})");
+}
 
 }  // namespace qn::test

@@ -1,1 +1,60 @@
-int main() { return 0; }
+// qn: the command-line face of the library, for trying it out and for demos.
+
+#include <qn/host.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+
+namespace {
+
+struct Command {
+    const char* name;
+    const char* usage;
+    const char* summary;
+    int (*run)(const std::vector<std::string>&);
+};
+
+const Command kCommands[] = {
+    {"demo", "qn demo [BUNDLE]", "walk through the library on a sample application bundle",
+     qntool::runDemo},
+    {"config", "qn config [BUNDLE]", "print the configuration and language settings of a bundle",
+     qntool::runConfig},
+};
+
+void printUsage(std::ostream& out) {
+    out << "usage: qn COMMAND [ARGS]\n\ncommands:\n";
+    for (const auto& c : kCommands)
+        out << "  " << c.usage << "\n      " << c.summary << "\n";
+    out << "\nBUNDLE defaults to $QN_BUNDLE, else examples/bundle.\n";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2 || std::strcmp(argv[1], "help") == 0 || std::strcmp(argv[1], "--help") == 0 ||
+        std::strcmp(argv[1], "-h") == 0) {
+        printUsage(argc < 2 ? std::cerr : std::cout);
+        return argc < 2 ? 2 : 0;
+    }
+    std::vector<std::string> args(argv + 2, argv + argc);
+    for (const auto& c : kCommands) {
+        if (std::strcmp(argv[1], c.name) != 0) continue;
+        try {
+            return c.run(args);
+        } catch (const qn::FatalError& e) {
+            std::cerr << "qn: " << e.what() << "\n";
+            return 1;
+        } catch (const std::exception& e) {
+            std::cerr << "qn: " << e.what() << "\n";
+            return 1;
+        }
+    }
+    std::cerr << "qn: unknown command '" << argv[1] << "'\n\n";
+    printUsage(std::cerr);
+    return 2;
+}

@@ -68,7 +68,7 @@ struct PropertyInfo {
 
 // What a registration says about a class; ClassRegistry turns it into a ClassInfo.
 class QN_API ClassDefinition {
-public:
+  public:
     using Factory = std::function<Ref<Object>()>;
 
     ClassDefinition(std::string name, std::string baseName, Factory factory);
@@ -90,7 +90,7 @@ public:
         }
     }
 
-private:
+  private:
     friend class ClassRegistry;
     friend class ClassInfo;
     std::string name_;
@@ -101,7 +101,7 @@ private:
 };
 
 class QN_API ClassInfo {
-public:
+  public:
     const std::string& name() const noexcept { return def_.name_; }
     const std::string& baseName() const noexcept { return def_.baseName_; }
     // The registered base class, or null for a root (or a base not registered yet).
@@ -127,12 +127,12 @@ public:
 
     explicit ClassInfo(ClassDefinition def) : def_(std::move(def)) {}
 
-private:
+  private:
     ClassDefinition def_;
 };
 
 class QN_API ClassRegistry {
-public:
+  public:
     // Registers a class. A second registration of the same name keeps the
     // first and returns it (a generated class linked twice must not change
     // meaning halfway through a run).
@@ -149,29 +149,30 @@ public:
 }  // namespace qn
 
 // Inside a class body: ties the class to its registration.
-#define QN_OBJECT(Class)                                                                 \
-public:                                                                                  \
-    static const ::qn::ClassInfo* staticClassInfo();                                     \
-    const ::qn::ClassInfo* classInfo() const override { return Class::staticClassInfo(); } \
-                                                                                         \
-private:
+#define QN_OBJECT(Class)                                \
+  public:                                               \
+    static const ::qn::ClassInfo* staticClassInfo();    \
+    const ::qn::ClassInfo* classInfo() const override { \
+        return Class::staticClassInfo();                \
+    }                                                   \
+                                                        \
+  private:
 
 // In one source file: registers Class (derived from Base) under the name "Class".
 #define QN_REGISTER_CLASS(Class, Base) QN_REGISTER_CLASS_WITH(Class, Base, nullptr)
 
 // The same, with a function that adds operations and properties to the
 // definition: void(qn::ClassDefinition&).
-#define QN_REGISTER_CLASS_WITH(Class, Base, configure)                                      \
-    const ::qn::ClassInfo* Class::staticClassInfo() {                                       \
-        static const ::qn::ClassInfo* const info = [] {                                      \
-            ::qn::ClassDefinition def(#Class, #Base, ::qn::ClassDefinition::factoryFor<Class>()); \
-            std::function<void(::qn::ClassDefinition&)> fn = configure;                      \
-            if (fn) fn(def);                                                                 \
-            return ::qn::ClassRegistry::registerClass(std::move(def));                       \
-        }();                                                                                 \
-        return info;                                                                         \
-    }                                                                                        \
-    namespace {                                                                              \
-    [[maybe_unused]] const ::qn::ClassInfo* const qnRegistered_##Class =                     \
-        Class::staticClassInfo();                                                            \
+#define QN_REGISTER_CLASS_WITH(Class, Base, configure)                                             \
+    const ::qn::ClassInfo* Class::staticClassInfo() {                                              \
+        static const ::qn::ClassInfo* const info = [] {                                            \
+            ::qn::ClassDefinition def(#Class, #Base, ::qn::ClassDefinition::factoryFor<Class>());  \
+            std::function<void(::qn::ClassDefinition&)> fn = configure;                            \
+            if (fn) fn(def);                                                                       \
+            return ::qn::ClassRegistry::registerClass(std::move(def));                             \
+        }();                                                                                       \
+        return info;                                                                               \
+    }                                                                                              \
+    namespace {                                                                                    \
+    [[maybe_unused]] const ::qn::ClassInfo* const qnRegistered_##Class = Class::staticClassInfo(); \
     }

@@ -10,7 +10,7 @@
 namespace qn {
 
 class QN_API QNutil {
-public:
+  public:
     // --- Language settings -------------------------------------------------
 
     // The current language's name; "" when there is none.
@@ -25,7 +25,9 @@ public:
     // YMD and Y4MD 1, MDY and MDY4 2, DMY and DMY4 3, other 0; a missing code
     // counts as MDY.
     static std::int64_t timeFormatForCurrentLanguage();
-    static std::int64_t dateTimeFormatForCurrentLanguage() { return timeFormatForCurrentLanguage(); }
+    static std::int64_t dateTimeFormatForCurrentLanguage() {
+        return timeFormatForCurrentLanguage();
+    }
 };
 
 }  // namespace qn

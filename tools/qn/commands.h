@@ -1,0 +1,18 @@
+// Sub-commands of the qn tool.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace qntool {
+
+// Each returns the process exit code.
+int runDemo(const std::vector<std::string>& args);
+int runConfig(const std::vector<std::string>& args);
+
+// Makes `path` the main bundle and points the application's writable folders
+// at a fresh temporary folder, so the tool never writes into a user's data.
+// False (with a message on stderr) when `path` is not a folder.
+bool useBundle(const std::string& path);
+
+}  // namespace qntool
