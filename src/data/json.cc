@@ -1,1 +1,499 @@
-// placeholder
+// JSON reader on YAJL's event parser. The tree is built with an explicit
+// stack of open containers, so nesting costs heap, never C++ stack, and the
+// depth limit is enforced by cancelling the parse from a callback.
+//
+// Three things are done here rather than left to YAJL:
+//  - Numbers arrive as their raw text and are read exactly (Int, else
+//    Decimal, else Double), never through YAJL's double conversion.
+//  - Strings that contain escapes are decoded from the raw JSON text
+//    straight to UTF-16. YAJL's own decoder pairs a high-surrogate escape
+//    with whatever \u escape follows ("\uD800\u0041" becomes U+10041 and the
+//    "A" is lost), emits CESU bytes for a lone low surrogate and "?" for a
+//    lone high one. In UTF-16 a surrogate escape is simply its code unit:
+//    pairs come out as the character, lone surrogates are kept as they are
+//    (as JavaScript's JSON.parse keeps them).
+//  - YAJL's UTF-8 check lets overlong forms, encoded surrogates and code
+//    points above U+10FFFF through; every string is checked again so that
+//    any ill-formed UTF-8 is an error rather than silently replaced text.
+
+#include <qn/core/containers.h>
+#include <qn/data/json.h>
+
+#include <yajl/yajl_parse.h>
+
+#include <charconv>
+#include <cstdint>
+#include <exception>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+namespace qn {
+namespace {
+
+constexpr std::string_view kEmptyText = "empty JSON text";
+constexpr std::string_view kInvalidUtf8 = "lexical error: invalid bytes in UTF8 string.";
+// Short enough for the small-string buffer: reporting it allocates nothing.
+constexpr std::string_view kOutOfMemory = "out of memory";
+
+std::string depthErrorText() {
+    return "JSON text nested deeper than " + std::to_string(QNJSON::kMaxDepth) + " levels";
+}
+
+bool isJsonSpace(char c) noexcept {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+// ---------------------------------------------------------------------------
+// Numbers
+// ---------------------------------------------------------------------------
+
+// Where the significant digits of a number text sit: the decimal exponents
+// of its first and last non-zero digits (the exponent part included,
+// saturated: only the side of the ranges matters that far out).
+struct Magnitude {
+    bool nonZero = false;
+    std::int64_t first = 0;
+    std::int64_t last = 0;
+};
+
+Magnitude magnitudeOf(std::string_view text) noexcept {
+    Magnitude m;
+    std::size_t i = 0;
+    if (i < text.size() && text[i] == '-') ++i;
+    // Position of each digit counted from the decimal point: 0 for the units.
+    std::int64_t integerDigits = 0;
+    for (std::size_t j = i; j < text.size() && text[j] >= '0' && text[j] <= '9'; ++j) {
+        ++integerDigits;
+    }
+    std::int64_t position = integerDigits;
+    auto digit = [&](char c) {
+        --position;
+        if (c == '0') return;
+        if (!m.nonZero) m.first = position;
+        m.nonZero = true;
+        m.last = position;
+    };
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+        digit(text[i]);
+    if (i < text.size() && text[i] == '.') {
+        for (++i; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+            digit(text[i]);
+    }
+    std::int64_t exponent = 0;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        bool negative = false;
+        if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+        constexpr std::int64_t kSaturated = 1'000'000'000;
+        for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+            if (exponent < kSaturated) exponent = exponent * 10 + (text[i] - '0');
+        }
+        if (negative) exponent = -exponent;
+    }
+    m.first += exponent;
+    m.last += exponent;
+    return m;
+}
+
+// Significant digits a double carries.
+constexpr std::int64_t kDoubleDigits = 17;
+
+// The value of a JSON number text (already checked by YAJL's lexer).
+//
+// Int when the text is an integer that fits 64 bits. Otherwise a Decimal,
+// exact up to 38 significant digits and rounded beyond, unless the number
+// lies outside the Decimal's exponent range: above it (the Decimal is
+// not-a-number), or so far below it that the Decimal would keep fewer
+// digits than a double and not the exact value (1e-130 would read as 0,
+// 1.5e-128 as 2e-128). Such a number is the nearest Double; past the double
+// range it is the infinity of its sign (as JavaScript reads it) or zero.
+Value numberValue(std::string_view text) {
+    const char* first = text.data();
+    const char* last = first + text.size();
+    if (text.find_first_of(".eE") == std::string_view::npos) {
+        std::int64_t n = 0;
+        auto [ptr, ec] = std::from_chars(first, last, n);
+        if (ec == std::errc() && ptr == last) return Value(n);
+    }
+    const Decimal decimal = Decimal::fromString(text);
+    if (!decimal.isNaN()) {
+        if (decimal.exponent() > Decimal::kMinExponent) return Value(decimal);
+        // Rounded at the bottom of the exponent range, or exact there?
+        const Magnitude m = magnitudeOf(text);
+        if (!m.nonZero || m.last >= Decimal::kMinExponent ||
+            m.first >= Decimal::kMinExponent + kDoubleDigits - 1) {
+            return Value(decimal);
+        }
+    }
+    double d = 0;
+    auto [ptr, ec] = std::from_chars(first, last, d);
+    if (ec == std::errc::result_out_of_range) {
+        d = magnitudeOf(text).first >= 0 ? std::numeric_limits<double>::infinity() : 0.0;
+        if (!text.empty() && text.front() == '-') d = -d;
+    }
+    return Value(d);
+}
+
+// ---------------------------------------------------------------------------
+// Strings
+// ---------------------------------------------------------------------------
+
+int hexDigit(char c) noexcept {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+void appendUtf8(String& out, std::string_view run) {
+    bool ascii = true;
+    for (char c : run) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            ascii = false;
+            break;
+        }
+    }
+    if (ascii) {
+        out.append(run.begin(), run.end());
+    } else {
+        out += fromUtf8(run);
+    }
+}
+
+// Decodes the raw content of a string token (between the quotes, valid
+// UTF-8 already) into `out`. False on an escape YAJL's lexer should not have
+// let through.
+bool decodeEscaped(std::string_view raw, String& out) {
+    out.clear();
+    out.reserve(raw.size());
+    std::size_t i = 0;
+    while (i < raw.size()) {
+        std::size_t escape = raw.find('\\', i);
+        if (escape == std::string_view::npos) escape = raw.size();
+        appendUtf8(out, raw.substr(i, escape - i));
+        if (escape == raw.size()) break;
+        if (escape + 1 >= raw.size()) return false;
+        char c = raw[escape + 1];
+        i = escape + 2;
+        switch (c) {
+            case '"':
+                out.push_back(u'"');
+                break;
+            case '\\':
+                out.push_back(u'\\');
+                break;
+            case '/':
+                out.push_back(u'/');
+                break;
+            case 'b':
+                out.push_back(u'\b');
+                break;
+            case 'f':
+                out.push_back(u'\f');
+                break;
+            case 'n':
+                out.push_back(u'\n');
+                break;
+            case 'r':
+                out.push_back(u'\r');
+                break;
+            case 't':
+                out.push_back(u'\t');
+                break;
+            case 'u': {
+                if (raw.size() - i < 4) return false;
+                unsigned unit = 0;
+                for (int k = 0; k < 4; ++k) {
+                    int digit = hexDigit(raw[i + k]);
+                    if (digit < 0) return false;
+                    unit = unit << 4 | static_cast<unsigned>(digit);
+                }
+                // A surrogate escape is its own UTF-16 code unit: a pair of
+                // escapes forms the character, a lone one stays lone.
+                out.push_back(static_cast<char16_t>(unit));
+                i += 4;
+                break;
+            }
+            default:
+                return false;
+        }
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// The tree builder behind YAJL's callbacks
+// ---------------------------------------------------------------------------
+
+// One open container. Exactly one of `array` and `dictionary` is set.
+struct Frame {
+    Ref<Array> array;
+    Ref<Dictionary> dictionary;
+    String key;  // the key whose value comes next (dictionaries)
+};
+
+class Builder {
+  public:
+    explicit Builder(std::string_view text) : text_(text) { stack_.reserve(16); }
+
+    void setHandle(yajl_handle handle) noexcept { handle_ = handle; }
+    const std::string& error() const noexcept { return error_; }
+    Value takeRoot() noexcept { return std::move(root_); }
+
+    // YAJL's callbacks; `ctx` is the Builder.
+    static int onNull(void* ctx);
+    static int onBoolean(void* ctx, int value);
+    static int onNumber(void* ctx, const char* text, std::size_t length);
+    static int onString(void* ctx, const unsigned char* text, std::size_t length);
+    static int onMapKey(void* ctx, const unsigned char* text, std::size_t length);
+    static int onStartMap(void* ctx);
+    static int onStartArray(void* ctx);
+    static int onEndMap(void* ctx);
+    static int onEndArray(void* ctx);
+
+  private:
+    // Runs a callback body. Nothing may unwind through YAJL's C frames, so a
+    // failed allocation cancels the parse with an error text instead.
+    template <class F>
+    static int guarded(void* ctx, F&& body) noexcept {
+        auto* self = static_cast<Builder*>(ctx);
+        try {
+            return body(*self) ? 1 : 0;
+        } catch (...) {
+            self->error_ = kOutOfMemory;
+            return 0;
+        }
+    }
+
+    bool enter() {
+        if (stack_.size() < static_cast<std::size_t>(QNJSON::kMaxDepth)) return true;
+        error_ = depthErrorText();
+        return false;
+    }
+
+    // Puts a finished value where it belongs: the open container, or the
+    // root (YAJL lets only one top-level value through).
+    bool add(Value value) {
+        if (stack_.empty()) {
+            root_ = std::move(value);
+        } else if (Frame& top = stack_.back(); top.array) {
+            top.array->append(std::move(value));
+        } else {
+            // A repeated key: the last value wins, in the first one's place.
+            top.dictionary->set(std::move(top.key), std::move(value));
+            top.key.clear();
+        }
+        return true;
+    }
+
+    // YAJL hands over a string without escapes as a pointer into the text,
+    // and one with escapes already decoded (see the file comment). For the
+    // latter the raw token is found again: YAJL's offset is just past its
+    // closing quote, and its opening quote is the nearest quote before that
+    // not escaped by an odd run of backslashes.
+    bool decodeString(const unsigned char* data, std::size_t length, String& out) {
+        std::string_view given(reinterpret_cast<const char*>(data), length);
+        const auto begin = reinterpret_cast<std::uintptr_t>(text_.data());
+        const auto at = reinterpret_cast<std::uintptr_t>(given.data());
+        if (at >= begin && at - begin <= text_.size() && length <= text_.size() - (at - begin)) {
+            return convertUtf8(given, out);
+        }
+        std::string_view raw;
+        if (findRawString(raw)) {
+            if (!isValidUtf8(raw)) {
+                error_ = kInvalidUtf8;
+                return false;
+            }
+            if (decodeEscaped(raw, out)) return true;
+        }
+        // Not where it should be: fall back to YAJL's decoding.
+        return convertUtf8(given, out);
+    }
+
+    bool convertUtf8(std::string_view utf8, String& out) {
+        if (!isValidUtf8(utf8)) {
+            error_ = kInvalidUtf8;
+            return false;
+        }
+        out = fromUtf8(utf8);
+        return true;
+    }
+
+    bool findRawString(std::string_view& raw) const {
+        const std::size_t end = yajl_get_bytes_consumed(handle_);
+        if (end < 2 || end > text_.size() || text_[end - 1] != '"') return false;
+        std::size_t quote = end - 1;
+        while (quote > 0) {
+            --quote;
+            if (text_[quote] != '"') continue;
+            std::size_t backslashes = 0;
+            while (backslashes < quote && text_[quote - 1 - backslashes] == '\\')
+                ++backslashes;
+            if (backslashes % 2 == 0) {
+                raw = text_.substr(quote + 1, end - 1 - (quote + 1));
+                return true;
+            }
+        }
+        return false;
+    }
+
+    std::string_view text_;
+    yajl_handle handle_ = nullptr;
+    std::vector<Frame> stack_;
+    Value root_;
+    std::string error_;
+};
+
+int Builder::onNull(void* ctx) {
+    return guarded(ctx, [](Builder& b) { return b.add(Value::null()); });
+}
+int Builder::onBoolean(void* ctx, int value) {
+    return guarded(ctx, [value](Builder& b) { return b.add(Value(value != 0)); });
+}
+int Builder::onNumber(void* ctx, const char* text, std::size_t length) {
+    return guarded(ctx,
+                   [=](Builder& b) { return b.add(numberValue(std::string_view(text, length))); });
+}
+int Builder::onString(void* ctx, const unsigned char* text, std::size_t length) {
+    return guarded(ctx, [=](Builder& b) {
+        String s;
+        return b.decodeString(text, length, s) && b.add(Value(std::move(s)));
+    });
+}
+int Builder::onMapKey(void* ctx, const unsigned char* text, std::size_t length) {
+    return guarded(ctx,
+                   [=](Builder& b) { return b.decodeString(text, length, b.stack_.back().key); });
+}
+int Builder::onStartMap(void* ctx) {
+    return guarded(ctx, [](Builder& b) {
+        if (!b.enter()) return false;
+        b.stack_.push_back(Frame{nullptr, std::make_shared<Dictionary>(), {}});
+        return true;
+    });
+}
+int Builder::onStartArray(void* ctx) {
+    return guarded(ctx, [](Builder& b) {
+        if (!b.enter()) return false;
+        b.stack_.push_back(Frame{std::make_shared<Array>(), nullptr, {}});
+        return true;
+    });
+}
+int Builder::onEndMap(void* ctx) {
+    return guarded(ctx, [](Builder& b) {
+        Ref<Dictionary> dictionary = std::move(b.stack_.back().dictionary);
+        b.stack_.pop_back();
+        return b.add(Value(std::move(dictionary)));
+    });
+}
+int Builder::onEndArray(void* ctx) {
+    return guarded(ctx, [](Builder& b) {
+        Ref<Array> array = std::move(b.stack_.back().array);
+        b.stack_.pop_back();
+        return b.add(Value(std::move(array)));
+    });
+}
+
+constexpr yajl_callbacks kCallbacks = {
+    &Builder::onNull,
+    &Builder::onBoolean,
+    nullptr,
+    nullptr,  // every number goes to onNumber as text
+    &Builder::onNumber,
+    &Builder::onString,
+    &Builder::onStartMap,
+    &Builder::onMapKey,
+    &Builder::onEndMap,
+    &Builder::onStartArray,
+    &Builder::onEndArray,
+};
+
+struct HandleDeleter {
+    void operator()(yajl_handle handle) const noexcept { yajl_free(handle); }
+};
+using Handle = std::unique_ptr<std::remove_pointer_t<yajl_handle>, HandleDeleter>;
+
+std::string yajlErrorText(yajl_handle handle) {
+    unsigned char* message = yajl_get_error(handle, 0, nullptr, 0);
+    if (message == nullptr) return std::string(kOutOfMemory);
+    std::string text(reinterpret_cast<const char*>(message));
+    yajl_free_error(handle, message);
+    while (!text.empty() && isJsonSpace(text.back()))
+        text.pop_back();
+    if (text.empty()) text = "malformed JSON text";
+    return text;
+}
+
+std::optional<Value> fail(std::string* error, std::string text) {
+    if (error != nullptr) *error = std::move(text);
+    return std::nullopt;
+}
+
+std::optional<Value> parseUtf8(std::string_view utf8, std::string* error) {
+    // A leading byte order mark is skipped, as editors on some systems write
+    // one; JSON allows a reader to ignore it.
+    if (utf8.starts_with("\xEF\xBB\xBF")) utf8.remove_prefix(3);
+    bool blank = true;
+    for (char c : utf8) {
+        if (!isJsonSpace(c)) {
+            blank = false;
+            break;
+        }
+    }
+    if (blank) return fail(error, std::string(kEmptyText));
+
+    Builder builder(utf8);
+    Handle handle(yajl_alloc(&kCallbacks, nullptr, &builder));
+    if (!handle) return fail(error, std::string(kOutOfMemory));
+    builder.setHandle(handle.get());
+    // Strict JSON: these are YAJL's defaults, stated so nobody relaxes them
+    // by accident.
+    yajl_config(handle.get(), yajl_allow_comments, 0);
+    yajl_config(handle.get(), yajl_dont_validate_strings, 0);
+    yajl_config(handle.get(), yajl_allow_trailing_garbage, 0);
+    yajl_config(handle.get(), yajl_allow_multiple_values, 0);
+    yajl_config(handle.get(), yajl_allow_partial_values, 0);
+
+    yajl_status status =
+        yajl_parse(handle.get(), reinterpret_cast<const unsigned char*>(utf8.data()), utf8.size());
+    if (status == yajl_status_ok) status = yajl_complete_parse(handle.get());
+    switch (status) {
+        case yajl_status_ok: {
+            Value root = builder.takeRoot();
+            if (root.isAbsent()) return fail(error, std::string(kEmptyText));
+            return root;
+        }
+        case yajl_status_client_canceled:
+            return fail(error,
+                        builder.error().empty() ? std::string(kOutOfMemory) : builder.error());
+        case yajl_status_error:
+            break;
+    }
+    return fail(error, yajlErrorText(handle.get()));
+}
+
+}  // namespace
+
+std::optional<Value> QNJSON::parse(std::string_view utf8, std::string* error) {
+    try {
+        return parseUtf8(utf8, error);
+    } catch (const std::exception&) {  // only allocation can fail
+        return fail(error, std::string(kOutOfMemory));
+    }
+}
+
+std::optional<Value> QNJSON::parse(StringView text, std::string* error) {
+    try {
+        return parseUtf8(toUtf8(text), error);
+    } catch (const std::exception&) {  // only allocation can fail
+        return fail(error, std::string(kOutOfMemory));
+    }
+}
+
+}  // namespace qn
