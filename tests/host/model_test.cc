@@ -80,7 +80,9 @@ TEST(ApplicationModelTest, MissingOrMalformedModelGivesAnEmptyModel) {
         EXPECT_TRUE(model->appName().empty()) << c.text;
         for (const auto& language : model->resources().languages())
             EXPECT_EQ(language->translationFor(u"k"), u"k");
-        if (c.logged) EXPECT_TRUE(log->contains(c.logged)) << "nothing logged for " << c.text;
+        if (c.logged) {
+            EXPECT_TRUE(log->contains(c.logged)) << "nothing logged for " << c.text;
+        }
     }
 }
 
