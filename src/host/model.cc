@@ -47,8 +47,8 @@ std::optional<Value> readBundleJSON(const QNBundle& bundle, const std::string& r
     return value;
 }
 
-std::unordered_map<String, String> translationsFrom(const Value& source, const QNBundle* bundle) {
-    std::unordered_map<String, String> out;
+QNLanguage::TranslationTable translationsFrom(const Value& source, const QNBundle* bundle) {
+    QNLanguage::TranslationTable out;
     std::optional<Value> loaded;
     const Value* table = &source;
     if (source.isString() && bundle != nullptr) {
@@ -102,12 +102,12 @@ LanguageState& languageState() {
 }  // namespace
 
 String QNLanguage::translationFor(StringView key) const {
-    auto it = d_.translations.find(String(key));
+    auto it = d_.translations.find(key);
     return it == d_.translations.end() ? String(key) : it->second;
 }
 
 bool QNLanguage::hasTranslationFor(StringView key) const {
-    return d_.translations.find(String(key)) != d_.translations.end();
+    return d_.translations.find(key) != d_.translations.end();
 }
 
 std::shared_ptr<const QNLanguage> QNModelResources::languageWithName(StringView name) const {
@@ -196,17 +196,24 @@ const QNProcedureDefinition* QNApplicationModel::procedureForName(StringView nam
     return nullptr;
 }
 
-std::optional<String> QNResources::currentLanguageName() {
+namespace {
+
+std::optional<String> currentLanguageNameIn(const QNApplicationModel& model) {
     {
         auto& state = languageState();
         std::lock_guard lock(state.mutex);
         if (state.language) return state.language;
     }
-    auto model = QNApplicationModel::currentModel();
-    if (!model->defaultLanguageName().empty()) return model->defaultLanguageName();
-    const auto& languages = model->resources().languages();
+    if (!model.defaultLanguageName().empty()) return model.defaultLanguageName();
+    const auto& languages = model.resources().languages();
     if (!languages.empty() && !languages.front()->name().empty()) return languages.front()->name();
     return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<String> QNResources::currentLanguageName() {
+    return currentLanguageNameIn(*QNApplicationModel::currentModel());
 }
 
 void QNResources::setCurrentLanguageName(std::optional<String> name) {
@@ -216,9 +223,10 @@ void QNResources::setCurrentLanguageName(std::optional<String> name) {
 }
 
 std::shared_ptr<const QNLanguage> QNResources::currentLanguage() {
-    auto name = currentLanguageName();
+    auto model = QNApplicationModel::currentModel();
+    auto name = currentLanguageNameIn(*model);
     if (!name) return nullptr;
-    return QNApplicationModel::currentModel()->resources().languageWithName(*name);
+    return model->resources().languageWithName(*name);
 }
 
 std::optional<std::string> QNResources::currentLanguageLocale() {

@@ -251,5 +251,47 @@ TEST(CoreInitializationOnceTest, ObserversRunOnceBeforeAnyInitializerReturns) {
     EXPECT_EXIT(coreInitializationChild(), ::testing::ExitedWithCode(0), "");
 }
 
+[[noreturn]] void sharedInstancesChild() {
+    TempDir dir;
+    test::writeSampleBundle(dir);
+    ::setenv("QN_BUNDLE", dir.path().c_str(), 1);
+    constexpr int kThreads = 6;
+    struct Seen {
+        const void* model = nullptr;
+        const void* storage = nullptr;
+        const void* center = nullptr;
+        const void* appModel = nullptr;
+        const void* bundle = nullptr;
+        const void* logger = nullptr;
+    };
+    std::vector<Seen> seen(kThreads);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+        threads.emplace_back([&seen, i] {
+            seen[i].model = &QNModel::currentModel();
+            seen[i].storage = &QNObjectsModelServices::applicationStorageService();
+            seen[i].center = &QNNotificationCenter::defaultCenter();
+            seen[i].appModel = QNApplicationModel::currentModel().get();
+            seen[i].bundle = QNBundle::mainBundle().get();
+            seen[i].logger = QNLog::loggerService().get();
+        });
+    }
+    for (auto& t : threads)
+        t.join();
+    bool ok = QNApplicationModel::currentModel()->appName() == u"Sample";
+    for (const auto& s : seen) {
+        ok = ok && s.model == seen[0].model && s.storage == seen[0].storage &&
+             s.center == seen[0].center && s.appModel == seen[0].appModel &&
+             s.bundle == seen[0].bundle && s.logger == seen[0].logger;
+    }
+    std::exit(ok ? 0 : 1);
+}
+
+// Concurrent first calls of every shared instance get one object.
+TEST(SharedInstancesOnceTest, ConcurrentFirstCallsGetOneObject) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(sharedInstancesChild(), ::testing::ExitedWithCode(0), "");
+}
+
 }  // namespace
 }  // namespace qn

@@ -50,6 +50,15 @@ class QN_API QNProcedureDefinition {
 // A language of the application with its translations. Immutable.
 class QN_API QNLanguage {
   public:
+    // Looked up by view, so a lookup never copies the key.
+    struct KeyHash {
+        using is_transparent = void;
+        std::size_t operator()(StringView key) const noexcept {
+            return std::hash<StringView>{}(key);
+        }
+    };
+    using TranslationTable = std::unordered_map<String, String, KeyHash, std::equal_to<>>;
+
     struct Definition {
         String name;          // "English"; what the current language name is
         String code;          // the generator's code ("eng")
@@ -58,7 +67,7 @@ class QN_API QNLanguage {
         String dateFormat;    // short date-format code ("MDY")
         String languageCode;  // ISO 639 ("en")
         String countryCode;   // ISO 3166 ("US")
-        std::unordered_map<String, String> translations;
+        TranslationTable translations;
     };
     explicit QNLanguage(Definition definition) : d_(std::move(definition)) {}
 
