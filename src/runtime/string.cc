@@ -1,1 +1,165 @@
-// placeholder
+// UTF-8 <-> UTF-16 at the edges of the library.
+//
+// ICU does the conversion with U+FFFD substitution, so malformed input never
+// fails and never truncates. The output is sized for the worst case once
+// (no preflight pass over the input) and trimmed afterwards. ICU counts in
+// int32_t, so inputs beyond that are converted in chunks split on code point
+// boundaries; the result is the same as one pass.
+#include <qn/core/string.h>
+
+#include <unicode/ustring.h>
+#include <unicode/utypes.h>
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace qn {
+namespace {
+
+constexpr UChar32 kReplacement = 0xFFFD;
+// Chunk size in input units: small enough that the worst-case output
+// (three bytes per UTF-16 unit) still fits an int32_t.
+constexpr std::size_t kChunk = std::size_t{1} << 28;
+// Outputs up to this many units are built on the stack, then copied once into
+// an exact-size string.
+constexpr std::size_t kStackBytes = 1024;
+
+// Trims `s` to `length` and gives back the worst-case slack when it is large.
+template <class S>
+void trimTo(S& s, std::size_t length) {
+    s.resize(length);
+    const std::size_t slack = s.capacity() - length;
+    if (slack > 64 && slack > s.capacity() / 4) s.shrink_to_fit();
+}
+
+// One ICU call; `out` has room for the worst case. Returns units written.
+std::size_t toUtf8Chunk(const char16_t* src, std::size_t n, char* out, std::size_t cap) {
+    int32_t written = 0;
+    UErrorCode status = U_ZERO_ERROR;
+    u_strToUTF8WithSub(out, static_cast<int32_t>(cap), &written, src, static_cast<int32_t>(n),
+                       kReplacement, nullptr, &status);
+    if (U_FAILURE(status) || written < 0) return 0;
+    return static_cast<std::size_t>(written);
+}
+
+std::size_t fromUtf8Chunk(const char* src, std::size_t n, char16_t* out, std::size_t cap) {
+    int32_t written = 0;
+    UErrorCode status = U_ZERO_ERROR;
+    u_strFromUTF8WithSub(out, static_cast<int32_t>(cap), &written, src, static_cast<int32_t>(n),
+                         kReplacement, nullptr, &status);
+    if (U_FAILURE(status) || written < 0) return 0;
+    return static_cast<std::size_t>(written);
+}
+
+bool isContinuation(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+// Converts all of `text` into `out` (room for the worst case), chunk by chunk.
+std::size_t toUtf8Into(StringView text, char* out) {
+    std::size_t done = 0, written = 0;
+    while (done < text.size()) {
+        std::size_t n = std::min(kChunk, text.size() - done);
+        // Never separate a surrogate pair.
+        if (done + n < text.size() && (text[done + n - 1] & 0xFC00) == 0xD800) --n;
+        written += toUtf8Chunk(text.data() + done, n, out + written, 3 * n);
+        done += n;
+    }
+    return written;
+}
+
+std::size_t fromUtf8Into(std::string_view text, char16_t* out) {
+    std::size_t done = 0, written = 0;
+    while (done < text.size()) {
+        std::size_t n = std::min(kChunk, text.size() - done);
+        if (done + n < text.size()) {
+            // Split before a non-continuation byte so that no sequence (valid
+            // or a maximal invalid subpart, at most four bytes) is cut.
+            for (std::size_t back = 0; back < 4; ++back) {
+                if (!isContinuation(text[done + n - back])) {
+                    n -= back;
+                    break;
+                }
+            }
+        }
+        written += fromUtf8Chunk(text.data() + done, n, out + written, n);
+        done += n;
+    }
+    return written;
+}
+
+}  // namespace
+
+std::string toUtf8(StringView text) {
+    // Each UTF-16 unit gives at most three bytes (a pair gives four for two).
+    const std::size_t worst = 3 * text.size();
+    if (worst <= kStackBytes) {
+        std::array<char, kStackBytes> buffer;
+        return std::string(buffer.data(), toUtf8Into(text, buffer.data()));
+    }
+    std::string out;
+    out.resize(worst);
+    trimTo(out, toUtf8Into(text, out.data()));
+    return out;
+}
+
+String fromUtf8(std::string_view text) {
+    // Each byte gives at most one UTF-16 unit (four bytes give a pair).
+    const std::size_t worst = text.size();
+    if (worst <= kStackBytes / 2) {
+        std::array<char16_t, kStackBytes / 2> buffer;
+        return String(buffer.data(), fromUtf8Into(text, buffer.data()));
+    }
+    String out;
+    out.resize(worst);
+    trimTo(out, fromUtf8Into(text, out.data()));
+    return out;
+}
+
+bool isValidUtf8(std::string_view text) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* end = p + text.size();
+    while (p < end) {
+        // ASCII runs eight bytes at a time.
+        while (end - p >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, p, 8);
+            if (word & 0x8080808080808080ULL) break;
+            p += 8;
+        }
+        if (p == end) break;
+        const unsigned char c = *p;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        // Lead byte: sequence length and the allowed range of the second byte
+        // (excludes overlong forms, surrogates and values above U+10FFFF).
+        int length;
+        unsigned char lo = 0x80, hi = 0xBF;
+        if (c >= 0xC2 && c <= 0xDF) {
+            length = 2;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            length = 3;
+            if (c == 0xE0) lo = 0xA0;
+            if (c == 0xED) hi = 0x9F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            length = 4;
+            if (c == 0xF0) lo = 0x90;
+            if (c == 0xF4) hi = 0x8F;
+        } else {
+            return false;
+        }
+        if (end - p < length) return false;
+        if (p[1] < lo || p[1] > hi) return false;
+        for (int i = 2; i < length; ++i)
+            if ((p[i] & 0xC0) != 0x80) return false;
+        p += length;
+    }
+    return true;
+}
+
+}  // namespace qn

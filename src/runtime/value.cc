@@ -1,1 +1,555 @@
-// placeholder
+// qn::Value: the tagged union, its readings, its text form and its equality.
+//
+// Numbers of different kinds are equal when they stand for the same number.
+// What a double stands for is its shortest round-trip decimal text (as its
+// decimalValue reads), so Double 0.1 equals Decimal 0.1. Every number maps to
+// one canonical Decimal where it can, which makes equality transitive and
+// lets the hash follow it; doubles that no Decimal holds (NaN, infinities,
+// magnitudes beyond the Decimal range) are equal only to equal doubles.
+#include <qn/value.h>
+
+#include <unicode/uchar.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <system_error>
+
+namespace qn {
+namespace {
+
+std::size_t mix(std::uint64_t x) noexcept {
+    // splitmix64 finaliser: spreads small integers over the whole word.
+    x += 0x9E3779B97F4A7C15ULL;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
+    return static_cast<std::size_t>(x ^ (x >> 31));
+}
+
+// Distinct seeds per kind family so that, say, the empty string and the
+// empty data do not collide systematically.
+constexpr std::uint64_t kSeedNull = 0x6E756C6CULL;
+constexpr std::uint64_t kSeedString = 0x73747269ULL;
+constexpr std::uint64_t kSeedDate = 0x64617465ULL;
+constexpr std::uint64_t kSeedData = 0x64617461ULL;
+constexpr std::uint64_t kSeedUuid = 0x75756964ULL;
+constexpr std::uint64_t kSeedDoubleOnly = 0x64626C65ULL;
+
+constexpr double kTwo53 = 9007199254740992.0;
+constexpr double kTwo63 = 9223372036854775808.0;
+
+void appendAscii(String& out, std::string_view ascii) {
+    out.append(ascii.begin(), ascii.end());
+}
+
+bool isIntegral(ValueKind k) noexcept {
+    return k == ValueKind::Bool || k == ValueKind::Int;
+}
+
+// The Decimal a double stands for, when one holds it exactly.
+bool canonicalDouble(double d, Decimal& out) noexcept {
+    if (!std::isfinite(d)) return false;
+    out = Decimal::fromDouble(d);
+    return !out.isNaN() && out.toDouble() == d;
+}
+
+std::size_t hashDecimal(const Decimal& d) noexcept {
+    // Integers that fit 64 bits hash as Int does.
+    if (d.isInteger()) {
+        const std::int64_t i = d.toInt64();
+        if (Decimal(i) == d) return mix(static_cast<std::uint64_t>(i));
+    }
+    return d.hash();
+}
+
+template <class Char>
+bool isWhite(Char c) noexcept {
+    return u_isUWhiteSpace(static_cast<UChar32>(c));
+}
+
+std::size_t skipWhite(StringView s) noexcept {
+    std::size_t i = 0;
+    while (i < s.size() && isWhite(s[i]))
+        ++i;
+    return i;
+}
+
+// Rule (1).
+bool stringBool(StringView s) noexcept {
+    std::size_t i = skipWhite(s);
+    if (i < s.size() && (s[i] == u'+' || s[i] == u'-')) ++i;
+    while (i < s.size() && s[i] == u'0')
+        ++i;
+    if (i == s.size()) return false;
+    const char16_t c = s[i];
+    return c == u'Y' || c == u'y' || c == u'T' || c == u't' || (c >= u'1' && c <= u'9');
+}
+
+// Rule (2).
+std::int64_t stringInteger(StringView s) noexcept {
+    std::size_t i = skipWhite(s);
+    bool negative = false;
+    if (i < s.size() && (s[i] == u'+' || s[i] == u'-')) negative = s[i++] == u'-';
+    // Accumulate the magnitude up to 2^63, the largest any result needs.
+    constexpr std::uint64_t kLimit = std::uint64_t{1} << 63;
+    std::uint64_t magnitude = 0;
+    for (; i < s.size() && s[i] >= u'0' && s[i] <= u'9'; ++i) {
+        const unsigned digit = static_cast<unsigned>(s[i] - u'0');
+        if (magnitude > (kLimit - digit) / 10) {
+            magnitude = kLimit;
+            break;
+        }
+        magnitude = magnitude * 10 + digit;
+    }
+    if (negative)
+        return magnitude >= kLimit ? std::numeric_limits<std::int64_t>::min()
+                                   : -static_cast<std::int64_t>(magnitude);
+    return magnitude >= kLimit ? std::numeric_limits<std::int64_t>::max()
+                               : static_cast<std::int64_t>(magnitude);
+}
+
+// Rule (3): the number at the start after white space; `extent` receives the
+// code units of that number (empty when there is none).
+Decimal stringDecimal(StringView s, StringView& extent) noexcept {
+    const StringView rest = s.substr(skipWhite(s));
+    std::size_t consumed = 0;
+    const Decimal d = Decimal::scan(rest, consumed);
+    extent = rest.substr(0, consumed);
+    return consumed == 0 ? Decimal() : d;
+}
+
+double stringDouble(StringView s) noexcept {
+    StringView extent;
+    const Decimal d = stringDecimal(s, extent);
+    if (extent.empty()) return 0.0;
+    // The scanned text is ASCII; read it as a double directly so that the
+    // whole double range (and its rounding) applies, not the Decimal's.
+    std::string ascii;
+    const bool negative = extent.front() == u'-';
+    if (extent.front() == u'+' || extent.front() == u'-') extent.remove_prefix(1);
+    try {
+        ascii.assign(extent.begin(), extent.end());
+    } catch (...) {
+        return d.toDouble();
+    }
+    double value = 0.0;
+    const auto [ptr, ec] = std::from_chars(ascii.data(), ascii.data() + ascii.size(), value);
+    (void)ptr;
+    if (ec == std::errc::result_out_of_range) {
+        // Beyond the double range: too large is also beyond the Decimal's
+        // (NaN), too small rounded the Decimal to zero.
+        value = d.isNaN() ? std::numeric_limits<double>::infinity() : 0.0;
+    } else if (ec != std::errc()) {
+        value = 0.0;
+    }
+    return negative ? -value : value;
+}
+
+std::int64_t saturatedInt(double d) noexcept {
+    if (std::isnan(d)) return 0;
+    if (d >= kTwo63) return std::numeric_limits<std::int64_t>::max();
+    if (d < -kTwo63) return std::numeric_limits<std::int64_t>::min();
+    return static_cast<std::int64_t>(d);
+}
+
+const String& emptyString() noexcept {
+    static const String empty;
+    return empty;
+}
+
+void appendDouble(String& out, double d) {
+    if (std::isnan(d)) {
+        appendAscii(out, "nan");
+        return;
+    }
+    char buffer[32];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, d);
+    appendAscii(out, std::string_view(buffer, static_cast<std::size_t>(result.ptr - buffer)));
+}
+
+void appendData(String& out, const Bytes& data) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    out.reserve(out.size() + 2 + data.size() * 2 + data.size() / 4);
+    out.push_back(u'<');
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        if (i != 0 && i % 4 == 0) out.push_back(u' ');
+        out.push_back(static_cast<char16_t>(kHex[data[i] >> 4]));
+        out.push_back(static_cast<char16_t>(kHex[data[i] & 0xF]));
+    }
+    out.push_back(u'>');
+}
+
+}  // namespace
+
+Value::Value(qn::String s) : kind_(ValueKind::String) {
+    new (&u_.str)
+        std::shared_ptr<const qn::String>(std::make_shared<const qn::String>(std::move(s)));
+}
+
+Value::Value(qn::Bytes data) : kind_(ValueKind::Data) {
+    new (&u_.data)
+        std::shared_ptr<const qn::Bytes>(std::make_shared<const qn::Bytes>(std::move(data)));
+}
+
+// Copy and move do their work in the constructors themselves: exported
+// members of a shared library call each other through the PLT, and a Value
+// copy should cost little more than the reference count it bumps.
+Value::Value(const Value& other) noexcept : kind_(other.kind_) {
+    switch (kind_) {
+        case ValueKind::Absent:
+        case ValueKind::Null:
+            u_.i = 0;
+            break;
+        case ValueKind::Bool:
+            u_.b = other.u_.b;
+            break;
+        case ValueKind::Int:
+            u_.i = other.u_.i;
+            break;
+        case ValueKind::Double:
+            u_.d = other.u_.d;
+            break;
+        case ValueKind::Decimal:
+            new (&u_.dec) qn::Decimal(other.u_.dec);
+            break;
+        case ValueKind::String:
+            new (&u_.str) std::shared_ptr<const qn::String>(other.u_.str);
+            break;
+        case ValueKind::Date:
+            u_.date = other.u_.date;
+            break;
+        case ValueKind::Data:
+            new (&u_.data) std::shared_ptr<const qn::Bytes>(other.u_.data);
+            break;
+        case ValueKind::Uuid:
+            new (&u_.uuid) QNUUID(other.u_.uuid);
+            break;
+        case ValueKind::Object:
+            new (&u_.obj) Ref<qn::Object>(other.u_.obj);
+            break;
+    }
+}
+
+Value::Value(Value&& other) noexcept : kind_(other.kind_) {
+    switch (kind_) {
+        case ValueKind::Absent:
+        case ValueKind::Null:
+            u_.i = 0;
+            return;
+        case ValueKind::Bool:
+            u_.b = other.u_.b;
+            return;
+        case ValueKind::Int:
+            u_.i = other.u_.i;
+            return;
+        case ValueKind::Double:
+            u_.d = other.u_.d;
+            return;
+        case ValueKind::Decimal:
+            new (&u_.dec) qn::Decimal(other.u_.dec);
+            return;
+        case ValueKind::Date:
+            u_.date = other.u_.date;
+            return;
+        case ValueKind::Uuid:
+            new (&u_.uuid) QNUUID(other.u_.uuid);
+            return;
+        case ValueKind::String:
+            new (&u_.str) std::shared_ptr<const qn::String>(std::move(other.u_.str));
+            break;
+        case ValueKind::Data:
+            new (&u_.data) std::shared_ptr<const qn::Bytes>(std::move(other.u_.data));
+            break;
+        case ValueKind::Object:
+            new (&u_.obj) Ref<qn::Object>(std::move(other.u_.obj));
+            break;
+    }
+    // A moved-from Value is Absent, never a kind with an empty payload.
+    other.destroy();
+}
+
+Value& Value::operator=(const Value& other) noexcept {
+    if (this != &other) {
+        // Copy first: `other` may be owned by what this value is about to release.
+        Value copy(other);
+        destroy();
+        moveFrom(std::move(copy));
+    }
+    return *this;
+}
+
+Value& Value::operator=(Value&& other) noexcept {
+    if (this != &other) {
+        Value taken(std::move(other));
+        destroy();
+        moveFrom(std::move(taken));
+    }
+    return *this;
+}
+
+void Value::destroy() noexcept {
+    using StrPtr = std::shared_ptr<const qn::String>;
+    using DataPtr = std::shared_ptr<const qn::Bytes>;
+    switch (kind_) {
+        case ValueKind::String:
+            u_.str.~StrPtr();
+            break;
+        case ValueKind::Data:
+            u_.data.~DataPtr();
+            break;
+        case ValueKind::Object:
+            u_.obj.~Ref<qn::Object>();
+            break;
+        default:
+            break;  // trivially destructible payloads
+    }
+    kind_ = ValueKind::Absent;
+}
+
+// Both expect this Value's payload to be destroyed already.
+void Value::copyFrom(const Value& other) noexcept {
+    new (this) Value(other);
+}
+
+void Value::moveFrom(Value&& other) noexcept {
+    new (this) Value(std::move(other));
+}
+
+bool Value::boolValue() const noexcept {
+    switch (kind_) {
+        case ValueKind::Bool:
+            return u_.b;
+        case ValueKind::Int:
+            return u_.i != 0;
+        case ValueKind::Double:
+            return u_.d != 0.0;
+        case ValueKind::Decimal:
+            return !u_.dec.isZero();
+        case ValueKind::String:
+            return stringBool(*u_.str);
+        default:
+            return false;
+    }
+}
+
+std::int64_t Value::integerValue() const noexcept {
+    switch (kind_) {
+        case ValueKind::Bool:
+            return u_.b ? 1 : 0;
+        case ValueKind::Int:
+            return u_.i;
+        case ValueKind::Double:
+            return saturatedInt(u_.d);
+        case ValueKind::Decimal:
+            return u_.dec.toInt64();
+        case ValueKind::String:
+            return stringInteger(*u_.str);
+        default:
+            return 0;
+    }
+}
+
+double Value::doubleValue() const noexcept {
+    switch (kind_) {
+        case ValueKind::Bool:
+            return u_.b ? 1.0 : 0.0;
+        case ValueKind::Int:
+            return static_cast<double>(u_.i);
+        case ValueKind::Double:
+            return u_.d;
+        case ValueKind::Decimal:
+            return u_.dec.toDouble();
+        case ValueKind::String:
+            return stringDouble(*u_.str);
+        default:
+            return 0.0;
+    }
+}
+
+qn::Decimal Value::decimalValue() const noexcept {
+    switch (kind_) {
+        case ValueKind::Bool:
+            return qn::Decimal(u_.b ? 1 : 0);
+        case ValueKind::Int:
+            return qn::Decimal(u_.i);
+        case ValueKind::Double:
+            return qn::Decimal::fromDouble(u_.d);
+        case ValueKind::Decimal:
+            return u_.dec;
+        case ValueKind::String: {
+            StringView extent;
+            return stringDecimal(*u_.str, extent);
+        }
+        default:
+            return qn::Decimal();
+    }
+}
+
+const qn::String& Value::asString() const noexcept {
+    return isString() ? *u_.str : emptyString();
+}
+
+const qn::Bytes& Value::asData() const noexcept {
+    static const qn::Bytes empty;
+    return isData() ? *u_.data : empty;
+}
+
+const Ref<qn::Object>& Value::asObject() const noexcept {
+    static const Ref<qn::Object> none;
+    return isObject() ? u_.obj : none;
+}
+
+const Array* Value::asArray() const noexcept {
+    return isObject() ? dynamic_cast<const Array*>(u_.obj.get()) : nullptr;
+}
+
+const Dictionary* Value::asDictionary() const noexcept {
+    return isObject() ? dynamic_cast<const Dictionary*>(u_.obj.get()) : nullptr;
+}
+
+qn::String Value::description() const {
+    qn::String out;
+    switch (kind_) {
+        case ValueKind::Absent:
+            appendAscii(out, "(null)");
+            break;
+        case ValueKind::Null:
+            appendAscii(out, "<null>");
+            break;
+        case ValueKind::Bool:
+            out.push_back(u_.b ? u'1' : u'0');
+            break;
+        case ValueKind::Int: {
+            char buffer[24];
+            const auto result = std::to_chars(buffer, buffer + sizeof buffer, u_.i);
+            appendAscii(out,
+                        std::string_view(buffer, static_cast<std::size_t>(result.ptr - buffer)));
+            break;
+        }
+        case ValueKind::Double:
+            appendDouble(out, u_.d);
+            break;
+        case ValueKind::Decimal:
+            out = u_.dec.toString();
+            break;
+        case ValueKind::String:
+            out = *u_.str;
+            break;
+        case ValueKind::Date:
+            out = u_.date.description();
+            break;
+        case ValueKind::Data:
+            appendData(out, *u_.data);
+            break;
+        case ValueKind::Uuid:
+            out = u_.uuid.uuidString();
+            break;
+        case ValueKind::Object:
+            out = u_.obj->description();
+            break;
+    }
+    return out;
+}
+
+bool Value::isEqual(const Value& other) const noexcept {
+    if (isNumber() && other.isNumber()) {
+        const ValueKind a = kind_, b = other.kind_;
+        if (isIntegral(a) && isIntegral(b)) return integerValue() == other.integerValue();
+        if (a == ValueKind::Double && b == ValueKind::Double)
+            return u_.d == other.u_.d || (std::isnan(u_.d) && std::isnan(other.u_.d));
+        if ((isIntegral(a) && b == ValueKind::Double) ||
+            (a == ValueKind::Double && isIntegral(b))) {
+            const double d = a == ValueKind::Double ? u_.d : other.u_.d;
+            const std::int64_t i = a == ValueKind::Double ? other.integerValue() : integerValue();
+            // Below 2^53 an integral double's shortest text is the integer
+            // itself, and a fractional double's is never an integer.
+            if (std::fabs(d) <= kTwo53)
+                return std::trunc(d) == d && static_cast<std::int64_t>(d) == i;
+        }
+        // The general case: compare the canonical Decimals.
+        const auto canonical = [](const Value& v, qn::Decimal& out) noexcept {
+            if (v.kind_ == ValueKind::Double) return canonicalDouble(v.u_.d, out);
+            out = v.decimalValue();
+            return true;
+        };
+        qn::Decimal x, y;
+        if (!canonical(*this, x) || !canonical(other, y)) return false;
+        return x == y;
+    }
+    if (kind_ != other.kind_) return false;
+    switch (kind_) {
+        case ValueKind::Absent:
+        case ValueKind::Null:
+            return true;
+        case ValueKind::String:
+            return u_.str == other.u_.str || *u_.str == *other.u_.str;
+        case ValueKind::Date:
+            return u_.date == other.u_.date;
+        case ValueKind::Data:
+            return u_.data == other.u_.data || *u_.data == *other.u_.data;
+        case ValueKind::Uuid:
+            return u_.uuid == other.u_.uuid;
+        case ValueKind::Object:
+            if (u_.obj == other.u_.obj) return true;
+            try {
+                return u_.obj->isEqual(other);
+            } catch (...) {
+                return false;
+            }
+        default:
+            return false;  // numbers are handled above
+    }
+}
+
+std::size_t Value::hash() const noexcept {
+    switch (kind_) {
+        case ValueKind::Absent:
+            return mix(0);
+        case ValueKind::Null:
+            return mix(kSeedNull);
+        case ValueKind::Bool:
+            return mix(u_.b ? 1 : 0);
+        case ValueKind::Int:
+            return mix(static_cast<std::uint64_t>(u_.i));
+        case ValueKind::Double: {
+            const double d = u_.d;
+            if (std::fabs(d) <= kTwo53 && std::trunc(d) == d)
+                return mix(static_cast<std::uint64_t>(static_cast<std::int64_t>(d)));
+            qn::Decimal canonical;
+            if (canonicalDouble(d, canonical)) return hashDecimal(canonical);
+            if (std::isnan(d)) return mix(kSeedDoubleOnly);
+            std::uint64_t bits;
+            std::memcpy(&bits, &d, sizeof bits);
+            return mix(bits ^ kSeedDoubleOnly);
+        }
+        case ValueKind::Decimal:
+            return hashDecimal(u_.dec);
+        case ValueKind::String:
+            return std::hash<StringView>{}(*u_.str) ^ mix(kSeedString);
+        case ValueKind::Date: {
+            // 0.0 and -0.0 are equal dates.
+            const double s = u_.date.timeIntervalSinceReferenceDate() + 0.0;
+            std::uint64_t bits;
+            std::memcpy(&bits, &s, sizeof bits);
+            return mix(bits ^ kSeedDate);
+        }
+        case ValueKind::Data: {
+            const auto& bytes = *u_.data;
+            const std::string_view view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+            return std::hash<std::string_view>{}(view) ^ mix(kSeedData);
+        }
+        case ValueKind::Uuid:
+            return u_.uuid.hash() ^ mix(kSeedUuid);
+        case ValueKind::Object:
+            try {
+                return u_.obj->hash();
+            } catch (...) {
+                return 0;
+            }
+    }
+    return 0;
+}
+
+}  // namespace qn

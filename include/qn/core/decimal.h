@@ -107,6 +107,8 @@ public:
     std::size_t hash() const noexcept;
 
 private:
+    friend class DecimalBuilder;  // parsing and rounding, in decimal.cc
+
     static constexpr std::uint64_t magnitude(std::int64_t v) noexcept {
         return v < 0 ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
     }

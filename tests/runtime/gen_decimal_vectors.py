@@ -1,0 +1,185 @@
+#!/usr/bin/env python3
+"""Writes decimal_vectors.inc: expected results for qn::Decimal from Python's
+decimal module, an independent implementation of the same arithmetic.
+
+The qn::Decimal range is modelled as a decimal context: 38 digits, rounding
+half away from zero (ROUND_HALF_UP), exponents of the coefficient from -128
+(Etiny = Emin - prec + 1) to 127 with the leading digit at most at 10^164
+(Emax). Overflow (Infinity here) is not-a-number there.
+
+Deterministic: a fixed seed, so regenerating gives the same file.
+    python3 gen_decimal_vectors.py > decimal_vectors.inc
+"""
+
+import decimal
+import random
+import re
+import sys
+from decimal import Decimal, ROUND_HALF_UP
+
+PREC = 38
+CTX = decimal.Context(prec=PREC, rounding=ROUND_HALF_UP, Emin=-91, Emax=164,
+                      capitals=1, clamp=0, traps=[])
+EXACT = decimal.Context(prec=10000, rounding=ROUND_HALF_UP, Emin=-10**9,
+                        Emax=10**9, traps=[])
+assert CTX.Etiny() == -128
+
+SPACE = " \t\n\v\f\r"
+GRAMMAR = re.compile(r"[%s]*[+-]?([0-9]+\.?[0-9]*|\.[0-9]+)([eE][+-]?[0-9]+)?[%s]*\Z"
+                     % (SPACE, SPACE))
+INT64_MIN, INT64_MAX = -2**63, 2**63 - 1
+
+
+def rounded(exact):
+    """The qn::Decimal value of an exact Decimal, or None for not-a-number."""
+    r = CTX.plus(exact)
+    if r.is_infinite():
+        return None
+    return Decimal(0) if r.is_zero() else r
+
+
+def parse(text):
+    if not GRAMMAR.match(text):
+        return None
+    return rounded(Decimal(text.strip(SPACE)))
+
+
+def canonical(r):
+    if r is None:
+        return "NaN"
+    if r.is_zero():
+        return "0"
+    s = "{:f}".format(r)
+    if "." in s:
+        s = s.rstrip("0").rstrip(".")
+    return s
+
+
+def to_int64(r):
+    if r is None:
+        return 0
+    return max(INT64_MIN, min(INT64_MAX, int(r)))
+
+
+def to_double(r):
+    return "nan" if r is None else repr(float(r))
+
+
+def is_integer(r):
+    return r is not None and r == r.to_integral_value()
+
+
+def compare(a, b):
+    # Not-a-number equals itself and orders before every number.
+    if a is None or b is None:
+        return 0 if a is b else (-1 if a is None else 1)
+    return (a > b) - (a < b)
+
+
+def c_string(s):
+    out = []
+    for ch in s:
+        out.append({"\t": "\\t", "\n": "\\n", "\v": "\\v", "\f": "\\f", "\r": "\\r",
+                    '"': '\\"', "\\": "\\\\"}.get(ch, ch))
+    return '"' + "".join(out) + '"'
+
+
+def c_int64(n):
+    return "INT64_MIN" if n == INT64_MIN else "INT64_C(%d)" % n
+
+
+def edge_inputs():
+    nines38 = "9" * 38
+    return [
+        # plain forms
+        "0", "-0", "+0", "0.000", "00.00e5", "1", "-1", "+7", "1.0", "1.50", "0.1", ".5", "5.",
+        "-.5", "000123.4500", "12345678901234567890", "-0.000001", "1e3", "1E-3", "1.5e+2",
+        "2.5E-0", " 12 ", "\t-3.5\n", "\v\f\r1\r",
+        # 38 and more digits: exact, ties, carries
+        nines38, "-" + nines38, nines38 + "4", nines38 + "5", nines38 + "9",
+        "1" + "0" * 37 + "5", "1" + "0" * 37 + "4999999", "1" + "0" * 37 + "50000",
+        "-1" + "0" * 37 + "5", "0." + "0" * 10 + "1" * 45, "123456789012345678901234567890123456785",
+        "123456789012345678901234567890123456784.9", "0.12345678901234567890123456789012345675",
+        "1" * 60 + ".5", "9" * 80, "9" * 38 + "." + "9" * 20,
+        # exponent range
+        "1e127", "1e164", "9.9e164", nines38 + "e127", "1" + "0" * 37 + "e127",
+        "1e165", "-1e165", "10e164", "9.999999999999999999999999999999999999999e164",
+        "1e-128", "-1e-128", "1e-129", "5e-129", "4.9e-129", "4.99999e-129", "0.5e-128",
+        "1.5e-128", "123456789e-136", "123456789e-140", "99999e-133", "1e-91", "1.2345e-100",
+        "1e1000000", "1e-1000000", "0e999999", "0e-999999", "-0e5",
+        "0." + "0" * 127 + "1", "0." + "0" * 127 + "5", "0." + "0" * 128 + "5",
+        "12" + "0" * 150, "12" + "0" * 163, "12" + "0" * 164,
+        # not numbers
+        "", " ", "abc", "1..2", "1e", "e5", "--1", "+-1", "1 2", "NaN", "nan", "inf",
+        "Infinity", "0x10", "1_000", ".", "-.", "1e+", "1.2.3", "1,5", "١٢", "+", "-", ".e1",
+    ]
+
+
+def random_inputs(rng, count):
+    out = []
+    for _ in range(count):
+        digits = "".join(rng.choice("0123456789") for _ in range(rng.randint(1, 60)))
+        if rng.random() < 0.3:
+            digits = "0" * rng.randint(1, 5) + digits
+        if rng.random() < 0.6:
+            point = rng.randint(0, len(digits))
+            digits = digits[:point] + "." + digits[point:]
+            if digits == ".":
+                digits = "0."
+        text = rng.choice(["", "", "-", "+"]) + digits
+        r = rng.random()
+        if r < 0.4:
+            text += rng.choice("eE") + rng.choice(["", "+", "-"]) + str(rng.randint(0, 200))
+        elif r < 0.5:
+            text += "e" + str(rng.randint(-1000, 1000))
+        out.append(text)
+    return out
+
+
+def main():
+    rng = random.Random(20240601)
+    inputs = edge_inputs() + random_inputs(rng, 300)
+    values = [parse(t) for t in inputs]
+
+    w = sys.stdout.write
+    w("// Generated by gen_decimal_vectors.py (Python %d.%d decimal module); do not edit.\n"
+      % sys.version_info[:2])
+    w("// Context: 38 digits, ROUND_HALF_UP, exponents -128..127, overflow as NaN.\n\n")
+
+    w("// {text, canonical text, toInt64, toDouble (shortest text), isInteger}\n")
+    w("constexpr ParseVector kParseVectors[] = {\n")
+    for text, r in zip(inputs, values):
+        w("    {%s, %s, %s, %s, %s},\n" % (c_string(text), c_string(canonical(r)),
+                                           c_int64(to_int64(r)), c_string(to_double(r)),
+                                           "true" if is_integer(r) else "false"))
+    w("};\n\n")
+
+    w("// {negative, coefficient high 64 bits, low 64 bits, exponent, canonical text}\n")
+    w("constexpr PartsVector kPartsVectors[] = {\n")
+    parts = [(False, 2**128 - 1, 0), (True, 2**128 - 1, -128), (False, 10**38, 127),
+             (False, 10**38 - 1, 127), (False, 10**38 - 1, 128), (False, 1, 164),
+             (False, 1, 165), (False, 0, 1000), (True, 0, -1000), (False, 5, -129),
+             (False, 4, -129), (False, 15, -129), (False, 10**38 + 5, -150),
+             (False, 2**127, -300), (False, 123, -2**31), (False, 123, 2**31 - 1),
+             (True, 10**37 * 5, -165), (False, 10**37 * 5 - 1, -166)]
+    for _ in range(60):
+        bits = rng.randint(1, 128)
+        parts.append((rng.random() < 0.5, rng.getrandbits(bits), rng.randint(-170, 170)))
+    for negative, coefficient, exponent in parts:
+        r = rounded(Decimal("%s%dE%d" % ("-" if negative else "", coefficient, exponent)))
+        w("    {%s, UINT64_C(%d), UINT64_C(%d), %d, %s},\n"
+          % ("true" if negative else "false", coefficient >> 64, coefficient & (2**64 - 1),
+             exponent, c_string(canonical(r))))
+    w("};\n\n")
+
+    w("// {index of a, index of b, compare(a, b)} into kParseVectors\n")
+    w("constexpr CompareVector kCompareVectors[] = {\n")
+    pairs = [(i, i + 1) for i in range(len(inputs) - 1)]
+    pairs += [(rng.randrange(len(inputs)), rng.randrange(len(inputs))) for _ in range(300)]
+    for a, b in pairs:
+        w("    {%d, %d, %d},\n" % (a, b, compare(values[a], values[b])))
+    w("};\n")
+
+
+if __name__ == "__main__":
+    main()
