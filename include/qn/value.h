@@ -51,6 +51,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <type_traits>
 #include <vector>
@@ -126,10 +127,35 @@ class QN_API Value {
     Value(const void*) = delete;
     Value(std::nullptr_t) = delete;
 
-    Value(const Value& other) noexcept;
-    Value(Value&& other) noexcept;
-    Value& operator=(const Value& other) noexcept;
-    Value& operator=(Value&& other) noexcept;
+    // Copies, moves and destruction are inline: Values are copied in tight
+    // loops, and only the three shared kinds need more than a byte copy.
+    Value(const Value& other) noexcept : kind_(other.kind_) {
+        if (holdsShared()) {
+            copySharedFrom(other);
+        } else {
+            std::memcpy(static_cast<void*>(&u_), static_cast<const void*>(&other.u_), sizeof u_);
+        }
+    }
+    // The moved-from Value is Absent.
+    Value(Value&& other) noexcept : kind_(other.kind_) { takeFrom(other); }
+    Value& operator=(const Value& other) noexcept {
+        if (this != &other) {
+            Value copy(other);  // first: `other` may be owned by what this releases
+            destroy();
+            kind_ = copy.kind_;
+            takeFrom(copy);
+        }
+        return *this;
+    }
+    Value& operator=(Value&& other) noexcept {
+        if (this != &other) {
+            Value taken(std::move(other));  // `other` may be owned by what this releases
+            destroy();
+            kind_ = taken.kind_;
+            takeFrom(taken);
+        }
+        return *this;
+    }
     ~Value() { destroy(); }
 
     ValueKind kind() const noexcept { return kind_; }
@@ -184,9 +210,53 @@ class QN_API Value {
     std::size_t hash() const noexcept;
 
   private:
-    void destroy() noexcept;
-    void copyFrom(const Value& other) noexcept;
-    void moveFrom(Value&& other) noexcept;
+    bool holdsShared() const noexcept {
+        return kind_ == ValueKind::String || kind_ == ValueKind::Data || kind_ == ValueKind::Object;
+    }
+    void destroy() noexcept {
+        if (holdsShared()) destroyShared();
+        kind_ = ValueKind::Absent;
+    }
+    void destroyShared() noexcept {
+        using StrPtr = std::shared_ptr<const qn::String>;
+        using DataPtr = std::shared_ptr<const qn::Bytes>;
+        if (kind_ == ValueKind::String) {
+            u_.str.~StrPtr();
+        } else if (kind_ == ValueKind::Data) {
+            u_.data.~DataPtr();
+        } else {
+            u_.obj.~Ref<qn::Object>();
+        }
+    }
+    void copySharedFrom(const Value& other) noexcept {
+        if (kind_ == ValueKind::String) {
+            new (&u_.str) std::shared_ptr<const qn::String>(other.u_.str);
+        } else if (kind_ == ValueKind::Data) {
+            new (&u_.data) std::shared_ptr<const qn::Bytes>(other.u_.data);
+        } else {
+            new (&u_.obj) Ref<qn::Object>(other.u_.obj);
+        }
+    }
+    // Moves `other`'s payload into this Value (whose kind_ is already
+    // other's and whose payload is empty) and leaves `other` Absent.
+    void takeFrom(Value& other) noexcept {
+        switch (kind_) {
+            case ValueKind::String:
+                new (&u_.str) std::shared_ptr<const qn::String>(std::move(other.u_.str));
+                break;
+            case ValueKind::Data:
+                new (&u_.data) std::shared_ptr<const qn::Bytes>(std::move(other.u_.data));
+                break;
+            case ValueKind::Object:
+                new (&u_.obj) Ref<qn::Object>(std::move(other.u_.obj));
+                break;
+            default:
+                std::memcpy(static_cast<void*>(&u_), static_cast<const void*>(&other.u_),
+                            sizeof u_);
+                return;  // nothing to release in `other`
+        }
+        other.destroy();
+    }
 
     union Payload {
         Payload() noexcept : i(0) {}
