@@ -27,7 +27,7 @@ inline constexpr int kQNDispatchDefaultPriority = 0;
 
 // Runs `work` on a background thread at `priority`, then `completion` (when
 // given) on the same thread. An exception escaping either is caught and
-// logged, never lost in a worker.
+// logged, never lost in a worker; completion runs even when work threw.
 QN_API void qn_dispatch_on_background_with_priority(QNDispatchBlock work, int priority,
                                                     QNDispatchBlock completion = nullptr);
 // The same at the default priority.
@@ -43,22 +43,32 @@ QN_API int qn_current_dispatch_priority() noexcept;
 QN_API bool qn_is_main_thread() noexcept;
 
 // Runs the main queue on the calling thread until qn_main_queue_stop() is
-// called; that thread is the main thread meanwhile.
+// called; that thread is the main thread meanwhile. One thread at a time
+// runs the queue: while another thread does, this returns at once. The main
+// thread may nest run or drain inside an item.
 QN_API void qn_main_queue_run();
-// Asks a running main queue to return once the item in progress ends.
+// Asks a running main queue to return once the item in progress ends (the
+// innermost run, when runs are nested). With no run in progress it does
+// nothing: a stop is never kept for a later run. To stop a run that another
+// thread may still be starting, queue the stop:
+// qn_dispatch_on_main_queue(qn_main_queue_stop).
 QN_API void qn_main_queue_stop();
 // Runs what is queued now, and what it queues, until the queue is empty or
-// `timeout` has passed; returns how many items ran. The calling thread is
-// the main thread meanwhile. For applications with their own event loop
-// and for tests.
+// `timeout` has passed; returns how many items ran. The timeout is checked
+// after each item, so one queued item always runs. The calling thread is
+// the main thread meanwhile; while another thread runs the queue this
+// returns 0 at once. For applications with their own event loop and for
+// tests.
 QN_API std::size_t qn_main_queue_drain(
     std::chrono::milliseconds timeout = std::chrono::milliseconds::max());
 
 // Blocks until every background item submitted before the call has finished
-// (tests and orderly shutdown).
+// (tests and orderly shutdown); items submitted later are not waited for.
+// Called from background work it returns at once, as an item cannot wait
+// for itself.
 QN_API void qn_dispatch_wait_for_background_idle();
 
-// Number of worker threads of the background pool.
+// Number of worker threads of the background pool: max(2, hardware threads).
 QN_API std::size_t qn_dispatch_background_thread_count() noexcept;
 
 }  // namespace qn

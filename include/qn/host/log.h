@@ -44,7 +44,8 @@ public:
     }
 };
 
-// Writes "qn[<level>][<type>] <text>" lines to standard error, at or above a
+// Writes "qn[<level>][<type>] <text>" lines to standard error (level and
+// type as numbers, text as UTF-8, each line in one write), at or above a
 // minimum level (console lines always).
 class QN_API QNStandardErrorLogger final : public QNLogger {
 public:

@@ -4,7 +4,11 @@
 //
 // Delivery is synchronous, on the posting thread, in the order observers
 // were added. An observer may add or remove observers (itself included)
-// while it is being notified; the change applies from the next post.
+// while it is being notified; the change applies from the next post. A post
+// goes to the observers registered when it started, so one removed meanwhile
+// (from any thread) may still receive it; after removeObserver returns, later
+// posts skip it. An exception thrown by an observer reaches the poster, and
+// the observers after it miss that post.
 //
 // Thread-safe.
 #pragma once
