@@ -78,7 +78,7 @@ enum class ValueKind : std::uint8_t {
 };
 
 class QN_API Value {
-  public:
+public:
     // Absent.
     Value() noexcept : kind_(ValueKind::Absent) {}
     static Value null() noexcept {
@@ -209,7 +209,7 @@ class QN_API Value {
     friend bool operator==(const Value& a, const Value& b) noexcept { return a.isEqual(b); }
     std::size_t hash() const noexcept;
 
-  private:
+private:
     bool holdsShared() const noexcept {
         return kind_ == ValueKind::String || kind_ == ValueKind::Data || kind_ == ValueKind::Object;
     }

@@ -240,7 +240,7 @@ struct Frame {
 };
 
 class Builder {
-  public:
+public:
     explicit Builder(std::string_view text) : text_(text) { stack_.reserve(16); }
 
     void setHandle(yajl_handle handle) noexcept { handle_ = handle; }
@@ -258,7 +258,7 @@ class Builder {
     static int onEndMap(void* ctx);
     static int onEndArray(void* ctx);
 
-  private:
+private:
     // Runs a callback body. Nothing may unwind through YAJL's C frames, so a
     // failed allocation cancels the parse with an error text instead.
     template <class F>

@@ -58,7 +58,7 @@ void runGuarded(const QNDispatchBlock& block, const char* where) noexcept {
 }
 
 class BackgroundPool {
-  public:
+public:
     static BackgroundPool& instance() {
         static auto* pool = new BackgroundPool;
         return *pool;
@@ -97,7 +97,7 @@ class BackgroundPool {
 
     std::size_t threadCount() const noexcept { return threadCount_; }
 
-  private:
+private:
     struct Item {
         int priority;
         std::uint64_t sequence;
@@ -164,7 +164,7 @@ class BackgroundPool {
 };
 
 class MainQueue {
-  public:
+public:
     static MainQueue& instance() {
         static auto* queue = new MainQueue;
         return *queue;
@@ -224,7 +224,7 @@ class MainQueue {
         return ran;
     }
 
-  private:
+private:
     // Makes the calling thread the main thread unless another thread is.
     // Called with mutex_ held.
     bool claim() {

@@ -115,7 +115,7 @@ struct DigitText {
 // Builds the value digits x 10^lastExponent, where `lastExponent` is the
 // exponent of the last significant digit. Rounds once, to the final exponent.
 class DecimalBuilder {
-  public:
+public:
     static Decimal make(bool negative, uint128 coefficient, std::int64_t exponent) noexcept {
         Decimal d;
         if (coefficient == 0) {

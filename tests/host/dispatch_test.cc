@@ -25,7 +25,7 @@ constexpr auto kHangGuard = 30s;
 
 // A one-shot gate that work can wait on.
 class Gate {
-  public:
+public:
     // Notifies under the lock: the waiter may destroy the gate once it wakes.
     void open() {
         std::lock_guard lock(mutex_);
@@ -37,7 +37,7 @@ class Gate {
         return cv_.wait_for(lock, kHangGuard, [&] { return open_; });
     }
 
-  private:
+private:
     std::mutex mutex_;
     std::condition_variable cv_;
     bool open_ = false;
@@ -45,7 +45,7 @@ class Gate {
 
 // Counts arrivals and lets a waiter block until a number is reached.
 class Counter {
-  public:
+public:
     void arrive() {
         std::lock_guard lock(mutex_);
         ++count_;
@@ -56,7 +56,7 @@ class Counter {
         return cv_.wait_for(lock, kHangGuard, [&] { return count_ >= n; });
     }
 
-  private:
+private:
     std::mutex mutex_;
     std::condition_variable cv_;
     int count_ = 0;
@@ -64,7 +64,7 @@ class Counter {
 
 // Records strings from any thread.
 class Journal {
-  public:
+public:
     void add(std::string entry) {
         std::lock_guard lock(mutex_);
         entries_.push_back(std::move(entry));
@@ -74,7 +74,7 @@ class Journal {
         return entries_;
     }
 
-  private:
+private:
     std::mutex mutex_;
     std::vector<std::string> entries_;
 };
@@ -253,7 +253,7 @@ TEST(DispatchTest, ConcurrentSubmittersLoseNothing) {
 
 // Runs the main queue on its own thread for the life of the object.
 class MainQueueThread {
-  public:
+public:
     MainQueueThread() {
         auto started = std::make_shared<std::promise<void>>();
         auto startedFuture = started->get_future();
@@ -282,7 +282,7 @@ class MainQueueThread {
     }
     std::thread::id id() const { return id_; }
 
-  private:
+private:
     std::thread thread_;
     std::thread::id id_;
     std::promise<void> returned_;
@@ -291,7 +291,7 @@ class MainQueueThread {
 };
 
 class DispatchMainQueueTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override { qn_main_queue_drain(); }
     void TearDown() override { qn_main_queue_drain(); }
 };

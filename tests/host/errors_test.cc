@@ -41,7 +41,7 @@ TEST(QNErrorTest, DefaultsAndFactories) {
 }
 
 class ThreadErrorHandlerTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override { QNThreadErrorHandler::errorHandler().clear(); }
     void TearDown() override { QNThreadErrorHandler::errorHandler().clear(); }
 };

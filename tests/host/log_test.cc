@@ -17,7 +17,7 @@ namespace {
 
 // Sends file descriptor 2 to a temporary file while in scope.
 class StandardErrorCapture {
-  public:
+public:
     StandardErrorCapture() : file_(std::tmpfile()), saved_(::dup(STDERR_FILENO)) {
         if (file_ != nullptr && saved_ >= 0) ::dup2(::fileno(file_), STDERR_FILENO);
     }
@@ -39,7 +39,7 @@ class StandardErrorCapture {
         return text;
     }
 
-  private:
+private:
     void restore() {
         if (saved_ >= 0) {
             ::dup2(saved_, STDERR_FILENO);

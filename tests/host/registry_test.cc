@@ -8,7 +8,7 @@ namespace regtest {
 
 class RtBase : public qn::Object {
     QN_OBJECT(RtBase)
-  public:
+public:
     int baseValue = 7;
 };
 QN_REGISTER_CLASS_WITH(RtBase, Object, [](qn::ClassDefinition& c) {
@@ -21,7 +21,7 @@ QN_REGISTER_CLASS_WITH(RtBase, Object, [](qn::ClassDefinition& c) {
 // A generated procedure: its second argument is an out-argument.
 class RtProcedure : public RtBase {
     QN_OBJECT(RtProcedure)
-  public:
+public:
     int calls = 0;
 };
 QN_REGISTER_CLASS_WITH(RtProcedure, RtBase, [](qn::ClassDefinition& c) {
@@ -41,7 +41,7 @@ QN_REGISTER_CLASS_WITH(RtProcedure, RtBase, [](qn::ClassDefinition& c) {
 // Not default-constructible: found by name but cannot be made.
 class RtNeedsArgument : public qn::Object {
     QN_OBJECT(RtNeedsArgument)
-  public:
+public:
     explicit RtNeedsArgument(int) {}
 };
 QN_REGISTER_CLASS(RtNeedsArgument, Object)

@@ -13,7 +13,7 @@ using test::TempDir;
 // The shared configuration is read once per process: make sure it is read
 // from the sample bundle, whichever test of this file runs first.
 class SampleBundleTest : public ::testing::Test {
-  protected:
+protected:
     static void SetUpTestSuite() {
         static TempDir* shared = [] {
             auto* dir = new TempDir;

@@ -14,7 +14,7 @@ namespace qn::test {
 // A new empty folder under the system's temporary directory, removed with
 // everything in it when the object goes.
 class TempDir {
-  public:
+public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -24,19 +24,19 @@ class TempDir {
     // Writes `contents` to `relative` (creating folders) and returns its path.
     std::filesystem::path write(const std::string& relative, std::string_view contents) const;
 
-  private:
+private:
     std::filesystem::path path_;
 };
 
 // Installs a QNCapturingLogger while in scope, then puts the previous one back.
 class ScopedCapturingLogger {
-  public:
+public:
     ScopedCapturingLogger();
     ~ScopedCapturingLogger();
     QNCapturingLogger& operator*() const noexcept { return *logger_; }
     QNCapturingLogger* operator->() const noexcept { return logger_.get(); }
 
-  private:
+private:
     std::shared_ptr<QNCapturingLogger> logger_;
     std::shared_ptr<QNLogger> previous_;
 };
@@ -45,23 +45,23 @@ class ScopedCapturingLogger {
 // application's storage folders at fresh temporary folders, and starts from
 // the model's default language and theme.
 class ScopedBundle {
-  public:
+public:
     explicit ScopedBundle(const std::filesystem::path& root);
     ~ScopedBundle();
     const TempDir& storage() const noexcept { return storage_; }
 
-  private:
+private:
     std::filesystem::path previousRoot_;
     TempDir storage_;
 };
 
 // Sets the fatal-error policy while in scope.
 class ScopedFatalErrorPolicy {
-  public:
+public:
     explicit ScopedFatalErrorPolicy(QNUtilities::FatalErrorPolicy policy);
     ~ScopedFatalErrorPolicy();
 
-  private:
+private:
     QNUtilities::FatalErrorPolicy previous_;
 };
 

@@ -27,6 +27,8 @@ QN_API String fromUtf8(std::string_view text);
 QN_API bool isValidUtf8(std::string_view text);
 
 // ASCII-only literal to String, for keys and fixed texts known at compile time.
-inline String asciiString(std::string_view ascii) { return String(ascii.begin(), ascii.end()); }
+inline String asciiString(std::string_view ascii) {
+    return String(ascii.begin(), ascii.end());
+}
 
 }  // namespace qn

@@ -25,7 +25,7 @@
 namespace qn {
 
 class QN_API QNBundle {
-  public:
+public:
     explicit QNBundle(std::filesystem::path root);
 
     static std::shared_ptr<const QNBundle> mainBundle();
@@ -48,7 +48,7 @@ class QN_API QNBundle {
         return info_->get(key);
     }
 
-  private:
+private:
     std::filesystem::path root_;
     std::shared_ptr<Dictionary> info_;
 };
@@ -57,7 +57,7 @@ class QN_API QNBundle {
 // Dictionary, arrays Array, integers Int, reals Double, booleans Bool, strings
 // String, dates Date, data Data.
 class QN_API QNPropertyList {
-  public:
+public:
     // The file's root; absent (with a reason in `error` when given) when it
     // is missing, unreadable or not a property list.
     static std::optional<Value> readFile(const std::filesystem::path& path,

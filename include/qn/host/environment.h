@@ -22,7 +22,7 @@ namespace qn {
 // Nothing is created here; the parts that write create what they need.
 // Tests set each folder to a fresh temporary one.
 class QN_API QNApplicationStorageService {
-  public:
+public:
     std::filesystem::path applicationCachesDirectory() const;
     std::filesystem::path applicationSupportDirectory() const;
     std::filesystem::path temporaryDirectory() const;
@@ -34,13 +34,13 @@ class QN_API QNApplicationStorageService {
 };
 
 class QN_API QNObjectsModelServices {
-  public:
+public:
     static QNApplicationStorageService& applicationStorageService();
 };
 
 // The application time zone and whether stored times are converted from UTC.
 class QN_API QNTimeZone {
-  public:
+public:
     // The application time zone's identifier ("Europe/Madrid"): the one set,
     // else the system's.
     static String currentTimeZoneName();
@@ -53,7 +53,7 @@ class QN_API QNTimeZone {
 
 // Work to run once the host core is initialised.
 class QN_API QNExecutionEnvironmentHelper {
-  public:
+public:
     // Runs `observer` once the core is initialised: at once (on this thread)
     // when it already is, else on the thread that initialises it.
     static void addCoreInitializationOnceObserver(std::function<void()> observer);

@@ -64,7 +64,9 @@ public:
     const std::vector<QNError>& errors() const noexcept { return errors_; }
     bool hasErrors() const noexcept { return !errors_.empty(); }
     // The most recent error, or null.
-    const QNError* lastError() const noexcept { return errors_.empty() ? nullptr : &errors_.back(); }
+    const QNError* lastError() const noexcept {
+        return errors_.empty() ? nullptr : &errors_.back();
+    }
 
 private:
     QNThreadErrorHandler() = default;

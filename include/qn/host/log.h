@@ -49,7 +49,8 @@ public:
 // minimum level (console lines always).
 class QN_API QNStandardErrorLogger final : public QNLogger {
 public:
-    explicit QNStandardErrorLogger(int minimumLevel = QNLogLevelInfo) : minimumLevel_(minimumLevel) {}
+    explicit QNStandardErrorLogger(int minimumLevel = QNLogLevelInfo)
+        : minimumLevel_(minimumLevel) {}
     void logMessageForTypeWithLevelLogToConsole(const String& text, int type, int level,
                                                 bool logToConsole) override;
 

@@ -36,20 +36,20 @@ struct QNProcedureParameter {
 
 // A procedure of the application model and its parameters.
 class QN_API QNProcedureDefinition {
-  public:
+public:
     QNProcedureDefinition(String name, std::vector<QNProcedureParameter> parameters)
         : name_(std::move(name)), parameters_(std::move(parameters)) {}
     const String& name() const noexcept { return name_; }
     const std::vector<QNProcedureParameter>& parameters() const noexcept { return parameters_; }
 
-  private:
+private:
     String name_;
     std::vector<QNProcedureParameter> parameters_;
 };
 
 // A language of the application with its translations. Immutable.
 class QN_API QNLanguage {
-  public:
+public:
     // Looked up by view, so a lookup never copies the key.
     struct KeyHash {
         using is_transparent = void;
@@ -82,13 +82,13 @@ class QN_API QNLanguage {
     String translationFor(StringView key) const;
     bool hasTranslationFor(StringView key) const;
 
-  private:
+private:
     Definition d_;
 };
 
 // The languages of the model.
 class QN_API QNModelResources {
-  public:
+public:
     explicit QNModelResources(std::vector<std::shared_ptr<const QNLanguage>> languages)
         : languages_(std::move(languages)) {}
     // The language of that name (exact), or null.
@@ -97,13 +97,13 @@ class QN_API QNModelResources {
         return languages_;
     }
 
-  private:
+private:
     std::vector<std::shared_ptr<const QNLanguage>> languages_;
 };
 
 // The application model read from the bundle. Immutable.
 class QN_API QNApplicationModel {
-  public:
+public:
     // The model of the main bundle (an empty model when it has no model
     // file, or an unreadable one: a line is logged then). Never null.
     static std::shared_ptr<const QNApplicationModel> currentModel();
@@ -128,7 +128,7 @@ class QN_API QNApplicationModel {
     // The whole model file, for the parts that read their own sections.
     const Dictionary& raw() const noexcept { return *raw_; }
 
-  private:
+private:
     QNApplicationModel() : resources_({}), raw_(std::make_shared<Dictionary>()) {}
 
     String appName_;
@@ -144,7 +144,7 @@ class QN_API QNApplicationModel {
 
 // The knowledge-base view of the model that the built-ins use.
 class QN_API QNKBObjectsModel {
-  public:
+public:
     static std::shared_ptr<const QNApplicationModel> currentModel() {
         return QNApplicationModel::currentModel();
     }
@@ -152,7 +152,7 @@ class QN_API QNKBObjectsModel {
 
 // The current language and its translations.
 class QN_API QNResources {
-  public:
+public:
     // The current language's name: the one set with setCurrentLanguageName,
     // else the model's default language, else its first language; absent
     // when the model has no language and none was set.
@@ -174,7 +174,7 @@ class QN_API QNResources {
 // The application model as the data layer sees it, and the application's
 // persistent values.
 class QN_API QNModel {
-  public:
+public:
     struct AppModel {
         String appName;
         int connectivitySupport = 0;  // of the main entry point; 1 means offline
@@ -196,7 +196,7 @@ class QN_API QNModel {
     // (after the storage folder changed).
     void reloadUserData();
 
-  private:
+private:
     QNModel() = default;
     struct State;
     State& state() const;
@@ -204,7 +204,7 @@ class QN_API QNModel {
 
 // The current style object.
 class QN_API QNStyleKBObject {
-  public:
+public:
     // The current theme's name: the one set, else the model's "theme"; absent
     // when neither says one.
     static std::optional<String> currentStyleObjectName();

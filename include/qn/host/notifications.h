@@ -27,7 +27,7 @@ namespace qn {
 
 struct QNNotification {
     String name;
-    Value object;             // the sender, or Absent
+    Value object;              // the sender, or Absent
     Ref<Dictionary> userInfo;  // may be null
 };
 

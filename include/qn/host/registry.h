@@ -68,7 +68,7 @@ struct PropertyInfo {
 
 // What a registration says about a class; ClassRegistry turns it into a ClassInfo.
 class QN_API ClassDefinition {
-  public:
+public:
     using Factory = std::function<Ref<Object>()>;
 
     ClassDefinition(std::string name, std::string baseName, Factory factory);
@@ -90,7 +90,7 @@ class QN_API ClassDefinition {
         }
     }
 
-  private:
+private:
     friend class ClassRegistry;
     friend class ClassInfo;
     std::string name_;
@@ -101,7 +101,7 @@ class QN_API ClassDefinition {
 };
 
 class QN_API ClassInfo {
-  public:
+public:
     const std::string& name() const noexcept { return def_.name_; }
     const std::string& baseName() const noexcept { return def_.baseName_; }
     // The registered base class, or null for a root (or a base not registered yet).
@@ -127,12 +127,12 @@ class QN_API ClassInfo {
 
     explicit ClassInfo(ClassDefinition def) : def_(std::move(def)) {}
 
-  private:
+private:
     ClassDefinition def_;
 };
 
 class QN_API ClassRegistry {
-  public:
+public:
     // Registers a class. A second registration of the same name keeps the
     // first and returns it (a generated class linked twice must not change
     // meaning halfway through a run).
@@ -150,13 +150,13 @@ class QN_API ClassRegistry {
 
 // Inside a class body: ties the class to its registration.
 #define QN_OBJECT(Class)                                \
-  public:                                               \
+public:                                                 \
     static const ::qn::ClassInfo* staticClassInfo();    \
     const ::qn::ClassInfo* classInfo() const override { \
         return Class::staticClassInfo();                \
     }                                                   \
                                                         \
-  private:
+private:
 
 // In one source file: registers Class (derived from Base) under the name "Class".
 #define QN_REGISTER_CLASS(Class, Base) QN_REGISTER_CLASS_WITH(Class, Base, nullptr)

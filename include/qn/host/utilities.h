@@ -16,7 +16,7 @@ namespace qn {
 // A text encoding known to the converters, by its canonical converter name
 // ("UTF-8", "UTF-16", "ISO-8859-1", "windows-1252", ...).
 class QN_API StringEncoding {
-  public:
+public:
     static StringEncoding utf8() { return StringEncoding("UTF-8"); }
     static StringEncoding utf16() { return StringEncoding("UTF-16"); }
 
@@ -28,12 +28,12 @@ class QN_API StringEncoding {
 
     explicit StringEncoding(std::string canonicalName) : name_(std::move(canonicalName)) {}
 
-  private:
+private:
     std::string name_;
 };
 
 class QN_API QNUtilities {
-  public:
+public:
     // What tryRecoverFatalError does with a programming error of generated code.
     enum class FatalErrorPolicy {
         Raise,    // throw qn::FatalError (the default)

@@ -22,7 +22,7 @@ class ClassInfo;
 class Dictionary;
 
 class QN_API QNOfflineHelper {
-  public:
+public:
     static inline const String kGeneratorLanguageKey = u"QNiOSGeneratorLanguage";
     static inline const String kDefaultStyleValue = u"swift";
 

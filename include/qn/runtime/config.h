@@ -24,7 +24,7 @@ namespace qn {
 // once, and only read afterwards. A private instance (tests) is
 // thread-compatible until loaded.
 class QN_API QNConfig {
-  public:
+public:
     static constexpr std::int64_t kDefaultYearLimit = 40;
 
     // The one configuration of the process, loaded before any caller sees it.
@@ -70,7 +70,7 @@ class QN_API QNConfig {
     std::optional<std::int64_t> storedYearLimit() const noexcept { return yearLimit_; }
     const std::optional<String>& likeEscapeChar() const noexcept { return likeEscapeChar_; }
 
-  private:
+private:
     // A string-valued key of the current language's entry, when present.
     std::optional<String> currentLanguageString(StringView key) const;
 
@@ -83,7 +83,7 @@ class QN_API QNConfig {
 
 // Translated messages.
 class QN_API QNMessages {
-  public:
+public:
     // The current language's translation of `key`.
     static String getMessage(StringView key);
     // The translation in the named language when the model has it, else in
@@ -105,7 +105,7 @@ class QN_API QNMessages {
 QN_API std::optional<String> qnLocaleIdentifierWithLanguage(StringView language);
 
 class QN_API QNThemeHelper {
-  public:
+public:
     // The current theme's name; "" when there is none.
     static String currentThemeName();
 };

@@ -10,7 +10,7 @@
 namespace qn {
 
 class QN_API QNutil {
-  public:
+public:
     // --- Language settings -------------------------------------------------
 
     // The current language's name; "" when there is none.
