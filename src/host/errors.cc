@@ -51,7 +51,9 @@ FatalError::FatalError(String name, String reason)
 }
 
 InvalidArgumentException InvalidArgumentException::mustBeOverridden(std::string_view operation) {
-    return InvalidArgumentException(fromUtf8(operation) + u" must be overridden in a subclass.");
+    String reason = fromUtf8(operation);
+    reason.append(u" must be overridden in a subclass.");
+    return InvalidArgumentException(std::move(reason));
 }
 
 }  // namespace qn
