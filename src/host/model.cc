@@ -141,12 +141,16 @@ std::shared_ptr<const QNApplicationModel> QNApplicationModel::fromJSONValue(
                 for (const auto& parameter : *ps) {
                     const Dictionary* pd = parameter.asDictionary();
                     if (pd == nullptr) continue;
-                    String direction = stringOf(*pd, u"direction");
-                    parameters.push_back({stringOf(*pd, u"name"), stringOf(*pd, u"type"),
-                                          direction.empty() ? String(u"in") : direction});
+                    QNProcedureParameter one;
+                    one.name = stringOf(*pd, u"name");
+                    one.type = stringOf(*pd, u"type");
+                    one.direction = stringOf(*pd, u"direction");
+                    if (one.direction.empty()) one.direction = u"in";
+                    parameters.push_back(std::move(one));
                 }
             }
-            model->procedures_.emplace_back(stringOf(*p, u"name"), std::move(parameters));
+            String name = stringOf(*p, u"name");
+            model->procedures_.emplace_back(std::move(name), std::move(parameters));
         }
     }
 
