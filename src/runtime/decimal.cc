@@ -16,6 +16,8 @@
 #include <limits>
 #include <system_error>
 
+#include "runtime/hash.h"
+
 namespace qn {
 namespace {
 
@@ -63,12 +65,7 @@ int writeDigits(uint128 c, char* out) noexcept {
     return n + 19;
 }
 
-std::size_t mix(std::uint64_t x) noexcept {
-    x += 0x9E3779B97F4A7C15ULL;
-    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
-    return static_cast<std::size_t>(x ^ (x >> 31));
-}
+using internal::mixHash;
 
 template <class Char>
 bool isDigit(Char c) noexcept {
@@ -436,9 +433,9 @@ int Decimal::compare(const Decimal& other) const noexcept {
 }
 
 std::size_t Decimal::hash() const noexcept {
-    if (nan_) return mix(0x4E614E);
+    if (nan_) return mixHash(0x4E614E);
     uint128 c = coefficient();
-    if (c == 0) return mix(0);
+    if (c == 0) return mixHash(0);
     // Strip trailing zeros so that 1.0 and 1 hash alike.
     int e = exponent_;
     if ((c >> 64) == 0) {
@@ -451,8 +448,8 @@ std::size_t Decimal::hash() const noexcept {
             c /= 10, ++e;
     }
     const std::uint64_t head = static_cast<std::uint64_t>(e) << 1 | (negative_ ? 1 : 0);
-    return mix(static_cast<std::uint64_t>(c) ^
-               mix(static_cast<std::uint64_t>(c >> 64) ^ mix(head)));
+    return mixHash(static_cast<std::uint64_t>(c) ^
+                   mixHash(static_cast<std::uint64_t>(c >> 64) ^ mixHash(head)));
 }
 
 }  // namespace qn

@@ -15,15 +15,12 @@
 #include <memory>
 #include <typeinfo>
 
+#include "runtime/hash.h"
+
 namespace qn {
 namespace {
 
-std::size_t mix(std::uint64_t x) noexcept {
-    x += 0x9E3779B97F4A7C15ULL;
-    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
-    return static_cast<std::size_t>(x ^ (x >> 31));
-}
+using internal::mixHash;
 
 const Value& absentValue() noexcept {
     static const Value absent;
@@ -63,7 +60,7 @@ bool Object::isEqual(const Value& other) const {
 }
 
 std::size_t Object::hash() const {
-    return mix(reinterpret_cast<std::uintptr_t>(this));
+    return mixHash(reinterpret_cast<std::uintptr_t>(this));
 }
 
 bool Object::isKindOfClassNamed(std::string_view name) const {
@@ -99,9 +96,9 @@ bool Array::isEqual(const Value& other) const {
 }
 
 std::size_t Array::hash() const {
-    std::uint64_t h = mix(items_.size());
+    std::uint64_t h = mixHash(items_.size());
     for (const Value& item : items_)
-        h = mix(h ^ item.hash());
+        h = mixHash(h ^ item.hash());
     return static_cast<std::size_t>(h);
 }
 
@@ -213,9 +210,9 @@ bool Dictionary::isEqual(const Value& other) const {
 
 std::size_t Dictionary::hash() const {
     // Order-independent, as equality is.
-    std::uint64_t sum = mix(entries_.size());
+    std::uint64_t sum = mixHash(entries_.size());
     for (const Entry& entry : entries_)
-        sum += mix(std::hash<StringView>{}(entry.first) ^ mix(entry.second.hash()));
+        sum += mixHash(std::hash<StringView>{}(entry.first) ^ mixHash(entry.second.hash()));
     return static_cast<std::size_t>(sum);
 }
 

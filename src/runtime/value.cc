@@ -17,16 +17,12 @@
 #include <string>
 #include <system_error>
 
+#include "runtime/hash.h"
+
 namespace qn {
 namespace {
 
-std::size_t mix(std::uint64_t x) noexcept {
-    // splitmix64 finaliser: spreads small integers over the whole word.
-    x += 0x9E3779B97F4A7C15ULL;
-    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
-    return static_cast<std::size_t>(x ^ (x >> 31));
-}
+using internal::mixHash;
 
 // Distinct seeds per kind family so that, say, the empty string and the
 // empty data do not collide systematically.
@@ -59,7 +55,7 @@ std::size_t hashDecimal(const Decimal& d) noexcept {
     // Integers that fit 64 bits hash as Int does.
     if (d.isInteger()) {
         const std::int64_t i = d.toInt64();
-        if (Decimal(i) == d) return mix(static_cast<std::uint64_t>(i));
+        if (Decimal(i) == d) return mixHash(static_cast<std::uint64_t>(i));
     }
     return d.hash();
 }
@@ -385,42 +381,42 @@ bool Value::isEqual(const Value& other) const noexcept {
 std::size_t Value::hash() const noexcept {
     switch (kind_) {
         case ValueKind::Absent:
-            return mix(0);
+            return mixHash(0);
         case ValueKind::Null:
-            return mix(kSeedNull);
+            return mixHash(kSeedNull);
         case ValueKind::Bool:
-            return mix(u_.b ? 1 : 0);
+            return mixHash(u_.b ? 1 : 0);
         case ValueKind::Int:
-            return mix(static_cast<std::uint64_t>(u_.i));
+            return mixHash(static_cast<std::uint64_t>(u_.i));
         case ValueKind::Double: {
             const double d = u_.d;
             if (std::fabs(d) <= kTwo53 && std::trunc(d) == d)
-                return mix(static_cast<std::uint64_t>(static_cast<std::int64_t>(d)));
+                return mixHash(static_cast<std::uint64_t>(static_cast<std::int64_t>(d)));
             qn::Decimal canonical;
             if (canonicalDouble(d, canonical)) return hashDecimal(canonical);
-            if (std::isnan(d)) return mix(kSeedDoubleOnly);
+            if (std::isnan(d)) return mixHash(kSeedDoubleOnly);
             std::uint64_t bits;
             std::memcpy(&bits, &d, sizeof bits);
-            return mix(bits ^ kSeedDoubleOnly);
+            return mixHash(bits ^ kSeedDoubleOnly);
         }
         case ValueKind::Decimal:
             return hashDecimal(u_.dec);
         case ValueKind::String:
-            return std::hash<StringView>{}(*u_.str) ^ mix(kSeedString);
+            return std::hash<StringView>{}(*u_.str) ^ mixHash(kSeedString);
         case ValueKind::Date: {
             // 0.0 and -0.0 are equal dates.
             const double s = u_.date.timeIntervalSinceReferenceDate() + 0.0;
             std::uint64_t bits;
             std::memcpy(&bits, &s, sizeof bits);
-            return mix(bits ^ kSeedDate);
+            return mixHash(bits ^ kSeedDate);
         }
         case ValueKind::Data: {
             const auto& bytes = *u_.data;
             const std::string_view view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-            return std::hash<std::string_view>{}(view) ^ mix(kSeedData);
+            return std::hash<std::string_view>{}(view) ^ mixHash(kSeedData);
         }
         case ValueKind::Uuid:
-            return u_.uuid.hash() ^ mix(kSeedUuid);
+            return u_.uuid.hash() ^ mixHash(kSeedUuid);
         case ValueKind::Object:
             try {
                 return u_.obj->hash();

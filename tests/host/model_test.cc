@@ -38,6 +38,10 @@ TEST(ApplicationModelTest, ReadsTheSampleModel) {
     EXPECT_EQ(spanish->translationFor(u"untranslated"), u"untranslated");
     EXPECT_EQ(model->resources().languageWithName(u"German"), nullptr);
     EXPECT_TRUE(model->raw().contains(u"languages"));
+
+    auto app = QNModel::currentModel().appModel();
+    EXPECT_EQ(app.appName, u"Sample");
+    EXPECT_EQ(app.connectivitySupport, 1);
 }
 
 TEST(ApplicationModelTest, ChangingTheBundleRereadsTheModel) {
@@ -175,19 +179,6 @@ TEST(UserDataTest, CorruptStoreIsLoggedAndStartsEmpty) {
     EXPECT_TRUE(log->contains(u"user data ignored"));
 }
 
-TEST(UserDataTest, AppModelReportsNameConnectivityAndReachability) {
-    TempDir dir;
-    test::writeSampleBundle(dir);
-    ScopedBundle bundle(dir.path());
-    auto app = QNModel::currentModel().appModel();
-    EXPECT_EQ(app.appName, u"Sample");
-    EXPECT_EQ(app.connectivitySupport, 1);
-    EXPECT_NE(app.reachabilityStatus, 0);
-    QNModel::currentModel().setReachabilityStatus(0);
-    EXPECT_EQ(QNModel::currentModel().appModel().reachabilityStatus, 0);
-    QNModel::currentModel().setReachabilityStatus(1);
-}
-
 TEST(EnvironmentTest, StorageFoldersDefaultToPerUserLocationsNamedAfterTheApplication) {
     TempDir dir;
     test::writeSampleBundle(dir);
@@ -200,18 +191,6 @@ TEST(EnvironmentTest, StorageFoldersDefaultToPerUserLocationsNamedAfterTheApplic
     EXPECT_EQ(storage.applicationCachesDirectory(), std::filesystem::path("/xdg/cache/Sample"));
     ::unsetenv("XDG_CACHE_HOME");
     EXPECT_EQ(storage.temporaryDirectory().filename().string().rfind("Sample-", 0), 0u);
-}
-
-TEST(EnvironmentTest, TimeZoneSettings) {
-    EXPECT_FALSE(QNTimeZone::currentTimeZoneName().empty());
-    QNTimeZone::setCurrentTimeZoneName(u"America/Montevideo");
-    EXPECT_EQ(QNTimeZone::currentTimeZoneName(), u"America/Montevideo");
-    QNTimeZone::setCurrentTimeZoneName(u"");
-    EXPECT_NE(QNTimeZone::currentTimeZoneName(), u"");
-    EXPECT_FALSE(QNTimeZone::convertTimesFromUTC());
-    QNTimeZone::setConvertTimesFromUTC(true);
-    EXPECT_TRUE(QNTimeZone::convertTimesFromUTC());
-    QNTimeZone::setConvertTimesFromUTC(false);
 }
 
 [[noreturn]] void coreInitializationChild() {
