@@ -124,6 +124,26 @@ void showUserData(std::ostream& out) {
         << toUtf8(model.getUserDataForKey(u"lastSynchronization").description()) << "\n";
 }
 
+void showClassLookup(std::ostream& out) {
+    // Generated code is found and called by name, the way offline procedures are run.
+    std::string selector =
+        qn::QNOfflineHelper::selectorFromMethodNameParametersCount("executeFlexibleClient", 2);
+    const qn::ClassInfo* info = qn::QNOfflineHelper::classFromString("PrcTripTotals");
+    out << "   class PrcTripTotals:  " << (info ? "registered" : "not found") << "\n";
+    if (info == nullptr) return;
+    const qn::MethodInfo* method = info->methodNamed(selector);
+    out << "   operation \"" << selector << "\": "
+        << (method ? std::to_string(method->arity) + " arguments, the second one out"
+                   : std::string("missing"))
+        << "\n";
+    if (method == nullptr) return;
+    auto procedure = info->create();
+    std::vector<qn::Value> args{qn::Value(3), qn::Value()};
+    qn::Value result = method->invoke(procedure.get(), args);
+    out << "   called with (3, _):   returned " << (result.boolValue() ? "true" : "false")
+        << ", out-argument Total = " << toUtf8(args[1].description()) << "\n";
+}
+
 struct Section {
     const char* title;
     void (*show)(std::ostream&);
@@ -132,7 +152,7 @@ struct Section {
 const Section kSections[] = {
     {"Application model", showModel},       {"Configuration (qnconfig.plist)", showConfiguration},
     {"Languages", showLanguages},           {"Translated messages", showMessages},
-    {"Persistent user data", showUserData},
+    {"Persistent user data", showUserData}, {"Generated classes by name", showClassLookup},
 };
 
 }  // namespace
