@@ -136,14 +136,8 @@ const ClassInfo* ClassRegistry::classNamed(std::string_view name) noexcept {
 }
 
 const ClassInfo* ClassRegistry::classNamed(StringView name) noexcept {
-    // Class names are identifiers: anything outside ASCII cannot name one.
-    std::string ascii;
-    ascii.reserve(name.size());
-    for (char16_t c : name) {
-        if (c >= 0x80) return nullptr;
-        ascii.push_back(static_cast<char>(c));
-    }
-    return classNamed(std::string_view(ascii));
+    // Registered names are ASCII; any other text matches nothing.
+    return classNamed(std::string_view(toUtf8(name)));
 }
 
 std::vector<std::string> ClassRegistry::classNames() {

@@ -33,14 +33,7 @@ const ClassInfo* QNOfflineHelper::classFromString(std::string_view name) {
 }
 
 const ClassInfo* QNOfflineHelper::classFromString(StringView name) {
-    // Class names are ASCII identifiers; anything else names no class.
-    std::string ascii;
-    ascii.reserve(name.size());
-    for (char16_t c : name) {
-        if (c >= 0x80) return nullptr;
-        ascii.push_back(static_cast<char>(c));
-    }
-    return classFromString(std::string_view(ascii));
+    return classFromString(std::string_view(toUtf8(name)));
 }
 
 std::string QNOfflineHelper::selectorFromMethodNameParametersCount(std::string_view name, int count,
