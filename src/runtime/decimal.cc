@@ -16,38 +16,20 @@
 #include <limits>
 #include <system_error>
 
+#include "runtime/decimal_internal.h"
 #include "runtime/hash.h"
 
 namespace qn {
 namespace {
 
-constexpr std::array<uint128, Decimal::kMaxDigits + 1> makePowersOf10() {
-    std::array<uint128, Decimal::kMaxDigits + 1> table{};
-    uint128 p = 1;
-    for (auto& entry : table) {
-        entry = p;
-        p *= 10;
-    }
-    return table;
-}
-
-constexpr auto kPow10 = makePowersOf10();
-constexpr uint128 kCoefficientLimit = kPow10[Decimal::kMaxDigits];  // 10^38
+using internal::digitCount;
+using internal::kCoefficientLimit;
+using internal::kPow10;
 constexpr std::uint64_t kTen19 = 10000000000000000000ULL;
 // Exponent digits beyond this cannot change the outcome (the text would need
 // that many fraction digits to bring the value back into range), so the
 // parsed exponent saturates here and stays far from int64 overflow.
 constexpr std::int64_t kExponentCap = 100000000000000000;  // 10^17
-
-// Decimal digits of c; 0 for 0.
-int digitCount(uint128 c) noexcept {
-    if (c == 0) return 0;
-    const auto hi = static_cast<std::uint64_t>(c >> 64);
-    const int bits =
-        hi != 0 ? 128 - std::countl_zero(hi) : 64 - std::countl_zero(static_cast<std::uint64_t>(c));
-    const int guess = (bits * 1233) >> 12;  // floor(bits * log10(2)), at most 38
-    return guess + (c >= kPow10[guess] ? 1 : 0);
-}
 
 // Writes the digits of c (non-zero) and returns their count, at most 39.
 int writeDigits(uint128 c, char* out) noexcept {
@@ -107,32 +89,12 @@ struct DigitText {
     }
 };
 
-}  // namespace
-
 // Builds the value digits x 10^lastExponent, where `lastExponent` is the
 // exponent of the last significant digit. Rounds once, to the final exponent.
-class DecimalBuilder {
+class TextReader {
 public:
     static Decimal make(bool negative, uint128 coefficient, std::int64_t exponent) noexcept {
-        Decimal d;
-        if (coefficient == 0) {
-            d.exponent_ = static_cast<std::int8_t>(
-                std::clamp<std::int64_t>(exponent, Decimal::kMinExponent, Decimal::kMaxExponent));
-            return d;
-        }
-        if (exponent > Decimal::kMaxExponent) {
-            // Too large for the exponent: trade it for coefficient digits.
-            const std::int64_t need = exponent - Decimal::kMaxExponent;
-            if (need > Decimal::kMaxDigits || digitCount(coefficient) + need > Decimal::kMaxDigits)
-                return Decimal::notANumber();
-            coefficient *= kPow10[static_cast<std::size_t>(need)];
-            exponent = Decimal::kMaxExponent;
-        }
-        d.lo_ = static_cast<std::uint64_t>(coefficient);
-        d.hi_ = static_cast<std::uint64_t>(coefficient >> 64);
-        d.exponent_ = static_cast<std::int8_t>(exponent);
-        d.negative_ = negative;
-        return d;
+        return DecimalBuilder::make(negative, coefficient, exponent);
     }
 
     static Decimal fromDigits(bool negative, const Digits& digits,
@@ -243,6 +205,8 @@ public:
     }
 };
 
+}  // namespace
+
 Decimal Decimal::fromParts(bool negative, uint128 coefficient, int exponent) noexcept {
     if (coefficient == 0) return DecimalBuilder::make(false, 0, exponent);
     const int digits = digitCount(coefficient);
@@ -268,19 +232,19 @@ Decimal Decimal::fromParts(bool negative, uint128 coefficient, int exponent) noe
 }
 
 Decimal Decimal::fromString(std::string_view text) noexcept {
-    return DecimalBuilder::parse(text.data(), text.size());
+    return TextReader::parse(text.data(), text.size());
 }
 
 Decimal Decimal::fromString(StringView text) noexcept {
-    return DecimalBuilder::parse(text.data(), text.size());
+    return TextReader::parse(text.data(), text.size());
 }
 
 Decimal Decimal::scan(std::string_view text, std::size_t& consumed) noexcept {
-    return DecimalBuilder::scan(text.data(), text.size(), consumed);
+    return TextReader::scan(text.data(), text.size(), consumed);
 }
 
 Decimal Decimal::scan(StringView text, std::size_t& consumed) noexcept {
-    return DecimalBuilder::scan(text.data(), text.size(), consumed);
+    return TextReader::scan(text.data(), text.size(), consumed);
 }
 
 Decimal Decimal::fromDouble(double value) noexcept {
@@ -288,7 +252,7 @@ Decimal Decimal::fromDouble(double value) noexcept {
     char buffer[32];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
     if (result.ec != std::errc()) return notANumber();
-    return DecimalBuilder::parse(buffer, static_cast<std::size_t>(result.ptr - buffer));
+    return TextReader::parse(buffer, static_cast<std::size_t>(result.ptr - buffer));
 }
 
 int Decimal::sign() const noexcept {
