@@ -28,6 +28,68 @@ public:
     static std::int64_t dateTimeFormatForCurrentLanguage() {
         return timeFormatForCurrentLanguage();
     }
+
+    // --- Strings (src/runtime/strings.cc) ----------------------------------
+    // Counts and positions are UTF-16 code units; blanks are those of
+    // <qn/runtime/strings.h>.
+
+    // The first n code units; the whole text when n is negative or past the end.
+    static String left(StringView s, std::int64_t n);
+    // The last n code units; the whole text when n is negative or past the
+    // end, "" for 0.
+    static String right(StringView s, std::int64_t n);
+    static String ltrim(StringView s);
+    static String rtrim(StringView s);
+    // -1, 0 or 1: case-sensitive, canonically equivalent texts are equal
+    // (their decomposed forms are compared code unit by code unit).
+    static std::int64_t strcmp(StringView a, StringView b);
+    static bool strcmp2(StringView a, StringView b) { return strcmp(a, b) == 0; }
+    // Bytes of `s` in the named charset. UTF-8 (also for an unknown name)
+    // and UTF-16 count UTF-8 bytes; for another charset, when `s` cannot be
+    // converted (or is empty), the count of user-perceived characters.
+    static std::int64_t byteCount(StringView s, StringView charset);
+    // The URL text when `s` reads as a URL (escaped where needed), else `s`
+    // percent-encoded like urlParameterEncode.
+    static String urlEncode(StringView s);
+    // Every character but A-Z a-z 0-9 - . _ ~ percent-encoded as UTF-8.
+    static String urlParameterEncode(StringView s);
+    // `a op b` for op "<" "<=" ">" ">=" "=" "<>": numbers by value across
+    // kinds, strings by strcmp, dates by time. Values that have no common
+    // ordering are only equal or not ("=" by Value equality, "<>" its
+    // negation, the rest false); NaN is unordered. "like" is qnIsLikeString
+    // for two strings, else false; any other op is false.
+    static bool compare(const Value& a, StringView op, const Value& b);
+    // qnStringWithFormatValues with the nine parameters, all passed in order.
+    static String format(StringView text, const Value& parm1 = Value(),
+                         const Value& parm2 = Value(), const Value& parm3 = Value(),
+                         const Value& parm4 = Value(), const Value& parm5 = Value(),
+                         const Value& parm6 = Value(), const Value& parm7 = Value(),
+                         const Value& parm8 = Value(), const Value& parm9 = Value());
+
+    // --- Numbers (src/runtime/numbers.cc) ----------------------------------
+    // One pseudo-random sequence per process: the 48-bit generator of
+    // drand48, seeded by rseed or, on first use without one, with the current
+    // time in seconds. Calls from several threads share it safely.
+
+    // The next value in [0, 1).
+    static Decimal random();
+    static Decimal rand();
+    // random() x 32767, truncated: 0 ... 32766.
+    static std::int64_t aleat();
+    // Seeds the sequence with the integer part of `seed` (as srand48 does
+    // with a long); returns 0.
+    static std::int64_t rseed(const Decimal& seed);
+    // `value` truncated toward zero (not-a-number 0; beyond the 64-bit range
+    // reported through the fatal-error hook, then saturated).
+    static std::int64_t qnInt(const Decimal& value);
+    // True when the text holds any character other than "0" to "9" ("" is
+    // numeric).
+    static bool notNumeric(StringView text) noexcept;
+    // qnStringFromNumber and qnStringFromNumberTotalLengthDecimals of
+    // <qn/runtime/numbers.h>; an integer, double or Decimal converts to its
+    // Value as the number's toNSNumber does.
+    static String str(const Value& number);
+    static String str(const Value& number, std::int64_t length, std::int64_t decimals);
 };
 
 }  // namespace qn
