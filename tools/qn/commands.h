@@ -1,6 +1,7 @@
 // Sub-commands of the qn tool.
 #pragma once
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,12 @@ namespace qntool {
 // Each returns the process exit code.
 int runDemo(const std::vector<std::string>& args);
 int runConfig(const std::vector<std::string>& args);
+int runStr(const std::vector<std::string>& args);
+int runLike(const std::vector<std::string>& args);
+int runDecimal(const std::vector<std::string>& args);
+
+// The demo's section on the string and number built-ins.
+void showBuiltins(std::ostream& out);
 
 // Makes `path` the main bundle and points the application's writable folders
 // at a fresh temporary folder, so the tool never writes into a user's data.

@@ -149,11 +149,17 @@ struct Section {
     void (*show)(std::ostream&);
 };
 
+// clang-format off
 const Section kSections[] = {
-    {"Application model", showModel},       {"Configuration (qnconfig.plist)", showConfiguration},
-    {"Languages", showLanguages},           {"Translated messages", showMessages},
-    {"Persistent user data", showUserData}, {"Generated classes by name", showClassLookup},
+    {"Application model", showModel},
+    {"Configuration (qnconfig.plist)", showConfiguration},
+    {"Languages", showLanguages},
+    {"Translated messages", showMessages},
+    {"Persistent user data", showUserData},
+    {"Generated classes by name", showClassLookup},
+    {"String and number built-ins", showBuiltins},
 };
+// clang-format on
 
 }  // namespace
 

@@ -24,6 +24,13 @@ const Command kCommands[] = {
      qntool::runDemo},
     {"config", "qn config [BUNDLE]", "print the configuration and language settings of a bundle",
      qntool::runConfig},
+    {"str", "qn str NUMBER [LENGTH [DECIMALS]]",
+     "number to text as generated code's str() does (length 10, 0 decimals by default)",
+     qntool::runStr},
+    {"like", "qn like SUBJECT PATTERN [--no-escape]",
+     "whether SUBJECT is like PATTERN (% any run, _ one character, \\ escapes)", qntool::runLike},
+    {"decimal", "qn decimal 'A OP B'",
+     "38-digit decimal arithmetic: + - * / and ^ (e.g. qn decimal '1/3')", qntool::runDecimal},
 };
 
 void printUsage(std::ostream& out) {
