@@ -122,7 +122,7 @@ int runDecimal(const std::vector<std::string>& args) {
 
 void showBuiltins(std::ostream& out) {
     auto row = [&out](const char* call, const String& result) {
-        out << "   " << call << std::string(38 - std::string(call).size(), ' ') << "\""
+        out << "   " << call << std::string(38 - qn::fromUtf8(call).size(), ' ') << "\""
             << toUtf8(result) << "\"\n";
     };
     row("str(12.5, 10, 2)", qn::QNutil::str(qn::Value(qn::Decimal::fromString("12.5")), 10, 2));
