@@ -9,24 +9,29 @@ fuzz_seconds=${QN_FUZZ_SECONDS:-20}
 
 step() { printf '\n== %s\n' "$*"; }
 
+# Each CTest run's summary is kept so the last line can total them.
+summary=$(mktemp)
+trap 'rm -f "$summary"' EXIT
+run_ctest() { ctest "$@" | tee -a "$summary"; }
+
 step "Release build with warnings as errors"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQN_WERROR=ON
 cmake --build build -j "$jobs"
-ctest --test-dir build --output-on-failure -j "$jobs"
+run_ctest --test-dir build --output-on-failure -j "$jobs"
 
 step "AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQN_WERROR=ON \
     -DQN_SANITIZE=address,undefined -DQN_BUILD_BENCHMARKS=OFF -DQN_BUILD_TOOLS=OFF
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    ctest --test-dir build-asan --output-on-failure -j "$jobs"
+    run_ctest --test-dir build-asan --output-on-failure -j "$jobs"
 
 step "ThreadSanitizer (threaded tests)"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQN_WERROR=ON \
     -DQN_SANITIZE=thread -DQN_BUILD_BENCHMARKS=OFF -DQN_BUILD_TOOLS=OFF
 cmake --build build-tsan -j "$jobs"
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-    ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L threaded
+    run_ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L threaded
 
 if command -v clang++ >/dev/null 2>&1; then
     step "Fuzz targets (${fuzz_seconds}s each)"
@@ -45,3 +50,6 @@ if command -v clang++ >/dev/null 2>&1; then
 fi
 
 step "All configurations passed"
+passed=$(sed -n 's/.* tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' "$summary" |
+    awk '{ n += $1 } END { print n + 0 }')
+echo "${passed} passed, 0 failed"

@@ -127,7 +127,8 @@ public:
     Decimal negated() const noexcept;
     Decimal abs() const noexcept;
     // base^exponent by repeated multiplication (each step exact up to 38
-    // digits, then rounded); 1 for exponent 0.
+    // digits, then rounded); 1 for exponent 0 (also 0^0); not-a-number for a
+    // not-a-number base.
     static Decimal power(const Decimal& base, std::uint64_t exponent) noexcept;
 
     // The value with at most `decimals` fractional digits (a negative count
