@@ -21,12 +21,7 @@ import random
 import sys
 from decimal import Decimal, ROUND_DOWN, ROUND_HALF_EVEN, ROUND_HALF_UP
 
-PREC = 38
-CTX = decimal.Context(prec=PREC, rounding=ROUND_HALF_UP, Emin=-91, Emax=164,
-                      capitals=1, clamp=0, traps=[])
-EXACT = decimal.Context(prec=10000, rounding=ROUND_HALF_UP, Emin=-10**9,
-                        Emax=10**9, traps=[])
-assert CTX.Etiny() == -128
+from decimal_model import CTX, EXACT, PREC
 MIN_EXP, MAX_EXP = -128, 127
 LIMIT = 10**PREC
 

@@ -17,12 +17,7 @@ import re
 import sys
 from decimal import Decimal, ROUND_HALF_UP
 
-PREC = 38
-CTX = decimal.Context(prec=PREC, rounding=ROUND_HALF_UP, Emin=-91, Emax=164,
-                      capitals=1, clamp=0, traps=[])
-EXACT = decimal.Context(prec=10000, rounding=ROUND_HALF_UP, Emin=-10**9,
-                        Emax=10**9, traps=[])
-assert CTX.Etiny() == -128
+from decimal_model import CTX, EXACT, PREC
 
 SPACE = " \t\n\v\f\r"
 GRAMMAR = re.compile(r"[%s]*[+-]?([0-9]+\.?[0-9]*|\.[0-9]+)([eE][+-]?[0-9]+)?[%s]*\Z"
