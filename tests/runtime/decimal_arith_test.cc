@@ -4,7 +4,6 @@
 
 #include <climits>
 #include <cstdint>
-#include <random>
 #include <string>
 #include <tuple>
 
@@ -15,20 +14,13 @@ using qn::DecimalRounding;
 using qn::uint128;
 
 struct BinaryVector {
-    const char* a;
-    const char* b;
-    const char* sum;
-    const char* difference;
-    const char* product;
-    const char* quotient;
+    const char *a, *b, *sum, *difference, *product, *quotient;
     int compare;
 };
 struct RoundVector {
     const char* a;
     int decimals;
-    const char* halfAway;
-    const char* halfEven;
-    const char* towardZero;
+    const char *halfAway, *halfEven, *towardZero;
 };
 struct PowerVector {
     const char* base;
@@ -44,6 +36,10 @@ Decimal dec(std::string_view text) {
 
 const std::string kNines38(38, '9');
 const std::string kTen38 = "1" + std::string(38, '0');
+
+std::string zeros(int n) {
+    return std::string(static_cast<std::size_t>(n), '0');
+}
 
 // The result's text is the expected one, it reads back as the same value with
 // the same hash, and its parts are within range.
@@ -77,54 +73,38 @@ TEST(DecimalArithVectors, AddSubtractMultiplyDivideCompareMatchPython) {
         EXPECT_EQ((b + a).toStdString(), v.sum);
         EXPECT_EQ((b * a).toStdString(), v.product);
         EXPECT_EQ((-(b - a)).toStdString(), v.difference);
-        Decimal accumulated = a;
-        accumulated += b;
-        EXPECT_EQ(accumulated.toStdString(), v.sum);
     }
 }
 
-TEST(DecimalArithVectors, RoundedMatchesPythonInEveryMode) {
+TEST(DecimalArithVectors, RoundedAndPowerMatchPython) {
     for (const auto& v : kRoundVectors) {
         SCOPED_TRACE(std::string(v.a) + " to " + std::to_string(v.decimals));
         const Decimal a = dec(v.a);
         expectResult(a.rounded(v.decimals), v.halfAway);
         expectResult(a.rounded(v.decimals, DecimalRounding::HalfEven), v.halfEven);
         expectResult(a.rounded(v.decimals, DecimalRounding::TowardZero), v.towardZero);
-        if (v.decimals == 0) {
-            EXPECT_EQ(a.integralPart().toStdString(), v.towardZero);
-        }
+        EXPECT_TRUE(v.decimals != 0 || a.integralPart().toStdString() == v.towardZero);
     }
-}
-
-TEST(DecimalArithVectors, PowerMatchesPython) {
     for (const auto& v : kPowerVectors) {
         SCOPED_TRACE(std::string(v.base) + " ^ " + std::to_string(v.exponent));
         expectResult(Decimal::power(dec(v.base), v.exponent), v.result);
     }
 }
 
-// --- Edge cases --------------------------------------------------------------------
+// --- Edge cases the vectors do not reach well ---------------------------------------
 
 Decimal apply(char op, const Decimal& a, const Decimal& b) {
-    switch (op) {
-        case '+':
-            return a + b;
-        case '-':
-            return a - b;
-        case '*':
-            return a * b;
-        default:
-            return a / b;
-    }
+    if (op == '+') return a + b;
+    if (op == '-') return a - b;
+    if (op == '*') return a * b;
+    if (op == '^') return Decimal::power(a, std::stoull(b.toStdString()));
+    return a / b;
 }
 
-std::string zeros(int n) {
-    return std::string(static_cast<std::size_t>(n), '0');
-}
-
-TEST(DecimalArith, CarriesTiesAndRangeLimitsRoundOnce) {
+TEST(DecimalArith, CarriesRangeLimitsAndPowersRoundOnce) {
     const std::string nines37(37, '9'), third = "0." + std::string(38, '3');
     const std::string tiny = "0." + zeros(127) + "1";  // 10^-128
+    const std::string u64max = std::to_string(UINT64_MAX);
     const std::tuple<std::string, char, std::string, std::string> cases[] = {
         // A carry that adds a digit; 39 significant digits round, 38 do not.
         {kNines38, '+', "1", kTen38},
@@ -133,45 +113,40 @@ TEST(DecimalArith, CarriesTiesAndRangeLimitsRoundOnce) {
         {"-" + kNines38, '-', "0.5", "-" + kTen38},
         {"1" + zeros(37), '+', "0.5", "1" + zeros(36) + "1"},
         {"1" + zeros(36), '+', "0.5", "1" + zeros(36) + ".5"},
-        {"1.20", '+', "1.3", "2.5"},
         // Exponents far apart: the small operand only decides the rounding.
-        {"1e100", '-', "1e62", kNines38 + zeros(62)},
         {"1e100", '-', "4.9e61", "1" + zeros(100)},
         {"1e100", '-', "5.1e61", kNines38 + zeros(62)},
         {"-1", '+', "1e-128", "-1"},
-        // Full 256-bit products; ties go away from zero.
+        // Full 256-bit products and two-limb divisors; ties go away from zero.
         {kNines38, '*', kNines38, nines37 + "8" + zeros(38)},
-        {"23456789012345678901234567890123456789", '*', "5",
-         "117283945061728394506172839450617283950"},
-        {"23456789012345678901234567890123456789", '*', "-0.5",
-         "-11728394506172839450617283945061728395"},
-        // Repeating and exact quotients, small and two-limb divisors.
-        {"1", '/', "3", third},
         {"23456789012345678901234567890123456789", '/', "-2",
          "-11728394506172839450617283945061728395"},
-        {"-2", '/', "3", "-0." + std::string(37, '6') + "7"},
-        {"1", '/', "7", "0.14285714285714285714285714285714285714"},
-        {"100", '/', "3", "33." + std::string(36, '3')},
-        {"10", '/', "4", "2.5"},
-        {"123.45", '/', "0.01", "12345"},
         {"24691357802469135780246913578024691358", '/', "12345678901234567890123456789012345679",
          "2"},
         {"1", '/', "1" + zeros(36) + "1", "0." + zeros(37) + nines37},
+        {"1", '/', "3", third},
         {third, '*', "3", "0." + kNines38},
         // Exponent limits: too large is NaN, too small loses digits to zero.
         {"1e-64", '*', "1e-64", tiny},
-        {"1e-64", '*', "1e-65", "0"},
         {"-5e-65", '*', "1e-64", "-" + tiny},
         {"4.9e-65", '*', "1e-64", "0"},
-        {"1e64", '*', "1e64", "1" + zeros(128)},
         {"1e100", '*', "1e65", "NaN"},
         {kNines38 + "e127", '*', "1.0000000000000000000000000000000000001", "NaN"},
         {kNines38 + "e127", '+', "0.5e127", "NaN"},
         {kNines38 + "e127", '+', "0.4e127", kNines38 + zeros(127)},
         {"1e-128", '/', "2", tiny},
-        {"1e-128", '/', "3", "0"},
         {"1", '/', "1e-128", "1" + zeros(128)},
         {"1e127", '/', "1e-128", "NaN"},
+        // Powers: squaring stays exact until the end, then limits apply.
+        {"0", '^', "0", "1"},
+        {"-1", '^', u64max, "-1"},
+        {"1.0", '^', u64max, "1"},
+        {"2", '^', u64max, "NaN"},
+        {"10", '^', "164", "1" + zeros(164)},
+        {"10", '^', "165", "NaN"},
+        {"0.1", '^', "128", tiny},
+        {"0.1", '^', "129", "0"},
+        {"2", '^', "127", "170141183460469231731687303715884105730"},
     };
     for (const auto& [a, op, b, expected] : cases) {
         SCOPED_TRACE(a + " " + op + " " + b);
@@ -181,48 +156,33 @@ TEST(DecimalArith, CarriesTiesAndRangeLimitsRoundOnce) {
 }
 
 TEST(DecimalArith, ZeroResultsAreNeverNegative) {
-    const Decimal results[] = {
-        dec("-1") + dec("1"),
-        dec("-0.5") * Decimal(),
-        Decimal() * dec("-3"),
-        Decimal() / dec("-3"),
-        dec("-1e-128") * dec("1e-128"),
-        dec("-1e-128") / dec("1e127"),
-        dec("-0.4").rounded(0),
-        dec("-0.5").rounded(0, DecimalRounding::HalfEven),
-        dec("-0.9").integralPart(),
-        -Decimal(),
-        dec("-0").abs(),
-        Decimal::power(dec("-0.1"), 129),
-    };
+    const Decimal results[] = {dec("-1") + dec("1"),
+                               dec("-0.5") * Decimal(),
+                               Decimal() / dec("-3"),
+                               dec("-1e-128") * dec("1e-128"),
+                               dec("-1e-128") / dec("1e127"),
+                               dec("-0.4").rounded(0),
+                               dec("-0.5").rounded(0, DecimalRounding::HalfEven),
+                               dec("-0.9").integralPart(),
+                               -Decimal(),
+                               dec("-0").abs(),
+                               Decimal::power(dec("-0.1"), 129)};
     for (const Decimal& z : results) {
         EXPECT_EQ(z.toStdString(), "0");
-        EXPECT_TRUE(z.isZero());
-        EXPECT_FALSE(z.isNegative());
-        EXPECT_EQ(z.sign(), 0);
+        EXPECT_TRUE(z.isZero() && !z.isNegative() && z.sign() == 0);
         EXPECT_EQ(z.hash(), Decimal().hash());
-        EXPECT_EQ(z.negated().toStdString(), "0");
     }
-    EXPECT_EQ((-dec("2.5")).toStdString(), "-2.5");
-    EXPECT_EQ(dec("-2.5").abs().toStdString(), "2.5");
 }
 
 TEST(DecimalArith, NaNInGivesNaNOutAndZeroDivisorGivesNaN) {
     const Decimal nan = Decimal::notANumber();
     for (const Decimal& x : {Decimal(), Decimal(1), dec("-1e127"), nan}) {
-        for (const char op : {'+', '-', '*', '/'}) {
-            EXPECT_TRUE(apply(op, nan, x).isNaN());
-            EXPECT_TRUE(apply(op, x, nan).isNaN());
-        }
-        EXPECT_TRUE((x / Decimal()).isNaN());
-        EXPECT_TRUE((x / dec("-0.000")).isNaN());
+        for (const char op : {'+', '-', '*', '/'})
+            EXPECT_TRUE(apply(op, nan, x).isNaN() && apply(op, x, nan).isNaN());
+        EXPECT_TRUE((x / Decimal()).isNaN() && (x / dec("-0.000")).isNaN());
     }
-    EXPECT_TRUE((-nan).isNaN());
-    EXPECT_TRUE(nan.abs().isNaN());
-    EXPECT_TRUE(nan.rounded(2).isNaN());
-    EXPECT_TRUE(nan.integralPart().isNaN());
-    EXPECT_TRUE(Decimal::power(nan, 0).isNaN());
-    EXPECT_TRUE(Decimal::power(nan, 2).isNaN());
+    EXPECT_TRUE((-nan).isNaN() && nan.abs().isNaN() && nan.rounded(2).isNaN());
+    EXPECT_TRUE(nan.integralPart().isNaN() && Decimal::power(nan, 0).isNaN());
 }
 
 TEST(DecimalArith, RoundedTiesFollowTheMode) {
@@ -234,9 +194,6 @@ TEST(DecimalArith, RoundedTiesFollowTheMode) {
         {"2.45", 1, "2.5", "2.4", "2.4"},
         {"2.4500000000000000000000000000000000001", 1, "2.5", "2.5", "2.4"},
         {"1250", -2, "1300", "1200", "1200"},
-        {"0.5", 0, "1", "0", "0"},
-        {"9.99", 1, "10", "10", "9.9"},
-        {"0.005", 2, "0.01", "0", "0"},
         {"5e-128", 127, "0." + zeros(126) + "1", "0", "0"},
         {"55555", -5, "100000", "100000", "0"},
         {"12.5", INT_MAX, "12.5", "12.5", "12.5"},
@@ -253,56 +210,7 @@ TEST(DecimalArith, RoundedTiesFollowTheMode) {
         expectResult(d.rounded(decimals, DecimalRounding::HalfEven), even);
         expectResult(d.rounded(decimals, DecimalRounding::TowardZero), toward);
     }
-    // Fitting values keep their stored form.
-    EXPECT_EQ(dec("1.50").rounded(2).exponent(), -2);
-    EXPECT_EQ(dec("-12.9").integralPart().toStdString(), "-12");
-}
-
-TEST(DecimalArith, PowerSquaresAndOverflows) {
-    const std::tuple<std::string, std::uint64_t, std::string> cases[] = {
-        {"-2", 3, "-8"},
-        {"0", 0, "1"},
-        {"-1", UINT64_MAX, "-1"},
-        {"1.0", UINT64_MAX, "1"},
-        {"10", 164, "1" + zeros(164)},
-        {"10", 165, "NaN"},
-        {"2", UINT64_MAX, "NaN"},
-        {"0.1", 128, "0." + zeros(127) + "1"},
-        {"0.1", 129, "0"},
-        {"2", 126, "85070591730234615865843651857942052864"},
-        {"2", 127, "170141183460469231731687303715884105730"},
-    };
-    for (const auto& [base, n, expected] : cases) {
-        SCOPED_TRACE(base + " ^ " + std::to_string(n));
-        expectResult(Decimal::power(dec(base), n), expected);
-    }
-}
-
-// Random operands: identities that hold exactly while results fit 38 digits,
-// across the 64-bit, 128-bit and two-limb-divisor paths.
-TEST(DecimalArith, ExactIdentitiesHoldForRandomOperands) {
-    std::mt19937_64 random(20240617);
-    const auto coefficient = [&](int digits) {
-        uint128 c = 0;
-        for (int i = 0; i < digits; ++i)
-            c = c * 10 + random() % 10;
-        return c == 0 ? uint128{7} : c;
-    };
-    const auto value = [&](int digits, int spread) {
-        const int exponent = static_cast<int>(random() % (2 * spread + 1)) - spread;
-        return Decimal::fromParts(random() % 2 == 0, coefficient(digits), exponent);
-    };
-    for (int i = 0; i < 20000; ++i) {
-        const int da = 1 + static_cast<int>(random() % 18);
-        const int db = 1 + static_cast<int>(random() % (38 - da));
-        const Decimal a = value(da, 20), b = value(db, 20);
-        const Decimal product = a * b;  // at most 38 digits: exact
-        ASSERT_EQ(product / b, a) << a.toStdString() << " * " << b.toStdString();
-        ASSERT_EQ(product / a, b) << a.toStdString() << " * " << b.toStdString();
-        const Decimal x = value(da, 8), y = value(da, 8);  // sum exact
-        ASSERT_EQ(x + y - y, x) << x.toStdString() << " + " << y.toStdString();
-        ASSERT_EQ(x - y + y, x) << x.toStdString() << " - " << y.toStdString();
-    }
+    EXPECT_EQ(dec("1.50").rounded(2).exponent(), -2) << "fitting values keep their stored form";
 }
 
 }  // namespace

@@ -37,34 +37,21 @@ static_assert(!QNNumber<bool> && !QNNumber<char16_t> && !QNNumber<char> && !QNNu
 // --- Mixed operators -------------------------------------------------------------
 
 TEST(MixedOperators, IntegersMeetDecimalsExactlyInBothOrders) {
-    const Decimal half = dec("0.5");
+    const Decimal half = dec("0.5"), two = dec("2.0");
     EXPECT_EQ(text(3 - half), "2.5");
     EXPECT_EQ(text(half - 3), "-2.5");
     EXPECT_EQ(text(1 / dec("8")), "0.125");
-    EXPECT_EQ(text(dec("7") / 2), "3.5");
     // Beyond 2^53 the integer still arrives exactly (a double would not).
     EXPECT_EQ(text(kMax + dec("1")), "9223372036854775808");
     EXPECT_EQ(text(std::numeric_limits<std::uint64_t>::max() - dec("0")), "18446744073709551615");
     EXPECT_EQ(text(kMin - dec("1")), "-9223372036854775809");
-    EXPECT_TRUE((5 / Decimal()).isNaN());
-    EXPECT_TRUE((dec("5") / 0).isNaN());
-}
-
-TEST(MixedOperators, ComparisonsConvertTheIntegerToADecimal) {
-    const Decimal two = dec("2.0");
-    EXPECT_TRUE(2 == two && two == 2 && !(2 != two));
-    EXPECT_TRUE(1 < two && two > 1 && 2 <= two && two >= 2 && 3 > two && two < 3);
-    EXPECT_TRUE(0 < dec("0.1") && dec("-0.1") < 0);
-    // 2^63 - 1 and 2^63 are the same double but not the same number.
     EXPECT_TRUE(kMax < dec("9223372036854775808"));
+    EXPECT_TRUE((5 / Decimal()).isNaN() && (dec("5") / 0).isNaN());
+    EXPECT_TRUE(2 == two && two == 2 && !(2 != two) && 1 < two && two < 3 && two >= 2);
     EXPECT_EQ(toInt(1 <=> two), -1);
     EXPECT_EQ(toInt(two <=> 2), 0);
-    EXPECT_EQ(compareTo(dec("3"), two), 1);
-}
-
-TEST(MixedOperators, RemainderWithADecimalIsAnIntegerFromDoubles) {
+    // A remainder with a decimal is an integer, worked out from doubles.
     EXPECT_EQ(7 % dec("2.5"), 2);
-    EXPECT_EQ(dec("7.5") % 2, 1);
     EXPECT_EQ(dec("-7.5") % 2, -1);
     EXPECT_EQ(dec("7.5") % -2, 1);
     EXPECT_EQ(dec("10.75") % dec("0.5"), 0);
@@ -79,9 +66,8 @@ TEST(IntegerArithmetic, RemainderAndQuotientTruncateTowardZero) {
     };
     for (const Case& c : {Case{7, 2, 3, 1}, Case{-7, 2, -3, -1}, Case{7, -2, -3, 1},
                           Case{-7, -1, 7, 0}, Case{kMin, -1, 0, 0}, Case{kMin, 2, kMin / 2, 0}}) {
-        if (c.a != kMin || c.b != -1) {
-            EXPECT_EQ(qnIntegerDivide(c.a, c.b), c.quotient);
-        }
+        EXPECT_TRUE((c.a == kMin && c.b == -1) || qnIntegerDivide(c.a, c.b) == c.quotient)
+            << c.a << " / " << c.b;
         EXPECT_EQ(qnIntegerRemainder(c.a, c.b), c.remainder) << c.a << " % " << c.b;
     }
     EXPECT_EQ(qnIntegerMultiply(-3037000499, 3037000499), -9223372030926249001);
@@ -103,7 +89,17 @@ TEST(IntegerArithmetic, FailuresAreReportedAndRecoveredWithDocumentedValues) {
     EXPECT_EQ(qnIntegerMultiply(kMax, -2), kMin);
     EXPECT_EQ(dec("7.5") % 0, 7);
     EXPECT_TRUE(log->contains(u"remainder of 7.5 by 0"));
-    EXPECT_EQ(log->lines().size(), 9u);
+    // Conversions to integers saturate.
+    EXPECT_EQ(qnIntFromDecimal(dec("1e30")), kMax);
+    EXPECT_EQ(qnIntFromDecimal(dec("-1e30")), kMin);
+    EXPECT_EQ(qnNumberFromDecimal<std::int32_t>(dec("3000000000")),
+              std::numeric_limits<std::int32_t>::max());
+    EXPECT_EQ(qnNumberFromDecimal<std::uint16_t>(dec("-1")), 0);
+    EXPECT_EQ(qnIntFromDouble(-std::numeric_limits<double>::infinity()), kMin);
+    EXPECT_EQ(QNutil::qnInt(dec("-1e20")), kMin);
+    EXPECT_TRUE(log->contains(u"Value 1e+30 cannot be converted to a signed integer"));
+    EXPECT_TRUE(log->contains(u"Decimal value -100000000000000000000 cannot be converted"));
+    EXPECT_EQ(log->lines().size(), 15u);
     for (const auto& line : log->lines())
         EXPECT_EQ(line.level, QNLogLevelError);
 }
@@ -120,89 +116,46 @@ TEST(IntegerArithmetic, FailuresRaiseUnderTheDefaultPolicy) {
     EXPECT_THROW(qnIntFromDecimal(dec("1e19")), FatalError);
 }
 
-TEST(Conversions, DecimalToIntegerGoesThroughADoubleAndSaturates) {
-    EXPECT_EQ(qnIntFromDecimal(dec("2.9")), 2);
-    EXPECT_EQ(qnIntFromDecimal(dec("-2.9")), -2);
-    EXPECT_EQ(qnIntFromDecimal(Decimal::notANumber()), 0);
-    // The double in between rounds 2^53 + 1 to 2^53; qnInt stays exact.
-    EXPECT_EQ(qnIntFromDecimal(dec("9007199254740993")), 9007199254740992);
-    EXPECT_EQ(QNutil::qnInt(dec("9007199254740993.9")), 9007199254740993);
-    EXPECT_EQ(QNutil::qnInt(dec("-0.5")), 0);
-    EXPECT_EQ(qnNumberFromDecimal<double>(dec("0.25")), 0.25);
-    EXPECT_EQ(text(qnNumberFromDecimal<Decimal>(dec("1.50"))), "1.5");
-
-    test::ScopedFatalErrorPolicy recover(Policy::Recover);
-    test::ScopedCapturingLogger log;
-    EXPECT_EQ(qnIntFromDecimal(dec("1e30")), kMax);
-    EXPECT_EQ(qnIntFromDecimal(dec("-1e30")), kMin);
-    EXPECT_EQ(qnNumberFromDecimal<std::int32_t>(dec("3000000000")),
-              std::numeric_limits<std::int32_t>::max());
-    EXPECT_EQ(qnNumberFromDecimal<std::uint16_t>(dec("-1")), 0);
-    EXPECT_EQ(qnIntFromDouble(-std::numeric_limits<double>::infinity()), kMin);
-    EXPECT_EQ(QNutil::qnInt(dec("-1e20")), kMin);
-    EXPECT_EQ(log->lines().size(), 6u);
-    EXPECT_TRUE(log->contains(u"Value 1e+30 cannot be converted to a signed integer"));
-    EXPECT_TRUE(log->contains(u"Decimal value -100000000000000000000 cannot be converted"));
-}
-
 // --- QNNumber ------------------------------------------------------------------------
 
-TEST(QNNumberProtocol, BoxesConvertsAndRoundsEachKind) {
-    EXPECT_TRUE(qnToNSNumber(std::int64_t{3}).isInt());
-    EXPECT_TRUE(qnToNSNumber(3.5).isDouble());
-    EXPECT_TRUE(qnToNSNumber(dec("3.5")).isDecimal());
-    EXPECT_EQ(text(qnToDecimal(0.1)), "0.1");
+TEST(QNNumberProtocol, ConvertsAndRoundsEachKind) {
     EXPECT_EQ(text(qnToDecimal(std::uint64_t{1} << 63)), "9223372036854775808");
-
+    // A Decimal becomes an integer through a double, which rounds 2^53 + 1 to 2^53; qnInt does not.
+    EXPECT_EQ(qnIntFromDecimal(dec("9007199254740993")), 9007199254740992);
+    EXPECT_EQ(QNutil::qnInt(dec("9007199254740993.9")), 9007199254740993);
+    EXPECT_EQ(qnIntFromDecimal(Decimal::notANumber()), 0);
     // A double rounds by its shortest text: 2.675 is 2.67499999... in binary.
     EXPECT_EQ(text(qnNumberRoundedToDecimals(2.675, 2)), "2.68");
     EXPECT_EQ(text(qnNumberRoundedToEvenDecimals(2.675, 2)), "2.68");
     EXPECT_EQ(text(qnNumberTruncatedToDecimals(2.675, 2)), "2.67");
-    struct Case {
-        const char* value;
-        int decimals;
-        const char *plain, *even, *truncated;
-    };
-    for (const Case& c : {Case{"2.5", 0, "3", "2", "2"}, Case{"-2.5", 0, "-3", "-2", "-2"},
-                          Case{"3.5", 0, "4", "4", "3"}, Case{"-1.25", 1, "-1.3", "-1.2", "-1.2"},
-                          Case{"1250", -2, "1300", "1200", "1200"}, Case{"0.004", 2, "0", "0", "0"},
-                          Case{"1.5", 1000, "1.5", "1.5", "1.5"}}) {
-        EXPECT_EQ(text(qnNumberRoundedToDecimals(dec(c.value), c.decimals)), c.plain) << c.value;
-        EXPECT_EQ(text(qnNumberRoundedToEvenDecimals(dec(c.value), c.decimals)), c.even);
-        EXPECT_EQ(text(qnNumberTruncatedToDecimals(dec(c.value), c.decimals)), c.truncated);
-    }
     EXPECT_EQ(text(qnNumberRoundedToDecimals(std::int64_t{15}, -1)), "20");
-}
-
-TEST(QNNumberProtocol, DecimalUtil) {
-    EXPECT_TRUE(DecimalUtil::ZERO.isZero());
-    EXPECT_EQ(DecimalUtil::decToString(2.5), u"2.5");
-    EXPECT_EQ(text(DecimalUtil::doubleToDec(0.1)), "0.1");
+    EXPECT_EQ(text(qnNumberRoundedToDecimals(dec("-1.25"), 1)), "-1.3");
+    EXPECT_EQ(text(qnNumberRoundedToEvenDecimals(dec("-1.25"), 1)), "-1.2");
+    EXPECT_EQ(text(qnNumberTruncatedToDecimals(dec("-1.25"), 1000)), "-1.25");
     EXPECT_EQ(text(DecimalUtil::doubleToDec(1234.567, 6, 2)), "1234.5");
-    EXPECT_EQ(text(DecimalUtil::doubleToDec(0.5, 10, 0)), "1");
     EXPECT_TRUE(DecimalUtil::doubleToDec(123456, 3, 0).isNaN()) << "str gives asterisks";
     EXPECT_EQ(text(DecimalUtil::stringToDec(u" 1.5e2 ")), "150");
     EXPECT_TRUE(DecimalUtil::stringToDec(u"1,5").isNaN());
-    EXPECT_EQ(text(DecimalUtil::pow(2, 10)), "1024");
     EXPECT_EQ(text(DecimalUtil::pow(dec("1.1"), dec("3"))), "1.331");
 }
 
 // --- Boxed numbers -------------------------------------------------------------------
 
-TEST(BoxedNumbers, DecimalOperationsCountAnAbsentOperandAsZero) {
+TEST(BoxedNumbers, ArithmeticCountsAnAbsentOperandAsZero) {
     const Value a(dec("7.5")), two(2), none;
-    EXPECT_EQ(text(qnDecimalByAddingToNumber(a, two)), "9.5");
     EXPECT_EQ(text(qnDecimalByAddingToNumber(none, two)), "2");
     EXPECT_EQ(text(qnDecimalBySubstractingFromNumber(a, 0.25)), "7.25");
-    EXPECT_EQ(text(qnDecimalByMultiplyingBy(a, two)), "15");
     EXPECT_EQ(text(qnDecimalByMultiplyingBy(0.1, 3)), "0.3") << "doubles enter by shortest text";
     EXPECT_EQ(text(qnDecimalByDividingBy(a, two)), "3.75");
     EXPECT_TRUE(qnDecimalByDividingBy(a, none).decimalValue().isNaN());
     EXPECT_TRUE(qnDecimalByDividingBy(a, 0.0).decimalValue().isNaN());
-    EXPECT_EQ(text(qnDecimalByNegating(Value(dec("0")))), "0");
     EXPECT_EQ(text(qnDecimalByNegating(none)), "0");
     EXPECT_EQ(text(qnDecimalByNegating(a)), "-7.5");
-    EXPECT_TRUE(qnDecimalByAddingToNumber(a, two).isDecimal());
+    // Double operations: a zero or absent divisor gives NaN, not an infinity.
+    EXPECT_EQ(qnNumberByDividingBy(Value(7.5), two).doubleValue(), 3.75);
+    EXPECT_TRUE(std::isnan(qnNumberByDividingBy(a, 0).doubleValue()));
+    EXPECT_TRUE(std::isnan(qnNumberByDividingBy(Value(-1), none).doubleValue()));
+    EXPECT_TRUE(qnNumberByAddingToNumber(1, 2).isDouble());
 }
 
 TEST(BoxedNumbers, DecimalPowerIsExactForWholeExponentsOnly) {
@@ -211,8 +164,6 @@ TEST(BoxedNumbers, DecimalPowerIsExactForWholeExponentsOnly) {
         const char* result;
     };
     const Case cases[] = {
-        {Value(dec("1.1")), Value(2), "1.21"},
-        {Value(2), Value(dec("10")), "1024"},
         {Value(3), Value(40.0), "12157665459056928801"},  // beyond 2^53: exact
         {Value(), Value(0), "1"},
         {Value(2), Value(), "1"},
@@ -224,16 +175,6 @@ TEST(BoxedNumbers, DecimalPowerIsExactForWholeExponentsOnly) {
     for (const Case& c : cases)
         EXPECT_EQ(text(qnDecimalToThePower(c.base, c.exponent)), c.result)
             << text(c.base) << " ^ " << text(c.exponent);
-}
-
-TEST(BoxedNumbers, DoubleOperations) {
-    const Value a(7.5), two(dec("2"));
-    EXPECT_EQ(qnNumberBySubstractingFromNumber(a, Value()).doubleValue(), 7.5);
-    EXPECT_EQ(qnNumberByDividingBy(a, two).doubleValue(), 3.75);
-    // A zero divisor gives NaN, not an infinity.
-    EXPECT_TRUE(std::isnan(qnNumberByDividingBy(a, 0).doubleValue()));
-    EXPECT_TRUE(std::isnan(qnNumberByDividingBy(Value(-1), Value()).doubleValue()));
-    EXPECT_TRUE(qnNumberByAddingToNumber(1, 2).isDouble());
 }
 
 TEST(BoxedNumbers, Modulus) {
@@ -248,12 +189,12 @@ TEST(BoxedNumbers, Modulus) {
         {Value(dec("-7.5")), Value(2), -1},
         {Value(7), Value(-1), 0},
         {Value(kMin), Value(-1), 0},
+        {Value(7.25), Value(dec("0.5")), 0},
+        {Value(true), Value(2), 1},
         {Value(dec("7")), Value(0.0), 7},  // whole values count as integers
         {Value(dec("7.5")), Value(0), 0},  // decimal division by zero: not-a-number, read as 0
         {Value(7), Value(), 0},            // an absent divisor is a decimal 0
         {Value((std::int64_t{1} << 40) + 5), Value(3), 0},  // all 64 bits take part
-        {Value(7.25), Value(dec("0.5")), 0},
-        {Value(true), Value(2), 1},
     };
     for (const Case& c : cases) {
         const Value m = qnModule(c.a, c.b);
@@ -267,19 +208,15 @@ TEST(BoxedNumbers, Modulus) {
 }
 
 TEST(BoxedNumbers, IsEmptyToDecimalAndConcatenation) {
-    for (const Value& zero : {Value(0), Value(0.0), Value(-0.0), Value(dec("0.00")), Value(false),
-                              Value(), Value::null()})
+    for (const Value& zero :
+         {Value(0), Value(-0.0), Value(dec("0.00")), Value(false), Value(), Value::null()})
         EXPECT_TRUE(qnIsEmpty(zero).boolValue()) << text(zero);
-    for (const Value& other : {Value(1), Value(1e-300), Value(Decimal::notANumber()), Value(u"0")})
+    for (const Value& other : {Value(1e-300), Value(Decimal::notANumber()), Value(u"0")})
         EXPECT_FALSE(qnIsEmpty(other).boolValue()) << text(other);
-    EXPECT_TRUE(qnNumberToDecimal(Value(0.1)).isDecimal());
     EXPECT_EQ(text(qnNumberToDecimal(Value(0.1))), "0.1");
-
     EXPECT_EQ(qnConcat(u"x=", Value(dec("1.50"))), u"x=1.5");
-    EXPECT_EQ(qnConcat(u"x=", 3), u"x=3");
     EXPECT_EQ(qnConcat(u"x=", 0.1), u"x=0.1");
     EXPECT_EQ(qnConcat(u"x=", Value()), u"x=(null)");
-    EXPECT_EQ(qnConcat(u"", u"y"), u"y");
 }
 
 // --- Random numbers -------------------------------------------------------------------
@@ -304,9 +241,8 @@ TEST(RandomNumbers, StayInRange) {
     QNutil::rseed(Decimal(7));
     for (int i = 0; i < 20000; ++i) {
         const Decimal r = QNutil::random();
-        ASSERT_TRUE(r >= 0 && r < 1) << text(r);
         const std::int64_t a = QNutil::aleat();
-        ASSERT_TRUE(a >= 0 && a <= 32766) << a;
+        ASSERT_TRUE(r >= 0 && r < 1 && a >= 0 && a <= 32766) << text(r) << ", " << a;
     }
 }
 
@@ -324,12 +260,11 @@ TEST(RandomNumbers, ConcurrentCallersShareOneSequence) {
     for (auto& thread : threads)
         thread.join();
     // Every value of the sequence handed out once: none lost, none repeated.
-    std::vector<double> all, expected;
+    std::vector<double> all, expected(kThreads * kDraws);
     for (const auto& part : drawn)
         all.insert(all.end(), part.begin(), part.end());
     ::srand48(1234);
-    for (int i = 0; i < kThreads * kDraws; ++i)
-        expected.push_back(::drand48());
+    std::generate(expected.begin(), expected.end(), ::drand48);
     std::sort(all.begin(), all.end());
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(all, expected);
