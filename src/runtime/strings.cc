@@ -69,10 +69,16 @@ String pad(StringView s, std::int64_t length, std::optional<StringView> fill, bo
     if (s.size() > n) return String(onLeft ? s.substr(s.size() - n) : s.substr(0, n));
     const Size times = n - s.size();
     String out;
-    // Checked before any arithmetic can overflow; a size no string can have
-    // throws std::length_error, as std::u16string itself does.
-    if (times > (out.max_size() - s.size()) / f.size())
-        throw std::length_error("qn: padded string too long");
+    // Checked before any arithmetic can overflow. A size no string can have
+    // is a programming error of the caller: reported, and the text is kept
+    // as it is.
+    if (times > (out.max_size() - s.size()) / f.size()) {
+        String message = u"Padded string length out of range: ";
+        message.append(asciiString(std::to_string(length)));
+        QNUtilities::tryRecoverFatalErrorWithExceptionName(message,
+                                                           QNUtilities::kRangeExceptionName);
+        return String(s);
+    }
     out.reserve(s.size() + times * f.size());
     if (!onLeft) out.append(s);
     if (f.size() == 1) {

@@ -114,10 +114,16 @@ TEST(StringPaddingTest, PadsCutsAndOvershootsWithLongFills) {
     }
     EXPECT_EQ(qnEmptyStringOfLength(3), u"   ");
     EXPECT_EQ(qnEmptyStringOfLength(-4), u"");
-    // A size no string can have fails cleanly, without overflowing first.
+    // A size no string can have is reported, without overflowing first.
     EXPECT_THROW(qnStringOfLengthByAppendingLeftOccurrencesOfString(u"a", kMax, u"xyz"),
-                 std::length_error);
-    EXPECT_THROW(qnEmptyStringOfLength(kMax), std::length_error);
+                 FatalError);
+    {
+        test::ScopedFatalErrorPolicy recover(QNUtilities::FatalErrorPolicy::Recover);
+        test::ScopedCapturingLogger log;
+        EXPECT_EQ(qnEmptyStringOfLength(kMax), u"");
+        EXPECT_EQ(qnStringOfLengthByAppendingRightOccurrencesOfString(u"ab", kMax, u"x"), u"ab");
+        EXPECT_TRUE(log->contains(u"Padded string length out of range"));
+    }
 
     // Only the left side loses its trailing blanks.
     EXPECT_EQ(qnStringByConcatenatingWithStringSeparator(u"ab \t", u"  cd ", u"-"), u"ab-  cd ");
