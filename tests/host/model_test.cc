@@ -97,6 +97,9 @@ TEST(ResourcesTest, CurrentLanguageFallsBackToTheModelDefaultThenTheFirstLanguag
     EXPECT_EQ(QNResources::currentLanguageName(), u"English");
     EXPECT_EQ(QNResources::translationFor(u"bye"), u"Goodbye");
     EXPECT_EQ(QNResources::currentLanguageLocale(), "en_US");
+    EXPECT_EQ(QNStyleKBObject::currentStyleObjectName(), u"Blue") << "the model's theme";
+    QNStyleKBObject::setCurrentStyleName(u"Dark");
+    EXPECT_EQ(QNStyleKBObject::currentStyleObjectName(), u"Dark");
 
     QNResources::setCurrentLanguageName(u"Spanish");
     EXPECT_EQ(QNResources::translationFor(u"bye"), u"Adi\u00f3s");
@@ -117,15 +120,6 @@ TEST(ResourcesTest, CurrentLanguageFallsBackToTheModelDefaultThenTheFirstLanguag
     noDefault.write("model.json", R"({"languages": [{"name": "First"}, {"name": "Second"}]})");
     ScopedBundle other(noDefault.path());
     EXPECT_EQ(QNResources::currentLanguageName(), u"First");
-}
-
-TEST(ResourcesTest, ThemeComesFromTheModelUnlessSet) {
-    TempDir dir;
-    test::writeSampleBundle(dir);
-    ScopedBundle bundle(dir.path());
-    EXPECT_EQ(QNStyleKBObject::currentStyleObjectName(), u"Blue");
-    QNStyleKBObject::setCurrentStyleName(u"Dark");
-    EXPECT_EQ(QNStyleKBObject::currentStyleObjectName(), u"Dark");
 }
 
 TEST(UserDataTest, ValuesPersistAcrossReloadsAndRemovals) {

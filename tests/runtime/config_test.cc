@@ -29,15 +29,6 @@ struct LoadedConfig {
     QNConfig config;
 };
 
-TEST(ConfigTest, FreshInstanceHasEveryFieldAbsent) {
-    QNConfig config;
-    EXPECT_TRUE(config.langProperties().empty());
-    EXPECT_FALSE(config.defaultLanguageCode());
-    EXPECT_FALSE(config.storedYearLimit());
-    EXPECT_FALSE(config.autocommit());
-    EXPECT_FALSE(config.likeEscapeChar());
-}
-
 TEST(ConfigTest, WithoutAFileEveryGetterGivesItsDefaultAndAutocommitIsOff) {
     LoadedConfig c(nullptr);
     EXPECT_EQ(c.config.dateFormat(), u"MM/dd/yy");
@@ -46,6 +37,9 @@ TEST(ConfigTest, WithoutAFileEveryGetterGivesItsDefaultAndAutocommitIsOff) {
     EXPECT_EQ(c.config.thousandsSeparator(), u"");
     EXPECT_EQ(c.config.yearLimit(), 40);
     EXPECT_FALSE(c.config.storedYearLimit()) << "nothing was loaded";
+    EXPECT_TRUE(c.config.langProperties().empty());
+    EXPECT_FALSE(c.config.defaultLanguageCode());
+    EXPECT_FALSE(c.config.likeEscapeChar());
     EXPECT_EQ(c.config.likeEscapeCharacter(), u"%");
     EXPECT_FALSE(c.config.autocommit());
     EXPECT_FALSE(c.config.propertiesForCurrentLanguage());
