@@ -14,3 +14,15 @@ CTX = decimal.Context(prec=PREC, rounding=ROUND_HALF_UP, Emin=-91, Emax=164,
 EXACT = decimal.Context(prec=10000, rounding=ROUND_HALF_UP, Emin=-10**9,
                         Emax=10**9, traps=[])
 assert CTX.Etiny() == -128
+
+
+def canonical(r):
+    """The text qn::Decimal writes for a value (None: not-a-number)."""
+    if r is None:
+        return "NaN"
+    if r.is_zero():
+        return "0"
+    s = "{:f}".format(r)
+    if "." in s:
+        s = s.rstrip("0").rstrip(".")
+    return s

@@ -21,7 +21,7 @@ import random
 import sys
 from decimal import Decimal, ROUND_DOWN, ROUND_HALF_EVEN, ROUND_HALF_UP
 
-from decimal_model import CTX, EXACT, PREC
+from decimal_model import CTX, EXACT, PREC, canonical
 MIN_EXP, MAX_EXP = -128, 127
 LIMIT = 10**PREC
 
@@ -32,16 +32,6 @@ def value(r):
         return None
     return Decimal(0) if r.is_zero() else r
 
-
-def canonical(r):
-    if r is None:
-        return "NaN"
-    if r.is_zero():
-        return "0"
-    s = "{:f}".format(r)
-    if "." in s:
-        s = s.rstrip("0").rstrip(".")
-    return s
 
 
 def compare(a, b):

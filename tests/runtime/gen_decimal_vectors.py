@@ -17,7 +17,7 @@ import re
 import sys
 from decimal import Decimal, ROUND_HALF_UP
 
-from decimal_model import CTX, EXACT, PREC
+from decimal_model import CTX, EXACT, PREC, canonical
 
 SPACE = " \t\n\v\f\r"
 GRAMMAR = re.compile(r"[%s]*[+-]?([0-9]+\.?[0-9]*|\.[0-9]+)([eE][+-]?[0-9]+)?[%s]*\Z"
@@ -38,16 +38,6 @@ def parse(text):
         return None
     return rounded(Decimal(text.strip(SPACE)))
 
-
-def canonical(r):
-    if r is None:
-        return "NaN"
-    if r.is_zero():
-        return "0"
-    s = "{:f}".format(r)
-    if "." in s:
-        s = s.rstrip("0").rstrip(".")
-    return s
 
 
 def to_int64(r):
