@@ -101,6 +101,18 @@ std::string formatISO8601UTC(DateTime date) {
     return buffer;
 }
 
+bool writeAll(int fd, std::string_view data) noexcept {
+    while (!data.empty()) {
+        ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
 bool writeFileAtomically(const fs::path& path, std::string_view contents, std::string* error) {
     auto fail = [&](std::string reason) {
         if (error) *error = std::move(reason);
@@ -116,19 +128,11 @@ bool writeFileAtomically(const fs::path& path, std::string_view contents, std::s
     temp += ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(rd());
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) return fail(errnoText(temp, "open"));
-    const char* p = contents.data();
-    std::size_t left = contents.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            std::string reason = errnoText(temp, "write");
-            ::close(fd);
-            ::unlink(temp.c_str());
-            return fail(reason);
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
+    if (!writeAll(fd, contents)) {
+        std::string reason = errnoText(temp, "write");
+        ::close(fd);
+        ::unlink(temp.c_str());
+        return fail(reason);
     }
     if (::fsync(fd) != 0 || ::close(fd) != 0) {
         std::string reason = errnoText(temp, "sync");

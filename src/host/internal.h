@@ -23,6 +23,10 @@ std::string formatISO8601UTC(DateTime date);
 bool writeFileAtomically(const std::filesystem::path& path, std::string_view contents,
                          std::string* error = nullptr);
 
+// Writes all of `data` to `fd`, resuming after partial writes and signals;
+// false (errno set) on the first real failure.
+bool writeAll(int fd, std::string_view data) noexcept;
+
 // Reads a whole file; absent when it cannot be read or exceeds `maxBytes`.
 std::optional<std::string> readFile(const std::filesystem::path& path, std::size_t maxBytes,
                                     std::string* error = nullptr);

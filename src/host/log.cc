@@ -11,26 +11,17 @@
 
 #include <unistd.h>
 
+#include "host/internal.h"
+
 namespace qn {
 
 QNLogger::~QNLogger() = default;
 
 namespace {
 
-// Writes all of `line` to standard error, resuming after partial writes and
-// signals. A failing standard error is ignored: there is nowhere to report it.
+// A failing standard error is ignored: there is nowhere to report it.
 void writeToStandardError(const std::string& line) {
-    const char* data = line.data();
-    std::size_t left = line.size();
-    while (left > 0) {
-        ssize_t written = ::write(STDERR_FILENO, data, left);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return;
-        }
-        data += written;
-        left -= static_cast<std::size_t>(written);
-    }
+    (void)internal::writeAll(STDERR_FILENO, line);
 }
 
 struct LogService {

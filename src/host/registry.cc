@@ -79,41 +79,47 @@ Ref<Object> ClassInfo::create() const {
     return def_.factory_();
 }
 
+namespace {
+
+// The first non-null answer of `find` for the class and then each of its
+// bases, nearest first; null when none answers.
+template <class Find>
+auto findUpTheChain(const ClassInfo* start, Find find) noexcept -> decltype(find(start)) {
+    const ClassInfo* c = start;
+    for (int depth = 0; c != nullptr && depth < kMaxInheritanceDepth; ++depth, c = c->base()) {
+        if (auto found = find(c)) return found;
+    }
+    return nullptr;
+}
+
+template <class Item>
+const Item* itemNamed(const std::vector<Item>& items, std::string_view name) noexcept {
+    for (const auto& item : items) {
+        if (item.name == name) return &item;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 bool ClassInfo::isKindOf(const ClassInfo* other) const noexcept {
     if (other == nullptr) return false;
-    const ClassInfo* c = this;
-    for (int depth = 0; c != nullptr && depth < kMaxInheritanceDepth; ++depth, c = c->base()) {
-        if (c == other) return true;
-    }
-    return false;
+    return findUpTheChain(this, [other](const ClassInfo* c) { return c == other ? c : nullptr; });
 }
 
 bool ClassInfo::isKindOf(std::string_view className) const noexcept {
-    const ClassInfo* c = this;
-    for (int depth = 0; c != nullptr && depth < kMaxInheritanceDepth; ++depth, c = c->base()) {
-        if (c->name() == className) return true;
-    }
-    return false;
+    return findUpTheChain(
+        this, [className](const ClassInfo* c) { return c->name() == className ? c : nullptr; });
 }
 
 const MethodInfo* ClassInfo::methodNamed(std::string_view name) const noexcept {
-    const ClassInfo* c = this;
-    for (int depth = 0; c != nullptr && depth < kMaxInheritanceDepth; ++depth, c = c->base()) {
-        for (const auto& m : c->def_.methods_) {
-            if (m.name == name) return &m;
-        }
-    }
-    return nullptr;
+    return findUpTheChain(this,
+                          [name](const ClassInfo* c) { return itemNamed(c->methods(), name); });
 }
 
 const PropertyInfo* ClassInfo::propertyNamed(std::string_view name) const noexcept {
-    const ClassInfo* c = this;
-    for (int depth = 0; c != nullptr && depth < kMaxInheritanceDepth; ++depth, c = c->base()) {
-        for (const auto& p : c->def_.properties_) {
-            if (p.name == name) return &p;
-        }
-    }
-    return nullptr;
+    return findUpTheChain(this,
+                          [name](const ClassInfo* c) { return itemNamed(c->properties(), name); });
 }
 
 const ClassInfo* ClassRegistry::registerClass(ClassDefinition definition) {
