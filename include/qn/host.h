@@ -4,6 +4,7 @@
 #pragma once
 
 #include <qn/host/bundle.h>
+#include <qn/host/dates.h>
 #include <qn/host/dispatch.h>
 #include <qn/host/environment.h>
 #include <qn/host/errors.h>

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <qn/runtime/config.h>
+#include <qn/runtime/dates.h>
 #include <qn/runtime/numbers.h>
 #include <qn/runtime/qnutil.h>
 #include <qn/runtime/strings.h>

@@ -2,10 +2,8 @@
 #include <qn/host/log.h>
 #include <qn/host/model.h>
 
-#include <unicode/timezone.h>
-#include <unicode/unistr.h>
-
 #include <unistd.h>
+
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
@@ -61,21 +59,6 @@ void setMember(fs::path StorageState::*member, fs::path path) {
     auto& state = storageState();
     std::lock_guard lock(state.mutex);
     state.*member = std::move(path);
-}
-
-struct TimeZoneState {
-    std::mutex mutex;
-    String identifier;
-};
-
-TimeZoneState& timeZoneState() {
-    static TimeZoneState state;
-    return state;
-}
-
-std::atomic<bool>& convertFromUTCFlag() {
-    static std::atomic<bool> flag{false};
-    return flag;
 }
 
 struct CoreState {
@@ -134,33 +117,6 @@ void QNApplicationStorageService::setTemporaryDirectory(fs::path path) {
 QNApplicationStorageService& QNObjectsModelServices::applicationStorageService() {
     static QNApplicationStorageService service;
     return service;
-}
-
-String QNTimeZone::currentTimeZoneName() {
-    {
-        auto& state = timeZoneState();
-        std::lock_guard lock(state.mutex);
-        if (!state.identifier.empty()) return state.identifier;
-    }
-    std::unique_ptr<icu::TimeZone> zone(icu::TimeZone::detectHostTimeZone());
-    icu::UnicodeString id;
-    if (zone) zone->getID(id);
-    if (id.isEmpty() || id == icu::UnicodeString(u"Etc/Unknown")) return u"UTC";
-    return String(id.getBuffer(), static_cast<std::size_t>(id.length()));
-}
-
-void QNTimeZone::setCurrentTimeZoneName(String identifier) {
-    auto& state = timeZoneState();
-    std::lock_guard lock(state.mutex);
-    state.identifier = std::move(identifier);
-}
-
-bool QNTimeZone::convertTimesFromUTC() noexcept {
-    return convertFromUTCFlag().load();
-}
-
-void QNTimeZone::setConvertTimesFromUTC(bool convert) noexcept {
-    convertFromUTCFlag().store(convert);
 }
 
 void QNExecutionEnvironmentHelper::addCoreInitializationOnceObserver(

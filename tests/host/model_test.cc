@@ -105,7 +105,7 @@ TEST(ResourcesTest, CurrentLanguageFallsBackToTheModelDefaultThenTheFirstLanguag
     EXPECT_EQ(QNResources::translationFor(u"bye"), u"Adi\u00f3s");
     EXPECT_EQ(QNResources::currentLanguageLocale(), "es_ES")
         << "built from the codes without a culture";
-    EXPECT_EQ(QNResources::currentLanguage()->dateFormat(), u"DMY4");
+    EXPECT_EQ(QNResources::currentLanguage()->dateFormat(), u"SPA");
 
     QNResources::setCurrentLanguageName(u"Klingon");
     EXPECT_EQ(QNResources::currentLanguageName(), u"Klingon");

@@ -1,5 +1,7 @@
 #include "support/test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <unistd.h>
 #include <atomic>
 #include <cstdlib>
@@ -73,6 +75,19 @@ ScopedBundle::~ScopedBundle() {
     resetHostState({});
 }
 
+ScopedTimeZone::ScopedTimeZone(StringView identifier, bool convertTimesFromUTC)
+    : previousName_(QNTimeZone::currentTimeZoneName()),
+      previousConvert_(QNTimeZone::convertTimesFromUTC()) {
+    if (!QNTimeZone::setCurrentTimeZoneName(identifier))
+        ADD_FAILURE() << "unknown time zone " << toUtf8(String(identifier));
+    QNTimeZone::setConvertTimesFromUTC(convertTimesFromUTC);
+}
+
+ScopedTimeZone::~ScopedTimeZone() {
+    QNTimeZone::setCurrentTimeZoneName(previousName_);
+    QNTimeZone::setConvertTimesFromUTC(previousConvert_);
+}
+
 ScopedFatalErrorPolicy::ScopedFatalErrorPolicy(QNUtilities::FatalErrorPolicy policy)
     : previous_(QNUtilities::fatalErrorPolicy()) {
     QNUtilities::setFatalErrorPolicy(policy);
@@ -137,10 +152,10 @@ void writeSampleBundle(const TempDir& dir, const std::string& generatorStyle) {
     {"name": "PrcEmpty"}
   ],
   "languages": [
-    {"name": "English", "code": "eng", "culture": "en_US", "dateFormat": "MDY",
+    {"name": "English", "code": "eng", "culture": "en_US", "dateFormat": "ENG",
      "languageCode": "en", "countryCode": "US",
      "translations": {"hello": "Hello %1", "bye": "Goodbye", "pair": "%2 then %1"}},
-    {"name": "Spanish", "code": "spa", "dateFormat": "DMY4",
+    {"name": "Spanish", "code": "spa", "dateFormat": "SPA",
      "languageCode": "es", "countryCode": "ES",
      "translations": "translations/Spanish.json"}
   ]

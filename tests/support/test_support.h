@@ -55,6 +55,17 @@ private:
     TempDir storage_;
 };
 
+// Sets the application time zone and convertTimesFromUTC while in scope.
+class ScopedTimeZone {
+public:
+    ScopedTimeZone(StringView identifier, bool convertTimesFromUTC);
+    ~ScopedTimeZone();
+
+private:
+    String previousName_;
+    bool previousConvert_;
+};
+
 // Sets the fatal-error policy while in scope.
 class ScopedFatalErrorPolicy {
 public:

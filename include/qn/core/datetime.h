@@ -17,7 +17,8 @@ namespace qn {
 // Seconds between 1970-01-01 and 2001-01-01, both UTC.
 inline constexpr double kTimeIntervalBetween1970AndReferenceDate = 978307200.0;
 
-// A civil (proleptic Gregorian) date and time of day in UTC.
+// A civil date and time of day in UTC: Gregorian from 1582-10-15, Julian
+// before, as the date calendars reckon.
 struct CivilDateTime {
     std::int64_t year = 2001;
     int month = 1;   // 1..12

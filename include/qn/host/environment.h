@@ -1,5 +1,6 @@
 // The process environment the host provides: where the application may
-// write, the application time zone, and the core-initialisation hook.
+// write and the core-initialisation hook (the application time zone is in
+// <qn/host/dates.h>).
 //
 // Thread-safe.
 #pragma once
@@ -36,19 +37,6 @@ public:
 class QN_API QNObjectsModelServices {
 public:
     static QNApplicationStorageService& applicationStorageService();
-};
-
-// The application time zone and whether stored times are converted from UTC.
-class QN_API QNTimeZone {
-public:
-    // The application time zone's identifier ("Europe/Madrid"): the one set,
-    // else the system's.
-    static String currentTimeZoneName();
-    // Empty restores the system's zone.
-    static void setCurrentTimeZoneName(String identifier);
-
-    static bool convertTimesFromUTC() noexcept;
-    static void setConvertTimesFromUTC(bool convert) noexcept;
 };
 
 // Work to run once the host core is initialised.

@@ -64,7 +64,7 @@ public:
         String code;          // the generator's code ("eng")
         String section;       // the section name of the configuration ("English")
         String culture;       // locale identifier ("en_US")
-        String dateFormat;    // short date-format code ("MDY")
+        String dateFormat;    // date convention ("ENG", "SPA", "ANSI", ...)
         String languageCode;  // ISO 639 ("en")
         String countryCode;   // ISO 3166 ("US")
         TranslationTable translations;

@@ -6,6 +6,7 @@
 #include <qn/value.h>
 
 #include <cstdint>
+#include <optional>
 
 namespace qn {
 
@@ -90,6 +91,47 @@ public:
     // Value as the number's toNSNumber does.
     static String str(const Value& number);
     static String str(const Value& number, std::int64_t length, std::int64_t decimals);
+
+    // --- Dates (src/runtime/dates.cc) ----------------------------------------
+    // The built-ins of <qn/runtime/dates.h> under the names generated code
+    // calls; "the current language's format" is qnDateFormatNumberForCurrentLanguage.
+
+    static DateTime serverNow();
+    static DateTime serverDate();
+    static String serverTime();
+    static DateTime dadd(DateTime d, std::int64_t days);
+    static DateTime dtadd(DateTime d, double seconds);
+    static DateTime dtadd(DateTime d, const Decimal& seconds);
+    static std::int64_t ddiff(DateTime a, DateTime b);
+    // The current language's format with "/".
+    static String qnDtoC(DateTime d);
+    // Date length `dayDigits` (8), time length `hourDigits` (5), the
+    // configured clock, the current language's format, "/", ":" and " ".
+    static String qnTtoC(DateTime d, std::int64_t dayDigits = 8, std::int64_t hourDigits = 5);
+    static DateTime qnCtoD(StringView text);
+    static DateTime qnCtoT(StringView text);
+    // "yyyy-MM-dd HH:mm:ss.SSS" in UTC; "0000-00-00 00:00:00.0" for the empty date.
+    static String dateToCharDB(DateTime d);
+    static std::optional<String> timeToCharDB(std::optional<DateTime> d);
+    // YYYYMMDD of the date in UTC / YYYYMMDDhhmmss of the date-time in UTC.
+    static String formatDateParm(DateTime d);
+    static String formatDateTimeParm(DateTime d);
+
+    // The REST texts: "yyyy-MM-dd" for dates, "yyyy-MM-dd'T'HH:mm:ss" for
+    // date-times, in UTC; the empty date as zeros; no value for no value.
+    struct date {
+        static std::optional<String> toCharREST(std::optional<DateTime> d);
+    };
+    struct time {
+        static std::optional<String> toCharREST(std::optional<DateTime> d);
+    };
+    // Texts to dates: zeros and no text give the empty date, and so does a
+    // text that does not parse. A date-time text of 23 characters carries
+    // milliseconds.
+    struct char_ {
+        static DateTime toDateREST(std::optional<StringView> text);
+        static DateTime toTimeREST(std::optional<StringView> text);
+    };
 };
 
 }  // namespace qn
