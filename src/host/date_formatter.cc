@@ -286,9 +286,10 @@ String DateFormatter::stringFromDate(DateTime d) const {
     d_->work->setTime(udate, status);
     if (U_FAILURE(status)) return String();
     icu::UnicodeString out;
-    icu::FieldPosition position(icu::FieldPosition::DONT_CARE);
-    d_->format->format(*d_->work, out, position);
-    return fromUnicode(out);
+    // The overload with a status: a pattern letter ICU does not know fails
+    // here, and a text cut short at it must not pass for the date.
+    d_->format->format(*d_->work, out, nullptr, status);
+    return U_FAILURE(status) ? String() : fromUnicode(out);
 }
 
 std::optional<DateTime> DateFormatter::dateFromString(StringView text) const {
@@ -363,7 +364,10 @@ constexpr std::size_t kCacheLimit = 256;
 
 struct ThreadCache {
     std::unordered_map<Key, std::shared_ptr<DateFormatter>, KeyHash, KeyEqual> entries;
-    DateFormatter* last = nullptr;  // the entry asked for last
+    // The entry asked for last: a loop asks for the same formatter over and
+    // over, and comparing beats hashing three strings. Elements of the map
+    // keep their address until the map is cleared, which resets this.
+    std::shared_ptr<DateFormatter>* last = nullptr;
 };
 
 ThreadCache& threadCache() {
@@ -373,7 +377,15 @@ ThreadCache& threadCache() {
 
 std::shared_ptr<DateFormatter>& cachedEntry(std::string_view locale, StringView pattern,
                                             const TimeZone& zone) {
+    locale = locale.empty() ? std::string_view("en_US_POSIX") : locale;
     ThreadCache& cache = threadCache();
+    // The entry keeps its zone alive, so the same zone object means the same zone.
+    if (cache.last) {
+        const DateFormatter& f = **cache.last;
+        if (&f.timeZone().impl() == &zone.impl() && f.dateFormat() == pattern &&
+            f.localeIdentifier() == locale)
+            return *cache.last;
+    }
     const KeyView key{locale, pattern, zone.name()};
     auto it = cache.entries.find(key);
     if (it == cache.entries.end()) {
@@ -384,31 +396,20 @@ std::shared_ptr<DateFormatter>& cachedEntry(std::string_view locale, StringView 
                           std::move(formatter))
                  .first;
     }
-    cache.last = it->second.get();
+    cache.last = &it->second;
     return it->second;
-}
-
-std::string_view orPOSIX(std::string_view locale) {
-    return locale.empty() ? std::string_view("en_US_POSIX") : locale;
 }
 
 }  // namespace
 
 DateFormatter& internal::threadFormatter(std::string_view localeIdentifier, StringView pattern,
                                          const TimeZone& zone) {
-    // A loop asks for the same formatter over and over: check it first. The
-    // entry keeps its zone alive, so the same zone object means the same zone.
-    localeIdentifier = orPOSIX(localeIdentifier);
-    DateFormatter* last = threadCache().last;
-    if (last && &last->timeZone().impl() == &zone.impl() && last->dateFormat() == pattern &&
-        last->localeIdentifier() == localeIdentifier)
-        return *last;
     return *cachedEntry(localeIdentifier, pattern, zone);
 }
 
 std::shared_ptr<DateFormatter> DateFormatter::forThread(std::string_view localeIdentifier,
                                                         StringView pattern, const TimeZone& zone) {
-    return cachedEntry(orPOSIX(localeIdentifier), pattern, zone);
+    return cachedEntry(localeIdentifier, pattern, zone);
 }
 
 std::shared_ptr<DateFormatter> dateFormatterWithTimeZone_UTC_Locale_en_US_POSIX_forDateFormat(

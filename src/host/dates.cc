@@ -240,11 +240,10 @@ Calendar Calendar::qnCalendarCurrentTimeZone() {
 
 namespace {
 
-// Milliseconds since 2001 on the zone's wall clock.
+// Milliseconds since 2001 on the zone's wall clock, read as ICU's calendar
+// reads them.
 std::optional<std::int64_t> wallMillis(const TimeZone& zone, DateTime d) {
-    auto millis = internal::millisSince2001(d);
-    if (!millis) return std::nullopt;
-    return *millis + static_cast<std::int64_t>(zone.secondsFromGMTForDate(d)) * kMillisPerSecond;
+    return internal::millisSince2001(d, zone.secondsFromGMTForDate(d) * 1000);
 }
 
 DateTime instantOfWallMillis(const TimeZone& zone, std::int64_t wall) {
@@ -254,12 +253,18 @@ DateTime instantOfWallMillis(const TimeZone& zone, std::int64_t wall) {
         static_cast<std::int64_t>(zone.secondsFromGMTForWallClock(asUTC)) * kMillisPerSecond);
 }
 
-// Keeps field arithmetic far from overflow; such dates are beyond any
-// calendar range anyway.
-constexpr std::int64_t kFieldLimit = std::int64_t{1} << 40;
+// Limits for fields and counts. Each alone reaches far beyond any calendar's
+// range (about three million years either way), so clamping changes no date
+// that can be written; together they keep the millisecond sums inside 64 bits.
+constexpr std::int64_t kYearLimit = std::int64_t{1} << 25;
+constexpr std::int64_t kMonthLimit = std::int64_t{1} << 29;
+constexpr std::int64_t kDayLimit = std::int64_t{1} << 34;
+constexpr std::int64_t kHourLimit = std::int64_t{1} << 38;
+constexpr std::int64_t kMinuteLimit = std::int64_t{1} << 44;
+constexpr std::int64_t kSecondLimit = std::int64_t{1} << 50;
 
-std::int64_t clampField(std::int64_t v) {
-    return std::clamp(v, -kFieldLimit, kFieldLimit);
+std::int64_t clamp(std::int64_t v, std::int64_t limit) {
+    return std::clamp(v, -limit, limit);
 }
 
 }  // namespace
@@ -285,13 +290,14 @@ DateComponents Calendar::components(DateTime d) const {
 DateTime Calendar::dateFromComponents(std::int64_t year, std::int64_t month, std::int64_t day,
                                       std::int64_t hour, std::int64_t minute, std::int64_t second,
                                       std::int64_t nanosecond) const {
-    const std::int64_t monthIndex = clampField(month) - 1;
-    const std::int64_t y = clampField(year) + floorDiv(monthIndex, 12);
+    const std::int64_t monthIndex = clamp(month, kMonthLimit) - 1;
+    const std::int64_t y = clamp(year, kYearLimit) + floorDiv(monthIndex, 12);
     const int m = static_cast<int>(internal::floorMod(monthIndex, 12)) + 1;
-    const std::int64_t days = daysFromCivil(y, m, clampField(day));
-    const std::int64_t wall = days * kMillisPerDay + clampField(hour) * 3600000 +
-                              clampField(minute) * 60000 + clampField(second) * kMillisPerSecond +
-                              floorDiv(clampField(nanosecond), 1000000);
+    const std::int64_t days = daysFromCivil(y, m, clamp(day, kDayLimit));
+    const std::int64_t wall = days * kMillisPerDay + clamp(hour, kHourLimit) * 3600000 +
+                              clamp(minute, kMinuteLimit) * 60000 +
+                              clamp(second, kSecondLimit) * kMillisPerSecond +
+                              floorDiv(nanosecond, 1000000);
     return instantOfWallMillis(zone_, wall);
 }
 
@@ -299,11 +305,11 @@ namespace {
 
 DateTime addMonthsPinned(const Calendar& calendar, DateTime d, std::int64_t months) {
     auto wall = wallMillis(calendar.timeZone(), d);
-    if (!wall) return d;
+    if (!wall || months == 0) return d;
     const std::int64_t days = floorDiv(*wall, kMillisPerDay);
     const std::int64_t inDay = *wall - days * kMillisPerDay;
     const auto civil = civilFromDays(days);
-    const std::int64_t monthIndex = civil.month - 1 + clampField(months);
+    const std::int64_t monthIndex = civil.month - 1 + clamp(months, kMonthLimit);
     const std::int64_t year = civil.year + floorDiv(monthIndex, 12);
     const int month = static_cast<int>(internal::floorMod(monthIndex, 12)) + 1;
     const int day = std::min(civil.day, internal::daysInMonth(year, month));
@@ -311,10 +317,31 @@ DateTime addMonthsPinned(const Calendar& calendar, DateTime d, std::int64_t mont
                                daysFromCivil(year, month, day) * kMillisPerDay + inDay);
 }
 
+std::int64_t offsetMillisAt(const TimeZone& zone, std::int64_t millis) {
+    return static_cast<std::int64_t>(
+               zone.secondsFromGMTForDate(internal::fromMillisSince2001(millis))) *
+           kMillisPerSecond;
+}
+
+// As a calendar counts whole units: the most that, added to `from`, do not
+// pass `to` (counting toward the past when `to` is earlier). `guess` comes
+// from the wall clocks and is off by at most one.
+template <class Add>
+std::int64_t wholeUnits(DateTime from, DateTime to, std::int64_t guess, const Add& add) {
+    const std::int64_t step = to >= from ? 1 : -1;
+    auto passes = [&](std::int64_t n) { return step > 0 ? add(n) > to : add(n) < to; };
+    std::int64_t n = guess;
+    for (int i = 0; i < 4 && n != 0 && passes(n); ++i)
+        n -= step;
+    for (int i = 0; i < 4 && !passes(n + step); ++i)
+        n += step;
+    return n;
+}
+
 }  // namespace
 
 DateTime Calendar::dateByAddingYears(DateTime d, std::int64_t years) const {
-    return addMonthsPinned(*this, d, clampField(years) * 12);
+    return addMonthsPinned(*this, d, clamp(years, kYearLimit) * 12);
 }
 
 DateTime Calendar::dateByAddingMonths(DateTime d, std::int64_t months) const {
@@ -322,34 +349,42 @@ DateTime Calendar::dateByAddingMonths(DateTime d, std::int64_t months) const {
 }
 
 DateTime Calendar::dateByAddingDays(DateTime d, std::int64_t days) const {
-    auto wall = wallMillis(zone_, d);
-    if (!wall) return d;
-    return instantOfWallMillis(zone_, *wall + clampField(days) * kMillisPerDay);
+    auto start = internal::millisSince2001(d);
+    if (!start || days == 0) return d;
+    // ICU's add(): move by whole days, then by the change of offset so the
+    // wall clock stays; when that lands in a skipped hour the first move
+    // stands. A repeated hour keeps the occurrence the move reached, and the
+    // fraction of a millisecond rides along.
+    const auto wallInDay = [&](std::int64_t t, std::int64_t offset) {
+        return internal::floorMod(t + offset, kMillisPerDay);
+    };
+    const std::int64_t before = offsetMillisAt(zone_, *start);
+    const std::int64_t wall = wallInDay(*start, before);
+    const std::int64_t moved = *start + clamp(days, kDayLimit) * kMillisPerDay;
+    std::int64_t result = moved;
+    const std::int64_t after = offsetMillisAt(zone_, moved);
+    if (after != before && wallInDay(moved, after) != wall) {
+        const std::int64_t adjust = (before - after) % kMillisPerDay;
+        if (adjust != 0) result = moved + adjust;
+        if (wallInDay(result, offsetMillisAt(zone_, result)) != wall && adjust < 0) result = moved;
+    }
+    return internal::fromUDate(internal::toUDate(d) + static_cast<double>(result - *start));
 }
 
 std::int64_t Calendar::daysFrom(DateTime from, DateTime to) const {
     auto a = wallMillis(zone_, from);
     auto b = wallMillis(zone_, to);
     if (!a || !b) return 0;
-    return (*b - *a) / kMillisPerDay;
+    return wholeUnits(from, to, (*b - *a) / kMillisPerDay,
+                      [&](std::int64_t n) { return dateByAddingDays(from, n); });
 }
 
 std::int64_t Calendar::yearsFrom(DateTime from, DateTime to) const {
     auto a = wallMillis(zone_, from);
     auto b = wallMillis(zone_, to);
     if (!a || !b) return 0;
-    // As a calendar counts whole units: the most years that, added to `from`
-    // (pinned at month ends), do not pass `to`.
-    const auto ca = components(from);
-    const auto cb = components(to);
-    std::int64_t years = cb.year - ca.year;
-    auto passes = [&](std::int64_t n) {
-        const DateTime moved = dateByAddingYears(from, n);
-        return *b >= *a ? moved > to : moved < to;
-    };
-    while (years != 0 && passes(years))
-        years += (*b >= *a) ? -1 : 1;
-    return years;
+    return wholeUnits(from, to, components(to).year - components(from).year,
+                      [&](std::int64_t n) { return dateByAddingYears(from, n); });
 }
 
 }  // namespace qn

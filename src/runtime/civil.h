@@ -54,12 +54,15 @@ struct CivilDate {
 };
 
 // Days since 2001-01-01 of a date with month 1 ... 12 (days may run past the
-// month: they count on). The Gregorian reading wins when it lands on or after
-// the cutover, else the Julian one, as ICU resolves the dates in between.
+// month: they count on). As ICU resolves it: the year picks its reckoning
+// (Gregorian from 1582), and the other one is used only when the day lands on
+// the other side of the cutover: 1582-10-10 is read as Julian (the day written
+// 1582-10-20), a day count from 1581 that runs past the cutover as Gregorian.
 constexpr std::int64_t daysFromCivil(std::int64_t year, int month, std::int64_t day) noexcept {
     const std::int64_t gregorian = gregorianDayNumber(year, month, 1) - kGregorianTo2001 + day - 1;
-    if (gregorian >= kGregorianCutoverDay) return gregorian;
-    return julianDayNumber(year, month, 1) - kJulianTo2001 + day - 1;
+    const std::int64_t julian = julianDayNumber(year, month, 1) - kJulianTo2001 + day - 1;
+    if (year >= 1582) return gregorian >= kGregorianCutoverDay ? gregorian : julian;
+    return julian < kGregorianCutoverDay ? julian : gregorian;
 }
 
 constexpr CivilDate civilFromDays(std::int64_t days) noexcept {
@@ -109,5 +112,7 @@ static_assert(daysFromCivil(1, 1, 1) * kSecondsPerDay == -63114076800);
 static_assert(civilFromDays(daysFromCivil(1, 1, 1)) == CivilDate{1, 1, 1});
 static_assert(civilFromDays(daysFromCivil(1500, 2, 29)) == CivilDate{1500, 2, 29});
 static_assert(weekdayFromDays(0) == 2);
+static_assert(daysFromCivil(1582, 10, 10) == daysFromCivil(1582, 10, 20));
+static_assert(daysFromCivil(1581, 1, 650) == daysFromCivil(1582, 10, 2));
 
 }  // namespace qn::internal

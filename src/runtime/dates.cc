@@ -98,9 +98,9 @@ String write(std::string_view locale, StringView pattern, const TimeZone& zone, 
     return internal::threadFormatter(locale, pattern, zone).stringFromDate(d);
 }
 
-String localeOfCurrentLanguage() {
+std::string localeOfCurrentLanguage() {
     auto locale = QNResources::currentLanguageLocale();
-    return locale && !locale->empty() ? fromUtf8(*locale) : asciiString(kPosix);
+    return locale && !locale->empty() ? std::move(*locale) : std::string(kPosix);
 }
 
 std::string localeOfLanguage(std::optional<StringView> language) {
@@ -668,55 +668,25 @@ String qnDateToStringWithFormatDelimiter(DateTime d, std::int64_t number, String
 }
 
 String qnDateToStringWithPicture(DateTime d, StringView picture) {
+    // By the picture's length: date code (1 two-digit, 2 four-digit year),
+    // time code (1 hours and minutes, 2 seconds, 3 milliseconds).
     struct Codes {
+        std::size_t length;
         int date, time;
-        bool millis;
     };
-    Codes codes{0, 0, false};
-    switch (picture.size()) {
-        case 5:
-            codes = {0, 1, false};
-            break;
-        case 8:
-            codes =
-                picture.find(u':') != StringView::npos ? Codes{0, 2, false} : Codes{1, 0, false};
-            break;
-        case 10:
-            codes = {2, 0, false};
-            break;
-        case 11:
-            codes = {1, 0, false};
-            break;
-        case 12:
-            codes = {0, 3, true};
-            break;
-        case 13:
-            codes = {2, 0, false};
-            break;
-        case 14:
-            codes = {1, 1, false};
-            break;
-        case 16:
-            codes = {2, 1, false};
-            break;
-        case 17:
-            codes = {1, 2, false};
-            break;
-        case 19:
-            codes = {2, 2, false};
-            break;
-        case 21:
-            codes = {1, 3, true};
-            break;
-        case 23:
-            codes = {2, 3, true};
-            break;
-        default:
-            break;
+    static constexpr Codes kCodes[] = {{5, 0, 1},  {10, 2, 0}, {11, 1, 0}, {12, 0, 3},
+                                       {13, 2, 0}, {14, 1, 1}, {16, 2, 1}, {17, 1, 2},
+                                       {19, 2, 2}, {21, 1, 3}, {23, 2, 3}};
+    Codes codes{picture.size(), 0, 0};
+    if (picture.size() == 8) {
+        codes = picture.find(u':') != StringView::npos ? Codes{8, 0, 2} : Codes{8, 1, 0};
+    } else {
+        for (const Codes& c : kCodes)
+            if (c.length == picture.size()) codes = c;
     }
     return stringFromDateWithStyles(
-        d, toUtf8(localeOfCurrentLanguage()), dateFormatterStyleFromQNDataDateFormat(codes.date),
-        dateFormatterStyleFromQNDataTimeFormat(codes.time), codes.millis, utc());
+        d, localeOfCurrentLanguage(), dateFormatterStyleFromQNDataDateFormat(codes.date),
+        dateFormatterStyleFromQNDataTimeFormat(codes.time), codes.time == 3, utc());
 }
 
 String qnTimeToString(DateTime d) {
@@ -788,7 +758,7 @@ std::optional<DateTime> qnCharToDate(StringView text) {
 
 DateTime qnCharToDateFormat(StringView text, std::int64_t number) {
     const String dashed = replaced(text, u'/', u"-");
-    return read(toUtf8(localeOfCurrentLanguage()), patternOfNumber(number), utc(), dashed)
+    return read(localeOfCurrentLanguage(), patternOfNumber(number), utc(), dashed)
         .value_or(qnEmptyDate());
 }
 

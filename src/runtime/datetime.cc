@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "runtime/civil.h"
+#include "runtime/instant.h"
 
 namespace qn {
 namespace {
@@ -19,8 +20,8 @@ using internal::kSecondsPerDay;
 // Years beyond this are meaningless for a double of seconds (its resolution is
 // far coarser than a day there) and would overflow the day count; they clamp.
 constexpr std::int64_t kYearLimit = 1000000000000;
-// Beyond this a double no longer holds microseconds.
-constexpr double kSecondsLimit = 1e14;
+// The calendars' range (internal::kMaxSeconds).
+constexpr double kSecondsLimit = internal::kMaxSeconds;
 
 }  // namespace
 
@@ -45,11 +46,11 @@ DateTime DateTime::fromCivilUTC(const CivilDateTime& civil) noexcept {
 CivilDateTime DateTime::toCivilUTC() const noexcept {
     CivilDateTime out;
     if (!std::isfinite(seconds_)) return out;
-    // Read to the nearest microsecond, then truncate: 0.123 is stored as
-    // 0.12299999... and must read 123 ms.
-    const auto micros = static_cast<std::int64_t>(
-        std::llround(std::clamp(seconds_, -kSecondsLimit, kSecondsLimit) * 1e6));
-    const std::int64_t millis = floorDiv(micros, 1000);
+    // Read as the calendars read it; instants beyond their range clamp.
+    const auto read = internal::millisSince2001(
+        DateTime(std::clamp(seconds_, -kSecondsLimit * 0.999, kSecondsLimit * 0.999)));
+    if (!read) return out;
+    const std::int64_t millis = *read;
     const std::int64_t days = floorDiv(millis, kSecondsPerDay * 1000);
     const std::int64_t inDay = millis - days * kSecondsPerDay * 1000;
     const auto civil = internal::civilFromDays(days);

@@ -15,14 +15,14 @@ using test::TempDir;
 class SampleBundleTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        static TempDir* shared = [] {
-            auto* dir = new TempDir;
-            test::writeSampleBundle(*dir);
-            ScopedBundle scope(dir->path());
+        static const bool loaded = [] {
+            static TempDir dir;
+            test::writeSampleBundle(dir);
+            ScopedBundle scope(dir.path());
             (void)QNConfig::sharedInstance();
-            return dir;
+            return true;
         }();
-        (void)shared;
+        (void)loaded;
     }
     void SetUp() override {
         test::writeSampleBundle(dir_);

@@ -13,9 +13,12 @@ int runConfig(const std::vector<std::string>& args);
 int runStr(const std::vector<std::string>& args);
 int runLike(const std::vector<std::string>& args);
 int runDecimal(const std::vector<std::string>& args);
+int runDate(const std::vector<std::string>& args);
 
 // The demo's section on the string and number built-ins.
 void showBuiltins(std::ostream& out);
+// The demo's section on the date built-ins (fixed dates, stable output).
+void showDates(std::ostream& out);
 
 // Makes `path` the main bundle and points the application's writable folders
 // at a fresh temporary folder, so the tool never writes into a user's data.

@@ -158,6 +158,7 @@ const Section kSections[] = {
     {"Persistent user data", showUserData},
     {"Generated classes by name", showClassLookup},
     {"String and number built-ins", showBuiltins},
+    {"Date and time built-ins", showDates},
 };
 // clang-format on
 

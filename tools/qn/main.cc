@@ -31,6 +31,10 @@ const Command kCommands[] = {
      "whether SUBJECT is like PATTERN (% any run, _ one character, \\ escapes)", qntool::runLike},
     {"decimal", "qn decimal 'A OP B'",
      "38-digit decimal arithmetic: + - * / and ^ (e.g. qn decimal '1/3')", qntool::runDecimal},
+    {"date", "qn date [--tz ZONE] [--utc-conversion] SUBCOMMAND ...",
+     "date built-ins: add-days, add-months, add-years, add-seconds, diff, eom, dow, rest, db, "
+     "parse, format, now (e.g. qn date add-months 2021-01-31 1)",
+     qntool::runDate},
 };
 
 void printUsage(std::ostream& out) {

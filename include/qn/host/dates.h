@@ -143,14 +143,17 @@ public:
     DateTime dateFromComponents(std::int64_t year, std::int64_t month, std::int64_t day,
                                 std::int64_t hour = 0, std::int64_t minute = 0,
                                 std::int64_t second = 0, std::int64_t nanosecond = 0) const;
-    // Calendar addition on the wall clock: months and years keep the day,
-    // pinned to the end of a shorter month (January 31 + 1 month is the last
-    // of February); days keep the time of day.
+    // Calendar addition on the wall clock, as ICU's calendar adds: months and
+    // years keep the day, pinned to the end of a shorter month (January 31 +
+    // 1 month is the last of February), and the time of day to the
+    // millisecond; days keep the time of day (a skipped hour moves on, a
+    // repeated one keeps the occurrence reached) and any fraction of a
+    // millisecond. Adding zero returns `d` unchanged.
     DateTime dateByAddingYears(DateTime d, std::int64_t years) const;
     DateTime dateByAddingMonths(DateTime d, std::int64_t months) const;
     DateTime dateByAddingDays(DateTime d, std::int64_t days) const;
-    // Whole days and whole years from `from` to `to` on the wall clock,
-    // truncated toward zero (negative when `to` is earlier).
+    // Whole days and whole years from `from` to `to`: the most that, added to
+    // `from`, do not pass `to` (negative when `to` is earlier).
     std::int64_t daysFrom(DateTime from, DateTime to) const;
     std::int64_t yearsFrom(DateTime from, DateTime to) const;
 
