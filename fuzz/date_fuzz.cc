@@ -26,8 +26,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
          {u"yyyy-MM-dd HH:mm:ss.SSS", u"yyyy-MM-dd", u"yyyy-MM-dd'T'HH:mm:ss"}) {
         auto formatter =
             qn::dateFormatterWithTimeZone_UTC_Locale_en_US_POSIX_forDateFormat(pattern);
-        if (auto date = formatter->dateFromString(text))
-            require(formatter->stringFromDate(*date) == text);
+        if (auto date = formatter->dateFromString(text)) {
+            const qn::String written = formatter->stringFromDate(*date);
+            require(!written.empty() && formatter->dateFromString(written) == date);
+        }
     }
 
     const qn::DateTime rest = qn::QNutil::char_::toTimeREST(qn::StringView(text));

@@ -19,6 +19,8 @@
 #include <unicode/gregocal.h>
 #include <unicode/locid.h>
 #include <unicode/smpdtfmt.h>
+#include <unicode/uchar.h>
+#include <unicode/utf16.h>
 
 #include <array>
 #include <map>
@@ -239,6 +241,31 @@ std::optional<DateTime> parseFast(const FastPattern& fast, StringView text) {
                                          minute * 60000 + second * 1000 + millisecond);
 }
 
+// ICU (72) reads a fractional-second field of 35 or more digits with a
+// division by a power of ten that has overflowed to zero, and the process
+// dies. No date text has such a run, so a text with one is refused first.
+constexpr std::size_t kLongestDigitRun = 30;
+
+bool hasFractionField(StringView pattern) {
+    bool quoted = false;
+    for (char16_t c : pattern) {
+        if (c == u'\'') quoted = !quoted;
+        if (!quoted && c == u'S') return true;
+    }
+    return false;
+}
+
+bool hasLongDigitRun(StringView text) {
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        UChar32 c;
+        U16_NEXT(text.data(), i, text.size(), c);
+        run = u_isdigit(c) ? run + 1 : 0;
+        if (run >= kLongestDigitRun) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 // --- DateFormatter --------------------------------------------------------------
@@ -250,6 +277,7 @@ struct DateFormatter::Impl {
     std::unique_ptr<icu::SimpleDateFormat> format;  // null when ICU refused the pattern
     std::unique_ptr<icu::Calendar> work;            // reused by every call
     std::optional<FastPattern> fast;
+    bool hasFraction = false;  // an "S" field outside quotes
 };
 
 DateFormatter::DateFormatter(std::string_view localeIdentifier, StringView pattern, TimeZone zone)
@@ -272,6 +300,7 @@ DateFormatter::DateFormatter(std::string_view localeIdentifier, StringView patte
         if (d_->work) d_->format = std::move(format);
     }
     if (d_->locale == "en_US_POSIX" && d_->zone.isUTC()) d_->fast = compileFast(d_->pattern);
+    d_->hasFraction = hasFractionField(d_->pattern);
 }
 
 DateFormatter::~DateFormatter() = default;
@@ -297,7 +326,7 @@ std::optional<DateTime> DateFormatter::dateFromString(StringView text) const {
     if (d_->fast) {
         if (auto date = parseFast(*d_->fast, text)) return date;
     }
-    if (!d_->format) return std::nullopt;
+    if (!d_->format || (d_->hasFraction && hasLongDigitRun(text))) return std::nullopt;
     const icu::UnicodeString source = aliasOf(text);
     icu::ParsePosition position(0);
     d_->work->clear();

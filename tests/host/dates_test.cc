@@ -500,6 +500,10 @@ TEST(DatesBadInputTest, NeverCrashes) {
     const String huge(1 << 20, u'7');
     EXPECT_FALSE(fast->dateFromString(huge));
     EXPECT_FALSE(madrid.dateFromString(u"05/03/2021 10:00" + huge));
+    // ICU divides by zero on a fractional-second field of 35 digits or more.
+    const DateFormatter fraction("en_US_POSIX", u"US-" + String(40, u'1'), TimeZone::utc());
+    EXPECT_FALSE(fraction.dateFromString(fraction.stringFromDate(DateTime(0))));
+    EXPECT_FALSE(fraction.dateFromString(u"10-" + String(40, u'\u0663')));  // Arabic-Indic 3
 }
 
 }  // namespace
