@@ -1,0 +1,215 @@
+// The list core of QNObjectCollection and QNStringCollection.
+#include <qn/core/containers.h>
+#include <qn/data/collection.h>
+#include <qn/host/utilities.h>
+
+#include <string>
+
+#include "data/sdt_names.h"
+
+namespace qn {
+
+QN_REGISTER_CLASS(QNObjectCollection, Object)
+QN_REGISTER_CLASS(QNStringCollection, QNObjectCollection)
+
+namespace {
+
+Value stored(const Value& item) {
+    return item.isAbsent() ? Value::null() : item;
+}
+
+std::vector<Value> nestedFromArray(const std::vector<Value>& array) {
+    std::vector<Value> items;
+    items.reserve(array.size());
+    for (const Value& element : array) {
+        if (const Array* list = element.asArray()) {
+            items.emplace_back(
+                std::static_pointer_cast<Object>(makeRef<QNObjectCollection>(list->items())));
+        } else {
+            items.push_back(stored(element));
+        }
+    }
+    return items;
+}
+
+// "<before><position><after>", as "%li" writes the position.
+String positionMessage(StringView before, std::int64_t position, StringView after) {
+    const std::string digits = std::to_string(position);
+    return String(before) + String(digits.begin(), digits.end()) + String(after);
+}
+
+}  // namespace
+
+QNObjectCollection::QNObjectCollection(const std::vector<Value>& array)
+    : items_(nestedFromArray(array)) {}
+
+QNObjectCollection::~QNObjectCollection() = default;
+
+void QNObjectCollection::setItems(std::vector<Value> items) {
+    for (auto& item : items)
+        if (item.isAbsent()) item = Value::null();
+    items_ = std::move(items);
+}
+
+const ClassInfo* QNObjectCollection::collectionItemsClass() const {
+    const auto name = itemsTypeName();
+    if (!name) return nullptr;
+    if (const ClassInfo* exact = ClassRegistry::classNamed(StringView(*name))) return exact;
+    return ClassRegistry::classNamed(StringView(internal::typeNameFromSDTName(*name)));
+}
+
+Value QNObjectCollection::createItemInstance() const {
+    const ClassInfo* itemClass = collectionItemsClass();
+    if (!itemClass) return Value();
+    Ref<Object> item = itemClass->create();
+    return item ? Value(std::move(item)) : Value();
+}
+
+void QNObjectCollection::internalMarkAsModified() {
+    lastModified_ = DateTime::now();
+}
+
+void QNObjectCollection::addItem(const Value& item) {
+    items_.push_back(stored(item));
+    internalMarkAsModified();
+}
+
+void QNObjectCollection::addItemAtIndex(const Value& item, std::int64_t position) {
+    const auto count = static_cast<std::int64_t>(items_.size());
+    if (position < 0 || position > count + 1) {
+        QNUtilities::tryRecoverFatalErrorWithExceptionName(
+            positionMessage(u"Collection.Add() position was out of range (", position, u")."),
+            QNUtilities::kRangeExceptionName);
+        return;
+    }
+    if (position == 0) {
+        addItem(item);
+        return;
+    }
+    items_.insert(items_.begin() + (position - 1), stored(item));
+    internalMarkAsModified();
+}
+
+void QNObjectCollection::removeAllItems() {
+    if (items_.empty()) return;
+    items_.clear();
+    internalMarkAsModified();
+}
+
+bool QNObjectCollection::removeElement(std::int64_t position) {
+    if (position < 1 || position > static_cast<std::int64_t>(items_.size())) return false;
+    items_.erase(items_.begin() + (position - 1));
+    internalMarkAsModified();
+    return true;
+}
+
+void QNObjectCollection::removeItemAtIndex(std::uint64_t position) {
+    if (position <= items_.size()) removeElement(static_cast<std::int64_t>(position));
+}
+
+Value QNObjectCollection::objectAtIndex(std::int64_t position) const {
+    if (position >= 1 && position <= static_cast<std::int64_t>(items_.size()))
+        return items_[static_cast<std::size_t>(position - 1)];
+    Value blank;
+    QNUtilities::tryRecoverFatalErrorWithExceptionNameRecoveryBlock(
+        positionMessage(u"Collection.Item() argument was out of range (", position, u")."),
+        QNUtilities::kRangeExceptionName, [&] {
+            blank = createItemInstance();
+            return !blank.isAbsent();
+        });
+    return blank;
+}
+
+String QNObjectCollection::stringAtIndex(std::int64_t position) const {
+    return QNUtilities::stringFromObject(objectAtIndex(position));
+}
+
+std::int64_t QNObjectCollection::indexOf(const Value& item) const {
+    for (std::size_t i = 0; i < items_.size(); ++i)
+        if (items_[i].isEqual(item)) return static_cast<std::int64_t>(i) + 1;
+    return 0;
+}
+
+Value QNObjectCollection::valueForItemAtIndex(std::uint64_t index) const {
+    return index < items_.size() ? items_[static_cast<std::size_t>(index)] : Value();
+}
+
+String QNObjectCollection::description() const {
+    return u"<" + Object::description() + u"\n\titems: " + Array(items_).description() + u">";
+}
+
+Value QNObjectCollection::elementAt(std::int64_t position) const {
+    return objectAtIndex(position);
+}
+
+namespace {
+
+// A number reads as the type asked for; anything else is a programming error
+// of the caller, reported, and reads 0.
+template <class T, class Read>
+T typedElement(const Value& item, const char16_t* complaint, Read read) {
+    if (item.isNumber()) return read(item);
+    QNUtilities::tryRecoverFatalError(String(complaint));
+    return T{};
+}
+
+}  // namespace
+
+std::int32_t QNObjectCollection::intElementAt(std::int64_t position) const {
+    return typedElement<std::int32_t>(
+        objectAtIndex(position), u"Collection item is not an Int",
+        [](const Value& v) { return static_cast<std::int32_t>(v.integerValue()); });
+}
+
+std::int64_t QNObjectCollection::int64ElementAt(std::int64_t position) const {
+    return typedElement<std::int64_t>(objectAtIndex(position), u"Collection item is not an Int64",
+                                      [](const Value& v) { return v.integerValue(); });
+}
+
+Decimal QNObjectCollection::decimalElementAt(std::int64_t position) const {
+    return typedElement<Decimal>(objectAtIndex(position), u"Collection item is not a Decimal",
+                                 [](const Value& v) { return v.decimalValue(); });
+}
+
+// --- QNStringCollection --------------------------------------------------------
+
+QNStringCollection::QNStringCollection(std::vector<String> strings) {
+    auto& items = mutableItems();
+    items.reserve(strings.size());
+    for (auto& s : strings)
+        items.emplace_back(std::move(s));
+}
+
+Ref<QNStringCollection> QNStringCollection::stringCollectionFromString(StringView text) {
+    auto collection = makeRef<QNStringCollection>();
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t end = text.find(u';', start);
+        collection->addItem(Value(String(text.substr(start, end - start))));
+        if (end == StringView::npos) break;
+        start = end + 1;
+    }
+    return collection;
+}
+
+String QNStringCollection::getString() const {
+    String out;
+    bool first = true;
+    for (const Value& item : items()) {
+        if (!first) out += u';';
+        first = false;
+        out += QNUtilities::stringFromObject(item);
+    }
+    return out;
+}
+
+void QNStringCollection::addItem(const Value& item) {
+    QNObjectCollection::addItem(item.isString() ? item : Value(item.description()));
+}
+
+String QNStringCollection::stringAtIndex(std::int64_t position) const {
+    const Value item = objectAtIndex(position);
+    return item.isString() ? item.asString() : QNUtilities::stringFromObject(item);
+}
+
+}  // namespace qn

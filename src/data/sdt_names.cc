@@ -1,0 +1,38 @@
+#include "data/sdt_names.h"
+
+#include <qn/host/registry.h>
+
+#include <vector>
+
+namespace qn::internal {
+
+String typeNameFromSDTName(StringView sdtName) {
+    String dotted(sdtName);
+    for (auto& c : dotted)
+        if (c == u'_') c = u'.';
+    std::vector<String> parts;
+    for (std::size_t start = 0;;) {
+        const std::size_t end = dotted.find(u'.', start);
+        parts.emplace_back(dotted.substr(start, end - start));
+        if (end == String::npos) break;
+        start = end + 1;
+    }
+    const std::size_t n = parts.size();
+    for (std::size_t k = 1; k <= n; ++k) {
+        String candidate;
+        for (std::size_t i = 0; i < n - k; ++i) {
+            for (char16_t c : parts[i])
+                candidate += (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c;
+            candidate += u'_';
+        }
+        candidate += u"Sdt";
+        for (std::size_t i = n - k; i < n; ++i) {
+            if (i > n - k) candidate += u'_';
+            candidate += parts[i];
+        }
+        if (ClassRegistry::classNamed(StringView(candidate))) return candidate;
+    }
+    return dotted;
+}
+
+}  // namespace qn::internal

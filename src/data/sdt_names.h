@@ -1,0 +1,15 @@
+// How SDT type names map to generated class names.
+#pragma once
+
+#include <qn/core/string.h>
+
+namespace qn::internal {
+
+// The generated class of an SDT name: "_" read as ".", then for k = 1 ... n
+// parts "Sdt" + the last k parts joined with "_", prefixed by the others in
+// lower case ("Module.Customer.Item": "module_customer_SdtItem",
+// "module_SdtCustomer_Item", "SdtModule_Customer_Item"); the first that is a
+// registered class, else the dotted name itself.
+String typeNameFromSDTName(StringView sdtName);
+
+}  // namespace qn::internal
