@@ -134,18 +134,14 @@ public:
     // The value with at most `decimals` fractional digits (a negative count
     // rounds to tens, hundreds, ...). A value that already fits is returned
     // unchanged (trailing zeros are not added).
-    Decimal rounded(int decimals, DecimalRounding mode = DecimalRounding::HalfAwayFromZero) const
-        noexcept;
+    Decimal rounded(int decimals,
+                    DecimalRounding mode = DecimalRounding::HalfAwayFromZero) const noexcept;
     // The integral part (toward zero).
     Decimal integralPart() const noexcept { return rounded(0, DecimalRounding::TowardZero); }
 
     friend Decimal operator+(const Decimal& a, const Decimal& b) noexcept { return a.add(b); }
-    friend Decimal operator-(const Decimal& a, const Decimal& b) noexcept {
-        return a.subtract(b);
-    }
-    friend Decimal operator*(const Decimal& a, const Decimal& b) noexcept {
-        return a.multiply(b);
-    }
+    friend Decimal operator-(const Decimal& a, const Decimal& b) noexcept { return a.subtract(b); }
+    friend Decimal operator*(const Decimal& a, const Decimal& b) noexcept { return a.multiply(b); }
     friend Decimal operator/(const Decimal& a, const Decimal& b) noexcept { return a.divide(b); }
     friend Decimal operator-(const Decimal& a) noexcept { return a.negated(); }
     Decimal& operator+=(const Decimal& b) noexcept { return *this = add(b); }
