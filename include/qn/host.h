@@ -6,6 +6,7 @@
 #include <qn/host/bundle.h>
 #include <qn/host/dates.h>
 #include <qn/host/dispatch.h>
+#include <qn/host/entity_helper.h>
 #include <qn/host/environment.h>
 #include <qn/host/errors.h>
 #include <qn/host/log.h>

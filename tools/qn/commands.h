@@ -14,11 +14,14 @@ int runStr(const std::vector<std::string>& args);
 int runLike(const std::vector<std::string>& args);
 int runDecimal(const std::vector<std::string>& args);
 int runDate(const std::vector<std::string>& args);
+int runPath(const std::vector<std::string>& args);
 
 // The demo's section on the string and number built-ins.
 void showBuiltins(std::ostream& out);
 // The demo's section on the date built-ins (fixed dates, stable output).
 void showDates(std::ostream& out);
+// The demo's section on files and delimited files, in the demo's $TEMP.
+void showFiles(std::ostream& out);
 
 // Makes `path` the main bundle and points the application's writable folders
 // at a fresh temporary folder, so the tool never writes into a user's data.

@@ -159,6 +159,7 @@ const Section kSections[] = {
     {"Generated classes by name", showClassLookup},
     {"String and number built-ins", showBuiltins},
     {"Date and time built-ins", showDates},
+    {"Files and delimited files", showFiles},
 };
 // clang-format on
 

@@ -35,6 +35,11 @@ const Command kCommands[] = {
      "date built-ins: add-days, add-months, add-years, add-seconds, diff, eom, dow, rest, db, "
      "parse, format, now (e.g. qn date add-months 2021-01-31 1)",
      qntool::runDate},
+    {"path", "qn path [LOGICAL...]",
+     "where logical file paths resolve ($TEMP/x, $APPDATA/x, qnblobdata://x, $RESOURCES/x, a "
+     "relative path), and the blob or uploads form back; without arguments, the roots (created "
+     "when missing, as on any first use)",
+     qntool::runPath},
 };
 
 void printUsage(std::ostream& out) {

@@ -105,6 +105,12 @@ public:
 
     // The machine's name.
     static String deviceName();
+
+    // tempPath of the file-system roots joined with a new upper-case UUID;
+    // nothing is created (src/files).
+    static String createUniqueQNDataTemporaryFilePath();
+    // The same with "/" appended.
+    static String createUniqueQNDataTemporaryDirectoryPath();
 };
 
 // "/"-separated date pattern of a short date-format code: "YMD" "yy/MM/dd",

@@ -1,0 +1,644 @@
+// QNFile: text files read and written through a POSIX descriptor, and the
+// strict charset conversions every file text goes through.
+#include <qn/files/file.h>
+#include <qn/host/dates.h>
+#include <qn/host/model.h>
+#include <qn/host/utilities.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unicode/ucnv.h>
+#include <unicode/ustring.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <memory>
+#include <vector>
+
+#include "files/files_internal.h"
+#include "host/internal.h"
+
+namespace qn {
+
+namespace fs = std::filesystem;
+
+QN_REGISTER_CLASS(QNFile, QNFileSystemObject)
+
+// ---------------------------------------------------------------------------
+// Charsets
+
+namespace internal {
+
+namespace {
+
+using ConverterPtr = std::unique_ptr<UConverter, decltype(&ucnv_close)>;
+
+ConverterPtr openConverter(const std::string& name) {
+    UErrorCode status = U_ZERO_ERROR;
+    ConverterPtr converter(ucnv_open(name.c_str(), &status), &ucnv_close);
+    if (U_FAILURE(status)) converter.reset();
+    return converter;
+}
+
+// ICU's UTF-8 functions take 32-bit lengths; larger texts go in pieces.
+constexpr std::size_t kChunk = std::size_t{1} << 26;
+
+bool decodeUtf8(std::string_view bytes, String& out) {
+    out.resize(bytes.size());  // never more UTF-16 units than UTF-8 bytes
+    std::size_t written = 0;
+    while (!bytes.empty()) {
+        std::size_t n = std::min(bytes.size(), kChunk);
+        // Cut before a sequence's continuation bytes, never inside one.
+        for (int back = 0; back < 3 && n < bytes.size() && n > 1 &&
+                           (static_cast<unsigned char>(bytes[n]) & 0xC0) == 0x80;
+             ++back)
+            --n;
+        int32_t length = 0;
+        UErrorCode status = U_ZERO_ERROR;
+        // Strict: an ill-formed sequence is an error, never a U+FFFD.
+        u_strFromUTF8(out.data() + written,
+                      static_cast<int32_t>(std::min<std::size_t>(out.size() - written, INT32_MAX)),
+                      &length, bytes.data(), static_cast<int32_t>(n), &status);
+        if (U_FAILURE(status)) return false;
+        written += static_cast<std::size_t>(length);
+        bytes.remove_prefix(n);
+    }
+    out.resize(written);
+    return true;
+}
+
+bool encodeUtf8(StringView text, std::string& out) {
+    std::size_t start = out.size();
+    out.resize(start + text.size() * 3);
+    std::size_t written = start;
+    while (!text.empty()) {
+        std::size_t n = std::min(text.size(), kChunk);
+        if (n < text.size() && U16_IS_LEAD(text[n - 1])) --n;  // keep a pair together
+        int32_t length = 0;
+        UErrorCode status = U_ZERO_ERROR;
+        u_strToUTF8(out.data() + written,
+                    static_cast<int32_t>(std::min<std::size_t>(out.size() - written, INT32_MAX)),
+                    &length, text.data(), static_cast<int32_t>(n), &status);
+        if (U_FAILURE(status)) return false;  // a lone surrogate
+        written += static_cast<std::size_t>(length);
+        text.remove_prefix(n);
+    }
+    out.resize(written);
+    return true;
+}
+
+bool hasUtf16ByteOrderMark(std::string_view bytes) {
+    if (bytes.size() < 2) return false;
+    auto b0 = static_cast<unsigned char>(bytes[0]), b1 = static_cast<unsigned char>(bytes[1]);
+    return (b0 == 0xFF && b1 == 0xFE) || (b0 == 0xFE && b1 == 0xFF);
+}
+
+}  // namespace
+
+StringEncoding encodingForCharset(std::optional<StringView> charset) {
+    if (!charset) return StringEncoding::utf8();
+    return QNUtilities::stringEncodingFromCharsetString(*charset).value_or(StringEncoding::utf8());
+}
+
+std::optional<String> decodeText(std::string_view bytes, const StringEncoding& encoding,
+                                 String* error) {
+    auto fail = [&]() -> std::optional<String> {
+        if (error) *error = u"The file is not valid " + fromUtf8(encoding.name()) + u" text";
+        return std::nullopt;
+    };
+    String out;
+    if (encoding.isUTF8()) {
+        if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
+        if (!decodeUtf8(bytes, out)) return fail();
+        return out;
+    }
+    // The mark decides the byte order whatever the name said; the generic
+    // converter reads it and drops it.
+    std::string name = encoding.name();
+    if (encoding.isUTF16() && hasUtf16ByteOrderMark(bytes)) name = "UTF-16";
+    ConverterPtr converter = openConverter(name);
+    if (!converter) return fail();
+    UErrorCode status = U_ZERO_ERROR;
+    ucnv_setToUCallBack(converter.get(), UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr,
+                        &status);
+    out.resize(bytes.size() + 16);
+    const char* source = bytes.data();
+    const char* sourceLimit = bytes.data() + bytes.size();
+    std::size_t written = 0;
+    for (;;) {
+        UChar* target = out.data() + written;
+        status = U_ZERO_ERROR;
+        ucnv_toUnicode(converter.get(), &target, out.data() + out.size(), &source, sourceLimit,
+                       nullptr, true, &status);
+        written = static_cast<std::size_t>(target - out.data());
+        if (status == U_BUFFER_OVERFLOW_ERROR) {
+            out.resize(out.size() * 2);
+            continue;
+        }
+        if (U_FAILURE(status)) return fail();
+        break;
+    }
+    out.resize(written);
+    return out;
+}
+
+std::optional<std::string> encodeText(StringView text, const StringEncoding& encoding,
+                                      bool atStartOfFile) {
+    std::string out;
+    if (encoding.isUTF8()) {
+        if (!encodeUtf8(text, out)) return std::nullopt;
+        return out;
+    }
+    std::string name = encoding.name();
+    if (name == "UTF-16") {
+        name = "UTF-16BE";
+        if (atStartOfFile) out = "\xFE\xFF";
+    } else if (name == "UTF-32") {
+        name = "UTF-32BE";
+        if (atStartOfFile) out.assign("\0\0\xFE\xFF", 4);
+    }
+    ConverterPtr converter = openConverter(name);
+    if (!converter) return std::nullopt;
+    UErrorCode status = U_ZERO_ERROR;
+    ucnv_setFromUCallBack(converter.get(), UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr,
+                          &status);
+    std::size_t written = out.size();
+    out.resize(written +
+               text.size() * static_cast<std::size_t>(ucnv_getMaxCharSize(converter.get())) + 16);
+    const UChar* source = text.data();
+    const UChar* sourceLimit = text.data() + text.size();
+    for (;;) {
+        char* target = out.data() + written;
+        status = U_ZERO_ERROR;
+        ucnv_fromUnicode(converter.get(), &target, out.data() + out.size(), &source, sourceLimit,
+                         nullptr, true, &status);
+        written = static_cast<std::size_t>(target - out.data());
+        if (status == U_BUFFER_OVERFLOW_ERROR) {
+            out.resize(out.size() * 2);
+            continue;
+        }
+        if (U_FAILURE(status)) return std::nullopt;  // a character the charset lacks
+        break;
+    }
+    out.resize(written);
+    return out;
+}
+
+}  // namespace internal
+
+// ---------------------------------------------------------------------------
+// Reading helpers
+
+namespace {
+
+bool writesByteOrderMark(const StringEncoding& encoding) {
+    return encoding.name() == "UTF-16" || encoding.name() == "UTF-32";
+}
+
+// The whole content behind `fd`, read from offset 0 into one buffer sized
+// from the file's length.
+bool readAllFrom(int fd, std::string& out, int& error) {
+    struct stat info {};
+    std::size_t expected = 0;
+    if (::fstat(fd, &info) == 0 && info.st_size > 0)
+        expected = static_cast<std::size_t>(info.st_size);
+    out.resize(expected + 1);  // one spare byte notices a file that grew
+    std::size_t filled = 0;
+    for (;;) {
+        if (filled == out.size()) out.resize(out.size() * 2);
+        ssize_t n =
+            ::pread(fd, out.data() + filled, out.size() - filled, static_cast<off_t>(filled));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            error = errno;
+            return false;
+        }
+        if (n == 0) break;
+        filled += static_cast<std::size_t>(n);
+    }
+    out.resize(filled);
+    return true;
+}
+
+// Every line break ends a line (so CR LF leaves an empty line between them);
+// a final empty piece is dropped.
+std::vector<String> splitLines(const String& text) {
+    std::vector<String> lines;
+    lines.reserve(text.size() / 32 + 1);
+    const char16_t* begin = text.data();
+    const char16_t* end = begin + text.size();
+    const char16_t* start = begin;
+    for (const char16_t* p = begin; p != end; ++p) {
+        const char16_t c = *p;
+        // Most characters lie above CR and are none of the three others.
+        if (c > 0x0D) {
+            if (c != 0x85 && (c | 1) != 0x2029) continue;
+        } else if (c < 0x0A) {
+            continue;
+        }
+        lines.emplace_back(start, p);
+        start = p + 1;
+    }
+    if (start != end) lines.emplace_back(start, end);
+    return lines;
+}
+
+int openRetrying(const fs::path& path, int flags) {
+    for (;;) {
+        int fd = ::open(path.c_str(), flags, 0666);
+        if (fd >= 0 || errno != EINTR) return fd;
+    }
+}
+
+String systemPathText(const QNFileSystemObject& object) {
+    return internal::standardizePath(object.absoluteFilePath());
+}
+
+// Strict standard Base64: the alphabet, length a multiple of 4, and "=" only
+// as one or two final padding characters.
+std::optional<std::string> decodeBase64Strict(StringView text) {
+    auto value = [](char16_t c) -> int {
+        if (c >= u'A' && c <= u'Z') return c - u'A';
+        if (c >= u'a' && c <= u'z') return c - u'a' + 26;
+        if (c >= u'0' && c <= u'9') return c - u'0' + 52;
+        if (c == u'+') return 62;
+        if (c == u'/') return 63;
+        return -1;
+    };
+    if (text.size() % 4 != 0) return std::nullopt;
+    std::size_t padding = 0;
+    if (!text.empty() && text.back() == u'=') ++padding;
+    if (text.size() >= 2 && text[text.size() - 2] == u'=') ++padding;
+    std::string out;
+    out.reserve(text.size() / 4 * 3);
+    for (std::size_t i = 0; i < text.size(); i += 4) {
+        const bool last = i + 4 == text.size();
+        const std::size_t significant = last ? 4 - padding : 4;
+        std::uint32_t group = 0;
+        for (std::size_t k = 0; k < 4; ++k) {
+            int v = 0;
+            if (k < significant) {
+                v = value(text[i + k]);
+                if (v < 0) return std::nullopt;
+            }
+            group = group << 6 | static_cast<std::uint32_t>(v);
+        }
+        out.push_back(static_cast<char>(group >> 16));
+        if (significant > 2) out.push_back(static_cast<char>(group >> 8 & 0xFF));
+        if (significant > 3) out.push_back(static_cast<char>(group & 0xFF));
+    }
+    return out;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// QNFile
+
+struct QNFile::Impl {
+    int fd = -1;
+    String charset;
+    Ref<QNStringCollection> content;
+    std::uint64_t position = 0;
+
+    // Keeps a new handle and, for the reading modes, a snapshot of the lines.
+    void adopt(QNFile& file, int handle, StringView name, bool loadLines);
+
+    ~Impl() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+enum class OpenMode { ReadWrite, Read, Write };
+
+QNFile::QNFile() : d_(std::make_unique<Impl>()) {}
+QNFile::QNFile(String source)
+    : QNFileSystemObject(std::move(source)), d_(std::make_unique<Impl>()) {}
+QNFile::~QNFile() = default;
+
+bool QNFile::isOpen() const noexcept {
+    return d_->fd >= 0;
+}
+
+namespace {
+
+// The decoded text behind `fd`; absent with the error pair set on failure.
+std::optional<String> readTextFrom(QNFile& file, int fd, std::optional<StringView> charset) {
+    std::string bytes;
+    int error = 0;
+    if (!readAllFrom(fd, bytes, error)) {
+        file.setUnknownErrorWithLocalizedDescription(internal::errnoText(error));
+        return std::nullopt;
+    }
+    String reason;
+    auto text = internal::decodeText(bytes, internal::encodingForCharset(charset), &reason);
+    if (!text) file.setUnknownErrorWithLocalizedDescription(reason);
+    return text;
+}
+
+std::optional<String> readTextAt(QNFile& file, const String& path,
+                                 std::optional<StringView> charset) {
+    int fd = openRetrying(internal::toSystemPath(path), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        file.setUnknownErrorWithLocalizedDescription(internal::errnoText(errno));
+        return std::nullopt;
+    }
+    auto text = readTextFrom(file, fd, charset);
+    ::close(fd);
+    return text;
+}
+
+// The opening steps up to a handle: -1, with the error pair set, when there
+// is none.
+int openHandle(QNFile& file, OpenMode mode) {
+    if (file.isOpen()) {
+        file.setUnknownErrorWithDescription(u"The file is already open");
+        return -1;
+    }
+    String path = file.absoluteFilePath();
+    if (path.empty()) {
+        // The check names why (1 or 100); a missing resource passes it and
+        // still has nothing to open.
+        if (file.checkFileAndSetError())
+            file.setUnknownErrorWithDescription(u"Could not open file at path " + path);
+        return -1;
+    }
+    int flags = O_CLOEXEC;
+    switch (mode) {
+        case OpenMode::ReadWrite:
+            flags |= O_RDWR | O_CREAT | O_APPEND;
+            break;
+        case OpenMode::Read:
+            flags |= O_RDONLY;
+            break;
+        case OpenMode::Write:
+            flags |= O_WRONLY | O_CREAT | O_APPEND;
+            break;
+    }
+    // exists() runs the plain check, which clears an earlier error; a
+    // missing file is then created by O_CREAT.
+    if (mode != OpenMode::Read) file.exists();
+    int fd = openRetrying(internal::toSystemPath(internal::standardizePath(path)), flags);
+    if (fd < 0) {
+        file.setUnknownErrorWithLocalizedDescription(internal::errnoText(errno));
+        return -1;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+        ::close(fd);
+        file.setUnknownErrorWithLocalizedDescription(internal::errnoText(EISDIR));
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace
+
+void QNFile::Impl::adopt(QNFile& file, int handle, StringView name, bool loadLines) {
+    fd = handle;
+    charset = String(name);
+    content.reset();
+    position = 0;
+    if (loadLines)
+        content = makeRef<QNStringCollection>(
+            splitLines(readTextFrom(file, handle, name).value_or(String())));
+}
+
+void QNFile::open(StringView charset) {
+    if (int fd = openHandle(*this, OpenMode::ReadWrite); fd >= 0)
+        d_->adopt(*this, fd, charset, true);
+}
+
+void QNFile::openread(StringView charset) {
+    if (int fd = openHandle(*this, OpenMode::Read); fd >= 0) d_->adopt(*this, fd, charset, true);
+}
+
+void QNFile::openwrite(StringView charset) {
+    if (int fd = openHandle(*this, OpenMode::Write); fd >= 0) d_->adopt(*this, fd, charset, false);
+}
+
+void QNFile::close() {
+    if (d_->fd >= 0) ::close(d_->fd);  // never retried: the descriptor is gone either way
+    d_->fd = -1;
+    d_->charset.clear();
+    d_->content.reset();
+    d_->position = 0;
+}
+
+String QNFile::readline() {
+    if (d_->fd < 0) {
+        setUnknownErrorWithDescription(u"The file should be opened first");
+        return {};
+    }
+    if (eof()) return {};
+    ++d_->position;
+    return d_->content->stringAtIndex(static_cast<std::int64_t>(d_->position));
+}
+
+bool QNFile::eof() const noexcept {
+    return !d_->content || d_->position >= d_->content->count();
+}
+
+String QNFile::readalltext(std::optional<StringView> charset) {
+    return readTextAt(*this, systemPathText(*this), charset).value_or(String());
+}
+
+Ref<QNStringCollection> QNFile::readalllines(std::optional<StringView> charset) {
+    auto text = readTextAt(*this, systemPathText(*this), charset);
+    if (!text) return makeRef<QNStringCollection>();
+    return makeRef<QNStringCollection>(splitLines(*text));
+}
+
+void QNFile::writeText(StringView text) {
+    if (d_->fd < 0) {
+        setUnknownErrorWithDescription(u"The file should be opened first");
+        return;
+    }
+    StringEncoding encoding = internal::encodingForCharset(d_->charset);
+    bool atStart = false;
+    if (writesByteOrderMark(encoding)) {
+        struct stat info {};
+        atStart = ::fstat(d_->fd, &info) == 0 && info.st_size == 0;
+    }
+    auto bytes = internal::encodeText(text, encoding, atStart);
+    if (!bytes || bytes->empty()) return;  // not representable: nothing written, as documented
+    // O_APPEND puts every write at the end, whatever was read or written before.
+    if (!internal::writeAll(d_->fd, *bytes))
+        setUnknownErrorWithLocalizedDescription(internal::errnoText(errno));
+}
+
+void QNFile::writeline(StringView text) {
+    String line;
+    line.reserve(text.size() + 1);
+    line.append(text);
+    line.push_back(u'\n');
+    writeText(line);
+}
+
+void QNFile::appendalltextEncoding(StringView text, StringView charset) {
+    openwrite(charset);
+    // Without a handle the open's own error says more than "should be
+    // opened first" would.
+    if (!isOpen()) return;
+    writeText(text);
+    close();
+}
+
+void QNFile::appendalllinesEncoding(const QNObjectCollection& lines, StringView charset) {
+    openwrite(charset);
+    if (!isOpen()) return;
+    // Each line is encoded on its own (one the charset cannot hold is left
+    // out, as writeline would), and the bytes go out in large writes.
+    StringEncoding encoding = internal::encodingForCharset(d_->charset);
+    bool atStart = false;
+    if (writesByteOrderMark(encoding)) {
+        struct stat info {};
+        atStart = ::fstat(d_->fd, &info) == 0 && info.st_size == 0;
+    }
+    std::string buffer;
+    bool failed = false;
+    auto flush = [&] {
+        if (!failed && !buffer.empty() && !internal::writeAll(d_->fd, buffer)) {
+            setUnknownErrorWithLocalizedDescription(internal::errnoText(errno));
+            failed = true;
+        }
+        buffer.clear();
+    };
+    String line;
+    for (const Value& item : lines.items()) {
+        line = QNUtilities::stringFromObject(item);
+        line.push_back(u'\n');
+        if (auto bytes = internal::encodeText(line, encoding, atStart)) {
+            buffer += *bytes;
+            atStart = false;
+        }
+        if (buffer.size() >= (1u << 20)) flush();
+    }
+    flush();
+    close();
+}
+
+void QNFile::writealltextEncoding(StringView text, StringView charset) {
+    deleteFile();
+    create();
+    appendalltextEncoding(text, charset);
+}
+
+void QNFile::writealllinesEncoding(const QNObjectCollection& lines, StringView charset) {
+    deleteFile();
+    create();
+    appendalllinesEncoding(lines, charset);
+}
+
+void QNFile::create() {
+    String path = absoluteFilePath();
+    if (path.empty()) return;
+    int fd = openRetrying(internal::toSystemPath(internal::standardizePath(path)),
+                          O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC);
+    if (fd >= 0) ::close(fd);
+}
+
+void QNFile::deleteFile() {
+    if (!checkSandboxFileAndSetError()) return;
+    std::error_code ec;
+    // A file, a link (not its target) or an empty folder; a file object does
+    // not remove a whole tree.
+    if (!fs::remove(internal::toSystemPath(systemPathText(*this)), ec) && !ec)
+        ec = std::make_error_code(std::errc::no_such_file_or_directory);
+    if (ec) setUnknownErrorWithLocalizedDescription(internal::errorCodeText(ec));
+}
+
+void QNFile::copyToPath(StringView destination) {
+    if (!checkFileAndSetError()) return;
+    String from = absoluteFilePath();
+    if (from.empty()) {
+        setErrorWithCodeLocalizedDescription(2, u"File does not exist");
+        return;
+    }
+    String to = absoluteFilePathForRelativePath(destination);
+    if (to.empty()) {
+        setErrorWithCodeLocalizedDescription(3, u"File does not exist");
+        return;
+    }
+    fs::path target = internal::toSystemPath(to);
+    std::error_code ec;
+    if (fs::exists(fs::symlink_status(target, ec))) {
+        ec = std::make_error_code(std::errc::file_exists);
+    } else {
+        ec.clear();
+        fs::copy(internal::toSystemPath(internal::standardizePath(from)), target,
+                 fs::copy_options::recursive | fs::copy_options::copy_symlinks, ec);
+    }
+    if (ec) setUnknownErrorWithLocalizedDescription(internal::errorCodeText(ec));
+}
+
+std::int64_t QNFile::getLength() {
+    if (!checkFileAndSetError()) return 0;
+    struct stat info {};
+    if (::stat(internal::toSystemPath(systemPathText(*this)).c_str(), &info) != 0) {
+        setUnknownErrorWithLocalizedDescription(internal::errnoText(errno));
+        return 0;
+    }
+    return static_cast<std::int64_t>(info.st_size);
+}
+
+DateTime QNFile::getLastModified() {
+    if (!checkFileAndSetError()) return qnEmptyDate();
+    struct stat info {};
+    if (::stat(internal::toSystemPath(systemPathText(*this)).c_str(), &info) != 0) {
+        setUnknownErrorWithLocalizedDescription(internal::errnoText(errno));
+        return qnEmptyDate();
+    }
+    return DateTime::fromTimeIntervalSince1970(static_cast<double>(info.st_mtim.tv_sec) +
+                                               static_cast<double>(info.st_mtim.tv_nsec) / 1e9);
+}
+
+String QNFile::getPath() {
+    if (!checkFileAndSetError()) return {};
+    String path = absoluteFilePath();
+    std::size_t slash = path.rfind(u'/');
+    if (slash == String::npos) {
+        setUnknownErrorWithDescription(u"Undefined error");
+        return {};
+    }
+    return path.substr(0, slash);
+}
+
+bool QNFile::frombase64string(StringView text) {
+    auto bytes = decodeBase64Strict(text);
+    if (!bytes) return false;
+    fs::path path = internal::toSystemPath(systemPathText(*this));
+    if (path.empty()) return false;
+    // Readers see the old content or the new one, never a torn file.
+    return internal::writeFileAtomically(path, *bytes);
+}
+
+String QNFile::qnFileName(StringView path) {
+    return internal::lastPathComponent(path);
+}
+
+String QNFile::qnFileExt(StringView path) {
+    return internal::pathExtension(path);
+}
+
+void QNFile::setUnknownErrorWithLocalizedDescription(StringView text) {
+    setErrorWithCodeLocalizedDescription(-1, text);
+}
+
+void QNFile::setUnknownErrorWithDescription(StringView text) {
+    setErrorWithCodeDescription(-1, text);
+}
+
+void QNFile::setErrorWithCodeLocalizedDescription(std::int64_t code, StringView text) {
+    setErrCode(code);
+    setErrDescription(String(text));
+}
+
+void QNFile::setErrorWithCodeDescription(std::int64_t code, StringView text) {
+    setErrCode(code);
+    setErrDescription(QNResources::translationFor(text));
+}
+
+}  // namespace qn

@@ -1,0 +1,67 @@
+#include <qn/host/entity_helper.h>
+
+#include <map>
+#include <mutex>
+
+namespace qn {
+namespace {
+
+struct Converters {
+    std::mutex mutex;
+    std::map<String, QNEntityHelper::NSURLConverter> byScheme;  // lower-case scheme
+};
+
+Converters& converters() {
+    static Converters state;
+    return state;
+}
+
+String lowerASCII(StringView s) {
+    String out(s);
+    for (auto& c : out)
+        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+    return out;
+}
+
+// The URL's scheme (RFC 3986: a letter, then letters, digits, "+", "-", ".").
+std::optional<String> schemeOf(StringView url) {
+    const auto colon = url.find(u':');
+    if (colon == StringView::npos || colon == 0) return std::nullopt;
+    for (std::size_t i = 0; i < colon; ++i) {
+        const char16_t c = url[i];
+        const bool letter = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+        const bool other = (c >= u'0' && c <= u'9') || c == u'+' || c == u'-' || c == u'.';
+        if (!letter && (i == 0 || !other)) return std::nullopt;
+    }
+    return lowerASCII(url.substr(0, colon));
+}
+
+}  // namespace
+
+void QNEntityHelper::registerNSURLConverterForQNScheme(NSURLConverter converter,
+                                                       StringView scheme) {
+    auto& state = converters();
+    std::lock_guard lock(state.mutex);
+    if (converter) {
+        state.byScheme[lowerASCII(scheme)] = std::move(converter);
+    } else {
+        state.byScheme.erase(lowerASCII(scheme));
+    }
+}
+
+std::optional<String> QNEntityHelper::convertQNSchemeAbsoluteURL(StringView url) {
+    auto scheme = schemeOf(url);
+    if (!scheme) return std::nullopt;
+    NSURLConverter converter;
+    {
+        auto& state = converters();
+        std::lock_guard lock(state.mutex);
+        auto it = state.byScheme.find(*scheme);
+        if (it == state.byScheme.end()) return std::nullopt;
+        converter = it->second;
+    }
+    // Called outside the lock: a converter may resolve paths that take locks.
+    return converter(url);
+}
+
+}  // namespace qn
