@@ -273,17 +273,15 @@ DateComponents Calendar::components(DateTime d) const {
     DateComponents out;
     auto wall = wallMillis(zone_, d);
     if (!wall) return out;
-    const std::int64_t days = floorDiv(*wall, kMillisPerDay);
-    const std::int64_t inDay = *wall - days * kMillisPerDay;
-    const auto civil = civilFromDays(days);
-    out.year = civil.year;
-    out.month = civil.month;
-    out.day = civil.day;
-    out.hour = static_cast<int>(inDay / 3600000);
-    out.minute = static_cast<int>(inDay / 60000 % 60);
-    out.second = static_cast<int>(inDay / 1000 % 60);
-    out.nanosecond = static_cast<int>(inDay % 1000) * 1000000;
-    out.weekday = internal::weekdayFromDays(days);
+    const auto civil = internal::civilTimeFromMillis(*wall);
+    out.year = civil.date.year;
+    out.month = civil.date.month;
+    out.day = civil.date.day;
+    out.hour = civil.hour;
+    out.minute = civil.minute;
+    out.second = civil.second;
+    out.nanosecond = civil.millisecond * 1000000;
+    out.weekday = internal::weekdayFromDays(civil.days);
     return out;
 }
 

@@ -90,6 +90,25 @@ constexpr CivilDate civilFromDays(std::int64_t days) noexcept {
     return out;
 }
 
+// The civil date and time of day of a count of milliseconds since
+// 2001-01-01 00:00:00 (on whatever wall clock the count is on).
+struct CivilTime {
+    std::int64_t days;  // since 2001-01-01
+    CivilDate date;
+    int hour, minute, second, millisecond;
+};
+
+constexpr CivilTime civilTimeFromMillis(std::int64_t millis) noexcept {
+    const std::int64_t days = floorDiv(millis, kMillisPerDay);
+    const std::int64_t inDay = millis - days * kMillisPerDay;
+    return {days,
+            civilFromDays(days),
+            static_cast<int>(inDay / 3600000),
+            static_cast<int>(inDay / 60000 % 60),
+            static_cast<int>(inDay / 1000 % 60),
+            static_cast<int>(inDay % 1000)};
+}
+
 // 1 Sunday ... 7 Saturday (2001-01-01 was a Monday).
 constexpr int weekdayFromDays(std::int64_t days) noexcept {
     return static_cast<int>(floorMod(days + 1, 7)) + 1;

@@ -228,6 +228,13 @@ std::optional<DateComponents> timeParts(DateTime d) {
                                    : Calendar::qnCalendarCurrentTimeZone().components(d);
 }
 
+// A field of the parts; 0 when there are none (the empty date, a time-only
+// value read as a date-time, an unreadable instant).
+template <class Field>
+std::int64_t partOf(const std::optional<DateComponents>& parts, Field DateComponents::*field) {
+    return parts ? static_cast<std::int64_t>((*parts).*field) : 0;
+}
+
 String clockPattern() {
     return QNConfig::sharedInstance().timeFormat() == 0 ? u"hh':'mm':'ss a" : u"HH':'mm':'ss";
 }
@@ -393,48 +400,39 @@ String qnTime() {
 // --- Parts --------------------------------------------------------------------------------------
 
 std::int64_t qnDateDay(DateTime d) {
-    auto c = dateParts(d);
-    return c ? c->day : 0;
+    return partOf(dateParts(d), &DateComponents::day);
 }
 
 std::int64_t qnDateMonth(DateTime d) {
-    auto c = dateParts(d);
-    return c ? c->month : 0;
+    return partOf(dateParts(d), &DateComponents::month);
 }
 
 std::int64_t qnDateYear(DateTime d) {
-    auto c = dateParts(d);
-    return c ? c->year : 0;
+    return partOf(dateParts(d), &DateComponents::year);
 }
 
 std::int64_t qnDateTimeDay(DateTime d) {
-    auto c = dateTimeParts(d);
-    return c ? c->day : 0;
+    return partOf(dateTimeParts(d), &DateComponents::day);
 }
 
 std::int64_t qnDateTimeMonth(DateTime d) {
-    auto c = dateTimeParts(d);
-    return c ? c->month : 0;
+    return partOf(dateTimeParts(d), &DateComponents::month);
 }
 
 std::int64_t qnDateTimeYear(DateTime d) {
-    auto c = dateTimeParts(d);
-    return c ? c->year : 0;
+    return partOf(dateTimeParts(d), &DateComponents::year);
 }
 
 std::int64_t qnHours(DateTime d) {
-    auto c = timeParts(d);
-    return c ? c->hour : 0;
+    return partOf(timeParts(d), &DateComponents::hour);
 }
 
 std::int64_t qnMinutes(DateTime d) {
-    auto c = timeParts(d);
-    return c ? c->minute : 0;
+    return partOf(timeParts(d), &DateComponents::minute);
 }
 
 std::int64_t qnSeconds(DateTime d) {
-    auto c = timeParts(d);
-    return c ? c->second : 0;
+    return partOf(timeParts(d), &DateComponents::second);
 }
 
 std::int64_t qnMilliseconds(DateTime d) {

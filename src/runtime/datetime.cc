@@ -50,17 +50,14 @@ CivilDateTime DateTime::toCivilUTC() const noexcept {
     const auto read = internal::millisSince2001(
         DateTime(std::clamp(seconds_, -kSecondsLimit * 0.999, kSecondsLimit * 0.999)));
     if (!read) return out;
-    const std::int64_t millis = *read;
-    const std::int64_t days = floorDiv(millis, kSecondsPerDay * 1000);
-    const std::int64_t inDay = millis - days * kSecondsPerDay * 1000;
-    const auto civil = internal::civilFromDays(days);
-    out.year = civil.year;
-    out.month = civil.month;
-    out.day = civil.day;
-    out.hour = static_cast<int>(inDay / 3600000);
-    out.minute = static_cast<int>(inDay / 60000 % 60);
-    out.second = static_cast<int>(inDay / 1000 % 60);
-    out.millisecond = static_cast<int>(inDay % 1000);
+    const auto civil = internal::civilTimeFromMillis(*read);
+    out.year = civil.date.year;
+    out.month = civil.date.month;
+    out.day = civil.date.day;
+    out.hour = civil.hour;
+    out.minute = civil.minute;
+    out.second = civil.second;
+    out.millisecond = civil.millisecond;
     return out;
 }
 

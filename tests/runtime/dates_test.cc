@@ -30,16 +30,7 @@ DateTime timeOnly(int h, int mi, int s = 0, int ms = 0) {
 // process reads the shared configuration first; times in UTC, not converted.
 class DatesTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        static const bool loaded = [] {
-            static TempDir dir;
-            test::writeSampleBundle(dir);
-            ScopedBundle scope(dir.path());
-            (void)QNConfig::sharedInstance();
-            return true;
-        }();
-        (void)loaded;
-    }
+    static void SetUpTestSuite() { test::loadSharedConfigurationFromSampleBundle(); }
     void SetUp() override {
         test::writeSampleBundle(dir_);
         bundle_.emplace(dir_.path());

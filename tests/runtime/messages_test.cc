@@ -14,16 +14,7 @@ using test::TempDir;
 // from the sample bundle, whichever test of this file runs first.
 class SampleBundleTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        static const bool loaded = [] {
-            static TempDir dir;
-            test::writeSampleBundle(dir);
-            ScopedBundle scope(dir.path());
-            (void)QNConfig::sharedInstance();
-            return true;
-        }();
-        (void)loaded;
-    }
+    static void SetUpTestSuite() { test::loadSharedConfigurationFromSampleBundle(); }
     void SetUp() override {
         test::writeSampleBundle(dir_);
         bundle_.emplace(dir_.path());

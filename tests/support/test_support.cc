@@ -1,6 +1,7 @@
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
+#include <qn/runtime/config.h>
 
 #include <unistd.h>
 #include <atomic>
@@ -95,6 +96,17 @@ ScopedFatalErrorPolicy::ScopedFatalErrorPolicy(QNUtilities::FatalErrorPolicy pol
 
 ScopedFatalErrorPolicy::~ScopedFatalErrorPolicy() {
     QNUtilities::setFatalErrorPolicy(previous_);
+}
+
+void loadSharedConfigurationFromSampleBundle() {
+    static const bool loaded = [] {
+        static TempDir dir;
+        writeSampleBundle(dir);
+        ScopedBundle scope(dir.path());
+        (void)QNConfig::sharedInstance();
+        return true;
+    }();
+    (void)loaded;
 }
 
 std::string plistDocument(std::string_view body) {

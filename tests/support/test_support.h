@@ -84,6 +84,11 @@ private:
 // the same two languages, translations and two procedures.
 void writeSampleBundle(const TempDir& dir, const std::string& generatorStyle = "swift");
 
+// The shared configuration is read once per process: makes sure it is read
+// from a sample bundle, whichever test reaches it first (the bundle's folder
+// lives until the process ends).
+void loadSharedConfigurationFromSampleBundle();
+
 // A property-list XML document around `body` (the root element).
 std::string plistDocument(std::string_view body);
 
