@@ -15,6 +15,7 @@ int runLike(const std::vector<std::string>& args);
 int runDecimal(const std::vector<std::string>& args);
 int runDate(const std::vector<std::string>& args);
 int runPath(const std::vector<std::string>& args);
+int runHttp(const std::vector<std::string>& args);
 
 // The demo's section on the string and number built-ins.
 void showBuiltins(std::ostream& out);
@@ -22,6 +23,8 @@ void showBuiltins(std::ostream& out);
 void showDates(std::ostream& out);
 // The demo's section on files and delimited files, in the demo's $TEMP.
 void showFiles(std::ostream& out);
+// The demo's section on the HTTP client, against a loopback server of its own.
+void showHttp(std::ostream& out);
 
 // Makes `path` the main bundle and points the application's writable folders
 // at a fresh temporary folder, so the tool never writes into a user's data.

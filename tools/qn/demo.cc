@@ -160,6 +160,7 @@ const Section kSections[] = {
     {"String and number built-ins", showBuiltins},
     {"Date and time built-ins", showDates},
     {"Files and delimited files", showFiles},
+    {"HTTP client", showHttp},
 };
 // clang-format on
 

@@ -40,6 +40,12 @@ const Command kCommands[] = {
      "relative path), and the blob or uploads form back; without arguments, the roots (created "
      "when missing, as on any first use)",
      qntool::runPath},
+    {"http",
+     "qn http METHOD URL [-H name:value] [-d text] [-F name=@file] [-F name=value] "
+     "[--timeout S]",
+     "send one request through the HTTP client and print the status, headers and body (-F "
+     "parts go as multipart/form-data)",
+     qntool::runHttp},
 };
 
 void printUsage(std::ostream& out) {
