@@ -741,14 +741,14 @@ Ref<Dictionary> QNHttpClient::getHeaders() {
     // One entry per field under its first spelling; repeated fields are
     // joined with ", " as HTTP allows for lists.
     std::vector<std::pair<String, String>> fields;
-    for (const auto& [name, value] : response->headers) {
+    for (const auto& field : response->headers) {
         auto it = std::find_if(fields.begin(), fields.end(), [&](const auto& f) {
-            return equalsIgnoringAsciiCase(f.first, name);
+            return equalsIgnoringAsciiCase(f.first, field.first);
         });
         if (it == fields.end())
-            fields.emplace_back(name, value);
+            fields.push_back(field);
         else
-            it->second += u", " + value;
+            it->second += u", " + field.second;
     }
     for (auto& [name, value] : fields)
         headers->set(std::move(name), Value(std::move(value)));
