@@ -33,6 +33,20 @@ SoapState& state() {
     return *soap;
 }
 
+template <class T>
+T read(T SoapState::*field) {
+    auto& s = state();
+    std::lock_guard lock(s.mutex);
+    return s.*field;
+}
+
+template <class T>
+void write(T SoapState::*field, T value) {
+    auto& s = state();
+    std::lock_guard lock(s.mutex);
+    s.*field = std::move(value);
+}
+
 }  // namespace
 
 Ref<QNSoapLocationCollection> QNSoapParamBase::colLocations() {
@@ -51,39 +65,22 @@ void QNSoapParamBase::setColLocations(Ref<QNSoapLocationCollection> locations) {
 }
 
 std::int64_t QNSoapParamBase::nLocRead() {
-    auto& s = state();
-    std::lock_guard lock(s.mutex);
-    return s.nLocRead;
+    return read(&SoapState::nLocRead);
 }
-
 void QNSoapParamBase::setNLocRead(std::int64_t value) {
-    auto& s = state();
-    std::lock_guard lock(s.mutex);
-    s.nLocRead = value;
+    write(&SoapState::nLocRead, value);
 }
-
 std::int64_t QNSoapParamBase::nSOAPErr() {
-    auto& s = state();
-    std::lock_guard lock(s.mutex);
-    return s.nSOAPErr;
+    return read(&SoapState::nSOAPErr);
 }
-
 void QNSoapParamBase::setNSOAPErr(std::int64_t value) {
-    auto& s = state();
-    std::lock_guard lock(s.mutex);
-    s.nSOAPErr = value;
+    write(&SoapState::nSOAPErr, value);
 }
-
 String QNSoapParamBase::sSOAPErrMsg() {
-    auto& s = state();
-    std::lock_guard lock(s.mutex);
-    return s.sSOAPErrMsg;
+    return read(&SoapState::sSOAPErrMsg);
 }
-
 void QNSoapParamBase::setSSOAPErrMsg(String value) {
-    auto& s = state();
-    std::lock_guard lock(s.mutex);
-    s.sSOAPErrMsg = std::move(value);
+    write(&SoapState::sSOAPErrMsg, std::move(value));
 }
 
 }  // namespace qn
