@@ -19,6 +19,7 @@
 
 #include "files/files_internal.h"
 #include "host/internal.h"
+#include "util/base64.h"
 
 namespace qn {
 
@@ -254,42 +255,6 @@ int openRetrying(const fs::path& path, int flags) {
 
 String systemPathText(const QNFileSystemObject& object) {
     return internal::standardizePath(object.absoluteFilePath());
-}
-
-// Strict standard Base64: the alphabet, length a multiple of 4, and "=" only
-// as one or two final padding characters.
-std::optional<std::string> decodeBase64Strict(StringView text) {
-    auto value = [](char16_t c) -> int {
-        if (c >= u'A' && c <= u'Z') return c - u'A';
-        if (c >= u'a' && c <= u'z') return c - u'a' + 26;
-        if (c >= u'0' && c <= u'9') return c - u'0' + 52;
-        if (c == u'+') return 62;
-        if (c == u'/') return 63;
-        return -1;
-    };
-    if (text.size() % 4 != 0) return std::nullopt;
-    std::size_t padding = 0;
-    if (!text.empty() && text.back() == u'=') ++padding;
-    if (text.size() >= 2 && text[text.size() - 2] == u'=') ++padding;
-    std::string out;
-    out.reserve(text.size() / 4 * 3);
-    for (std::size_t i = 0; i < text.size(); i += 4) {
-        const bool last = i + 4 == text.size();
-        const std::size_t significant = last ? 4 - padding : 4;
-        std::uint32_t group = 0;
-        for (std::size_t k = 0; k < 4; ++k) {
-            int v = 0;
-            if (k < significant) {
-                v = value(text[i + k]);
-                if (v < 0) return std::nullopt;
-            }
-            group = group << 6 | static_cast<std::uint32_t>(v);
-        }
-        out.push_back(static_cast<char>(group >> 16));
-        if (significant > 2) out.push_back(static_cast<char>(group >> 8 & 0xFF));
-        if (significant > 3) out.push_back(static_cast<char>(group & 0xFF));
-    }
-    return out;
 }
 
 }  // namespace
@@ -607,7 +572,7 @@ String QNFile::getPath() {
 }
 
 bool QNFile::frombase64string(StringView text) {
-    auto bytes = decodeBase64Strict(text);
+    auto bytes = internal::base64DecodeStrict(text);
     if (!bytes) return false;
     fs::path path = internal::toSystemPath(systemPathText(*this));
     if (path.empty()) return false;

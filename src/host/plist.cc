@@ -17,6 +17,7 @@
 #include <memory>
 
 #include "host/internal.h"
+#include "util/base64.h"
 
 namespace qn {
 
@@ -151,27 +152,6 @@ void appendEscaped(std::string& out, std::string_view text) {
     }
 }
 
-void appendBase64(std::string& out, const Bytes& data) {
-    static constexpr char kAlphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::size_t i = 0;
-    for (; i + 3 <= data.size(); i += 3) {
-        std::uint32_t n = (data[i] << 16) | (data[i + 1] << 8) | data[i + 2];
-        out += kAlphabet[(n >> 18) & 63];
-        out += kAlphabet[(n >> 12) & 63];
-        out += kAlphabet[(n >> 6) & 63];
-        out += kAlphabet[n & 63];
-    }
-    if (std::size_t rest = data.size() - i; rest > 0) {
-        std::uint32_t n = data[i] << 16;
-        if (rest == 2) n |= data[i + 1] << 8;
-        out += kAlphabet[(n >> 18) & 63];
-        out += kAlphabet[(n >> 12) & 63];
-        out += rest == 2 ? kAlphabet[(n >> 6) & 63] : '=';
-        out += '=';
-    }
-}
-
 void appendDouble(std::string& out, double d) {
     if (std::isnan(d)) {
         out += "nan";
@@ -224,7 +204,7 @@ void appendValue(std::string& out, const Value& v, int indent) {
         case ValueKind::Data:
             pad(indent);
             out += "<data>";
-            appendBase64(out, v.asData());
+            internal::appendBase64(out, v.asData().data(), v.asData().size());
             out += "</data>\n";
             return;
         case ValueKind::Object:

@@ -19,7 +19,6 @@
 #include <qn/runtime/strings.h>
 
 #include <curl/curl.h>
-#include <openssl/evp.h>
 
 #include <algorithm>
 #include <cmath>
@@ -34,6 +33,7 @@
 
 #include "files/files_internal.h"
 #include "host/internal.h"
+#include "util/base64.h"
 
 namespace qn {
 
@@ -193,17 +193,6 @@ std::optional<String> absoluteURL(StringView text) {
 
 // ---------------------------------------------------------------------------
 // Bodies
-
-String base64(std::string_view bytes) {
-    std::string out(4 * ((bytes.size() + 2) / 3), '\0');
-    if (!bytes.empty()) {
-        int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                                reinterpret_cast<const unsigned char*>(bytes.data()),
-                                static_cast<int>(bytes.size()));
-        out.resize(static_cast<std::size_t>(std::max(n, 0)));
-    }
-    return asciiString(out);
-}
 
 // Text in the request's encoding. A text the encoding cannot hold (only a
 // lone surrogate can fail UTF-8) is sent as UTF-8 rather than dropped.
@@ -534,7 +523,8 @@ void QNHttpClient::addAuthenticationRealmNameValue(std::int64_t scheme, StringVi
                                                    StringView name, StringView value) {
     if (scheme != 0) return;
     String credentials = String(name) + u":" + String(value);
-    addHeaderValue(u"Authorization", u"Basic " + base64(toUtf8(credentials)));
+    addHeaderValue(u"Authorization",
+                   u"Basic " + asciiString(internal::base64Encode(toUtf8(credentials))));
 }
 
 void QNHttpClient::addAuthentication(std::int64_t scheme, StringView realm, StringView name,
