@@ -1,4 +1,6 @@
 #include <qn/host/entity_helper.h>
+#include <qn/host/model.h>
+#include <qn/host/utilities.h>
 
 #include <map>
 #include <mutex>
@@ -36,7 +38,60 @@ std::optional<String> schemeOf(StringView url) {
     return lowerASCII(url.substr(0, colon));
 }
 
+struct StaticResources {
+    std::mutex mutex;
+    QNEntityHelper::StaticResourceURLProvider provider;
+};
+
+StaticResources& staticResources() {
+    static StaticResources state;
+    return state;
+}
+
+// "<server base URL>/static/<path>", each path segment escaped. Segments
+// that would climb out of the folder ("." and "..") give no URL.
+std::optional<String> defaultStaticResourceURL(StringView path) {
+    auto model = QNApplicationModel::currentModel();
+    if (!model || model->serverBaseUrl().empty()) return std::nullopt;
+    String url = model->serverBaseUrl();
+    if (url.back() != u'/') url.push_back(u'/');
+    url += u"static";
+    bool any = false;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find(u'/', start);
+        if (end == StringView::npos) end = path.size();
+        StringView segment = path.substr(start, end - start);
+        if (segment == u"." || segment == u"..") return std::nullopt;
+        if (!segment.empty()) {
+            url.push_back(u'/');
+            url += QNUtilities::urlSimpleEscapeString(segment);
+            any = true;
+        }
+        start = end + 1;
+    }
+    if (!any) return std::nullopt;
+    return url;
+}
+
 }  // namespace
+
+void QNEntityHelper::setStaticResourceURLProvider(StaticResourceURLProvider provider) {
+    auto& state = staticResources();
+    std::lock_guard lock(state.mutex);
+    state.provider = std::move(provider);
+}
+
+std::optional<String> QNEntityHelper::staticResourceURLWithRelativePath(StringView path) {
+    StaticResourceURLProvider provider;
+    {
+        auto& state = staticResources();
+        std::lock_guard lock(state.mutex);
+        provider = state.provider;
+    }
+    if (provider) return provider(path);
+    return defaultStaticResourceURL(path);
+}
 
 void QNEntityHelper::registerNSURLConverterForQNScheme(NSURLConverter converter,
                                                        StringView scheme) {

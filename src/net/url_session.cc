@@ -13,7 +13,11 @@
 // still in flight and frees every libcurl handle.
 #include <qn/net/url_session.h>
 
+#include <qn/host/entity_helper.h>
 #include <qn/host/log.h>
+
+#include "files/files_internal.h"
+#include "host/internal.h"
 
 #include <curl/curl.h>
 
@@ -25,6 +29,7 @@
 #include <cmath>
 #include <deque>
 #include <exception>
+#include <future>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -221,6 +226,9 @@ QNURLError urlError(CURLcode code, const char* detail) {
 }
 
 class SessionTask;
+
+// Set on the transfer thread: a synchronous read there would wait for itself.
+thread_local bool tOnTransferThread = false;
 
 // The process's transfer engine. Never destroyed; see the file comment.
 class Engine {
@@ -578,6 +586,7 @@ bool Engine::awaitOps() {
 }
 
 void Engine::run() {
+    tOnTransferThread = true;
     std::deque<std::pair<std::shared_ptr<SessionTask>, Op>> ops;
     while (true) {
         {
@@ -767,6 +776,33 @@ StringEncoding qnStringEncodingFromURLResponse(const QNURLResponse& response) {
         if (auto encoding = QNUtilities::stringEncodingFromCharsetString(*name)) return *encoding;
     }
     return StringEncoding::utf8();
+}
+
+// --- Whole contents of a URL ---------------------------------------------------------
+
+std::optional<Bytes> dataWithContentsOfURL(StringView url) {
+    String target(url);
+    if (auto converted = QNEntityHelper::convertQNSchemeAbsoluteURL(url)) target = *converted;
+    if (auto path = internal::pathOfFileURL(target)) {
+        if (path->empty()) return std::nullopt;
+        // Resources are read whole; a bound keeps a wrong URL from exhausting memory.
+        constexpr std::size_t kMaxBytes = std::size_t{1} << 30;
+        auto bytes = internal::readFile(internal::toSystemPath(*path), kMaxBytes);
+        if (!bytes) return std::nullopt;
+        return Bytes(bytes->begin(), bytes->end());
+    }
+    if (tOnTransferThread) return std::nullopt;
+    auto done = std::make_shared<std::promise<std::optional<Bytes>>>();
+    auto result = done->get_future();
+    auto task = QNURLSession::qnSharedSession().dataTaskWithRequestCompletionHandler(
+        QNApplicationHelper::requestWithURL(target),
+        [done](Bytes data, std::optional<QNURLResponse> response, std::optional<QNURLError> error) {
+            const bool ok =
+                !error && response && response->statusCode >= 200 && response->statusCode < 300;
+            done->set_value(ok ? std::optional<Bytes>(std::move(data)) : std::nullopt);
+        });
+    task->resume();
+    return result.get();
 }
 
 // --- Network log ----------------------------------------------------------------

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <qn/host/entity_helper.h>
 #include <qn/host/log.h>
 
 #include <arpa/inet.h>
@@ -448,6 +449,49 @@ TEST(URLSessionExitTest, InFlightTaskAtExitEndsCancelled) {
             std::exit(0);
         },
         ::testing::ExitedWithCode(0), "^completion -999\n$");
+}
+
+TEST(URLContentsTest, FileAndWebURLsAndTheStaticResourceFolder) {
+    test::TestServer server;
+    server.on("GET", "/app/static/forms/a b.xml",
+              [](const httplib::Request&, httplib::Response& res) {
+                  res.set_content("<a/>", "application/xml");
+              });
+    server.on("GET", "/missing", [](const httplib::Request&, httplib::Response& res) {
+        res.status = 404;
+        res.set_content("not here", "text/plain");
+    });
+    test::TempDir dir;
+    dir.write("model.json", R"({"serverBaseUrl": ")" + server.url("/app") + R"("})");
+    dir.write("r\xc3\xa9s.txt", "bytes");
+    test::ScopedBundle bundle(dir.path());
+
+    auto text = [](const std::optional<Bytes>& b) {
+        return b ? std::string(b->begin(), b->end()) : std::string("<absent>");
+    };
+    const String fileURL = u"file://" + fromUtf8((dir.path() / "r%C3%A9s.txt").string());
+    EXPECT_EQ(text(dataWithContentsOfURL(fileURL)), "bytes");
+    EXPECT_EQ(text(dataWithContentsOfURL(fileURL + u"x")), "<absent>");
+    EXPECT_EQ(text(dataWithContentsOfURL(u"file://elsewhere/etc/hostname")), "<absent>");
+    // Only 2xx answers have contents; other schemes are never fetched.
+    EXPECT_EQ(text(dataWithContentsOfURL(fromUtf8(server.url("/missing")))), "<absent>");
+    EXPECT_EQ(text(dataWithContentsOfURL(u"ftp://127.0.0.1/x")), "<absent>");
+
+    auto url = QNEntityHelper::staticResourceURLWithRelativePath(u"forms/a b.xml");
+    ASSERT_TRUE(url);
+    EXPECT_EQ(*url, fromUtf8(server.url("/app/static/forms/a%20b.xml")));
+    EXPECT_EQ(text(dataWithContentsOfURL(*url)), "<a/>");
+    // Nothing outside the folder, nothing for no path.
+    EXPECT_FALSE(QNEntityHelper::staticResourceURLWithRelativePath(u"../model.json"));
+    EXPECT_FALSE(QNEntityHelper::staticResourceURLWithRelativePath(u"/"));
+
+    // An application's own provider replaces the default until it is reset.
+    QNEntityHelper::setStaticResourceURLProvider(
+        [](StringView path) { return std::optional<String>(u"mem:" + String(path)); });
+    EXPECT_EQ(QNEntityHelper::staticResourceURLWithRelativePath(u"x"), u"mem:x");
+    QNEntityHelper::setStaticResourceURLProvider(nullptr);
+    EXPECT_EQ(QNEntityHelper::staticResourceURLWithRelativePath(u"x"),
+              fromUtf8(server.url("/app/static/x")));
 }
 
 TEST(NetworkLogTest, OffByDefaultAndMasksCredentials) {

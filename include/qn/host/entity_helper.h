@@ -22,6 +22,17 @@ public:
     static void registerNSURLConverterForQNScheme(NSURLConverter converter, StringView scheme);
     // The file URL of a URL whose scheme has a converter; absent otherwise.
     static std::optional<String> convertQNSchemeAbsoluteURL(StringView url);
+
+    // Gives the URL of an application's static resource from its relative
+    // path; absent when there is none.
+    using StaticResourceURLProvider = std::function<std::optional<String>(StringView path)>;
+    // Replaces the provider (an empty one restores the default).
+    static void setStaticResourceURLProvider(StaticResourceURLProvider provider);
+    // The URL of a static resource: by default the application server's
+    // "static/" folder (the model's server base URL, then "static/" and the
+    // path with each segment percent-encoded); absent when the model names
+    // no server or the path is empty.
+    static std::optional<String> staticResourceURLWithRelativePath(StringView path);
 };
 
 }  // namespace qn

@@ -135,6 +135,12 @@ QN_API String mimeTypeApplicationOctetStream();
 // none or an unknown one.
 QN_API StringEncoding qnStringEncodingFromURLResponse(const QNURLResponse& response);
 
+// The whole content at a URL, read synchronously: a file URL (or a URL of a
+// library scheme, converted to one), or an http/https URL fetched through
+// the shared session with a 2xx answer. Absent when it cannot be read. Not
+// to be called on the session's transfer thread.
+QN_API std::optional<Bytes> dataWithContentsOfURL(StringView url);
+
 // HTTP traffic in the log (type 1, network), when enabled (off by default).
 class QN_API QNNetworkLog {
 public:
