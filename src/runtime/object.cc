@@ -11,8 +11,12 @@
 
 #include <cxxabi.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
+#include <limits>
 #include <memory>
+#include <stdexcept>
 #include <typeinfo>
 
 #include "runtime/hash.h"
@@ -111,22 +115,48 @@ Dictionary::Dictionary(std::initializer_list<Entry> entries) {
         set(entry.first, entry.second);
 }
 
+namespace {
+
+std::size_t keyHash(StringView key) noexcept {
+    return std::hash<StringView>{}(key);
+}
+
+}  // namespace
+
 std::size_t Dictionary::find(StringView key) const noexcept {
-    if (index_.empty()) {
+    if (slots_.empty()) {
         for (std::size_t i = 0; i < entries_.size(); ++i)
             if (entries_[i].first == key) return i;
         return kNotFound;
     }
-    const auto it = index_.find(key);
-    return it == index_.end() ? kNotFound : it->second;
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t s = keyHash(key) & mask;; s = (s + 1) & mask) {
+        const std::uint32_t slot = slots_[s];
+        if (slot == 0) return kNotFound;
+        if (entries_[slot - 1].first == key) return slot - 1;
+    }
+}
+
+void Dictionary::indexEntry(std::size_t position) noexcept {
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t s = keyHash(entries_[position].first) & mask;
+    while (slots_[s] != 0)
+        s = (s + 1) & mask;
+    slots_[s] = static_cast<std::uint32_t>(position + 1);
 }
 
 void Dictionary::rebuildIndex() {
-    index_.clear();
-    if (entries_.size() < kIndexThreshold) return;
-    index_.reserve(entries_.size());
+    if (entries_.size() < kIndexThreshold) {
+        slots_.clear();
+        slots_.shrink_to_fit();
+        return;
+    }
+    std::size_t size = 32;
+    while (size < 2 * entries_.size())
+        size *= 2;
+    slots_.assign(size, 0);
     for (std::size_t i = 0; i < entries_.size(); ++i)
-        index_.emplace(entries_[i].first, i);
+        indexEntry(i);
 }
 
 const Value& Dictionary::get(StringView key) const noexcept {
@@ -140,16 +170,18 @@ void Dictionary::set(String key, Value value) {
         entries_[i].second = std::move(value);
         return;
     }
+    if (entries_.size() >= std::numeric_limits<std::uint32_t>::max() - 1)
+        throw std::length_error("Dictionary too large");
     entries_.emplace_back(std::move(key), std::move(value));
     try {
-        if (entries_.size() == kIndexThreshold)
+        if (entries_.size() >= kIndexThreshold &&
+            (slots_.empty() || 2 * entries_.size() > slots_.size()))
             rebuildIndex();
-        else if (entries_.size() > kIndexThreshold)
-            index_.emplace(entries_.back().first, entries_.size() - 1);
+        else if (!slots_.empty())
+            indexEntry(entries_.size() - 1);
     } catch (...) {
         // Keep entries and index in step when the index cannot grow.
         entries_.pop_back();
-        rebuildIndex();
         throw;
     }
 }
@@ -157,22 +189,23 @@ void Dictionary::set(String key, Value value) {
 bool Dictionary::remove(StringView key) {
     const std::size_t i = find(key);
     if (i == kNotFound) return false;
-    // `key` may view the entry's own key: drop it from the index first.
-    if (!index_.empty()) index_.erase(index_.find(key));
     entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(i));
+    // Positions after the removed entry moved down by one; rebuilding
+    // cannot fail for want of memory when the table keeps its size.
+    if (slots_.empty()) return true;
     if (entries_.size() < kIndexThreshold) {
-        index_.clear();
+        slots_.clear();
     } else {
-        // Entries after the removed one moved down by one.
-        for (std::size_t j = i; j < entries_.size(); ++j)
-            index_.find(entries_[j].first)->second = j;
+        std::fill(slots_.begin(), slots_.end(), 0u);
+        for (std::size_t j = 0; j < entries_.size(); ++j)
+            indexEntry(j);
     }
     return true;
 }
 
 void Dictionary::clear() noexcept {
     entries_.clear();
-    index_.clear();
+    slots_.clear();
 }
 
 std::vector<String> Dictionary::keys() const {

@@ -15,9 +15,9 @@
 #include <qn/value.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <initializer_list>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -67,6 +67,8 @@ public:
     // Removes `key`; true when it was present.
     bool remove(StringView key);
     void clear() noexcept;
+    // Room for `count` entries without reallocation.
+    void reserve(std::size_t count) { entries_.reserve(count); }
 
     // Entries in insertion order.
     const std::vector<Entry>& entries() const noexcept { return entries_; }
@@ -83,22 +85,20 @@ public:
 
 private:
     static constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
-    // Below this size a linear scan beats hashing. The index is kept up to
-    // date by every change, so reading never writes (concurrent readers).
-    static constexpr std::size_t kIndexThreshold = 12;
-
-    struct KeyHash {
-        using is_transparent = void;
-        std::size_t operator()(StringView key) const noexcept {
-            return std::hash<StringView>{}(key);
-        }
-    };
+    // Below this size a linear scan beats hashing (records of generated
+    // code rarely have more members). The index is kept up to date by every
+    // change, so reading never writes (concurrent readers).
+    static constexpr std::size_t kIndexThreshold = 16;
 
     std::size_t find(StringView key) const noexcept;
     void rebuildIndex();
+    void indexEntry(std::size_t position) noexcept;
 
     std::vector<Entry> entries_;
-    std::unordered_map<String, std::size_t, KeyHash, std::equal_to<>> index_;
+    // Open addressing over the entries: each slot holds a position + 1 (0 is
+    // free); a power-of-two size at least twice the entry count. Empty while
+    // below the threshold. Positions rather than copied keys keep it small.
+    std::vector<std::uint32_t> slots_;
 };
 
 }  // namespace qn
