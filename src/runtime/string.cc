@@ -16,6 +16,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "runtime/utf8.h"
+
 namespace qn {
 namespace {
 
@@ -71,13 +73,13 @@ std::size_t toUtf8Into(StringView text, char* out) {
     return written;
 }
 
-std::size_t fromUtf8Into(std::string_view text, char16_t* out) {
+// Hands ICU `text` in pieces it can count, split so that no sequence (valid
+// or a maximal invalid subpart, at most four bytes) is cut.
+std::size_t fromUtf8ByICU(std::string_view text, char16_t* out) {
     std::size_t done = 0, written = 0;
     while (done < text.size()) {
         std::size_t n = std::min(kChunk, text.size() - done);
         if (done + n < text.size()) {
-            // Split before a non-continuation byte so that no sequence (valid
-            // or a maximal invalid subpart, at most four bytes) is cut.
             for (std::size_t back = 0; back < 4; ++back) {
                 if (!isContinuation(text[done + n - back])) {
                     n -= back;
@@ -89,6 +91,100 @@ std::size_t fromUtf8Into(std::string_view text, char16_t* out) {
         done += n;
     }
     return written;
+}
+
+// Well-formed UTF-8 is decoded by hand; ICU takes each ill-formed run, up to
+// the next ASCII byte (which no sequence or ill-formed subpart contains), so
+// the result is exactly ICU's over the whole text.
+std::size_t fromUtf8Into(std::string_view text, char16_t* out) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* const end = p + text.size();
+    char16_t* o = out;
+    while (p < end) {
+        const internal::Utf8Prefix done = internal::decodeWellFormedUtf8(p, end, o);
+        p = done.stop;
+        o = done.out;
+        if (p == end) break;
+        const auto* next = p + 1;
+        while (next < end && *next >= 0x80)
+            ++next;
+        o += fromUtf8ByICU(
+            std::string_view(reinterpret_cast<const char*>(p), static_cast<std::size_t>(next - p)),
+            o);
+        p = next;
+    }
+    return static_cast<std::size_t>(o - out);
+}
+
+// Decodes (or, without output, only checks) well-formed UTF-8 up to the first
+// ill-formed sequence.
+template <bool kWrite>
+internal::Utf8Prefix scanUtf8(const unsigned char* p, const unsigned char* end,
+                              char16_t* out) noexcept {
+    while (p < end) {
+        // ASCII runs eight bytes at a time.
+        while (end - p >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, p, sizeof word);
+            if (word & 0x8080808080808080ULL) break;
+            if constexpr (kWrite) {
+                for (int k = 0; k < 8; ++k)
+                    out[k] = p[k];
+                out += 8;
+            }
+            p += 8;
+        }
+        if (p == end) break;
+        const unsigned c = *p;
+        if (c < 0x80) {
+            if constexpr (kWrite) *out++ = static_cast<char16_t>(c);
+            ++p;
+            continue;
+        }
+        // Lead byte: sequence length and the allowed range of the second byte
+        // (excludes overlong forms, surrogates and values above U+10FFFF).
+        unsigned lo = 0x80, hi = 0xBF;
+        std::ptrdiff_t length;
+        unsigned cp;
+        if (c >= 0xC2 && c <= 0xDF) {
+            length = 2;
+            cp = c & 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            length = 3;
+            cp = c & 0x0F;
+            if (c == 0xE0) lo = 0xA0;
+            if (c == 0xED) hi = 0x9F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            length = 4;
+            cp = c & 0x07;
+            if (c == 0xF0) lo = 0x90;
+            if (c == 0xF4) hi = 0x8F;
+        } else {
+            break;
+        }
+        if (end - p < length || p[1] < lo || p[1] > hi) break;
+        cp = cp << 6 | (p[1] & 0x3F);
+        bool complete = true;
+        for (std::ptrdiff_t i = 2; i < length; ++i) {
+            if ((p[i] & 0xC0) != 0x80) {
+                complete = false;
+                break;
+            }
+            cp = cp << 6 | (p[i] & 0x3F);
+        }
+        if (!complete) break;
+        p += length;
+        if constexpr (kWrite) {
+            if (cp < 0x10000) {
+                *out++ = static_cast<char16_t>(cp);
+            } else {
+                cp -= 0x10000;
+                *out++ = static_cast<char16_t>(0xD800 | cp >> 10);
+                *out++ = static_cast<char16_t>(0xDC00 | (cp & 0x3FF));
+            }
+        }
+    }
+    return {p, out};
 }
 
 }  // namespace
@@ -121,45 +217,13 @@ String fromUtf8(std::string_view text) {
 
 bool isValidUtf8(std::string_view text) {
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    const auto* end = p + text.size();
-    while (p < end) {
-        // ASCII runs eight bytes at a time.
-        while (end - p >= 8) {
-            std::uint64_t word;
-            std::memcpy(&word, p, 8);
-            if (word & 0x8080808080808080ULL) break;
-            p += 8;
-        }
-        if (p == end) break;
-        const unsigned char c = *p;
-        if (c < 0x80) {
-            ++p;
-            continue;
-        }
-        // Lead byte: sequence length and the allowed range of the second byte
-        // (excludes overlong forms, surrogates and values above U+10FFFF).
-        int length;
-        unsigned char lo = 0x80, hi = 0xBF;
-        if (c >= 0xC2 && c <= 0xDF) {
-            length = 2;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            length = 3;
-            if (c == 0xE0) lo = 0xA0;
-            if (c == 0xED) hi = 0x9F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            length = 4;
-            if (c == 0xF0) lo = 0x90;
-            if (c == 0xF4) hi = 0x8F;
-        } else {
-            return false;
-        }
-        if (end - p < length) return false;
-        if (p[1] < lo || p[1] > hi) return false;
-        for (int i = 2; i < length; ++i)
-            if ((p[i] & 0xC0) != 0x80) return false;
-        p += length;
-    }
-    return true;
+    return scanUtf8<false>(p, p + text.size(), nullptr).stop == p + text.size();
+}
+
+internal::Utf8Prefix internal::decodeWellFormedUtf8(const unsigned char* p,
+                                                    const unsigned char* end,
+                                                    char16_t* out) noexcept {
+    return scanUtf8<true>(p, end, out);
 }
 
 }  // namespace qn
