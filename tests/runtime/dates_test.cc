@@ -28,6 +28,19 @@ DateTime timeOnly(int h, int mi, int s = 0, int ms = 0) {
 // The sample bundle's configuration (year limit 30; English MDY with the
 // 12-hour clock, Spanish DMY4 with the 24-hour clock), whichever test of the
 // process reads the shared configuration first; times in UTC, not converted.
+// The shared configuration is read once per process: it is the sample
+// bundle's before any test of this program reads it, whatever the order
+// (except in a death test's fresh process, which chooses its own).
+class SampleConfiguration : public ::testing::Environment {
+public:
+    void SetUp() override {
+        if (GTEST_FLAG_GET(internal_run_death_test).empty())
+            test::loadSharedConfigurationFromSampleBundle();
+    }
+};
+[[maybe_unused]] const auto* const kSampleConfiguration =
+    ::testing::AddGlobalTestEnvironment(new SampleConfiguration);
+
 class DatesTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { test::loadSharedConfigurationFromSampleBundle(); }
