@@ -1,5 +1,6 @@
 #include "util/base64.h"
 
+#include <array>
 #include <cstdint>
 
 namespace qn::internal {
@@ -7,13 +8,17 @@ namespace {
 
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
+// The value of each ASCII character in the alphabet; -1 for the rest.
+constexpr auto kValues = [] {
+    std::array<std::int8_t, 128> table{};
+    table.fill(-1);
+    for (int i = 0; i < 64; ++i)
+        table[static_cast<unsigned char>(kAlphabet[i])] = static_cast<std::int8_t>(i);
+    return table;
+}();
+
 int valueOf(char16_t c) noexcept {
-    if (c >= u'A' && c <= u'Z') return c - u'A';
-    if (c >= u'a' && c <= u'z') return c - u'a' + 26;
-    if (c >= u'0' && c <= u'9') return c - u'0' + 52;
-    if (c == u'+') return 62;
-    if (c == u'/') return 63;
-    return -1;
+    return c < 128 ? kValues[c] : -1;
 }
 
 }  // namespace
@@ -54,22 +59,26 @@ std::optional<std::string> base64DecodeStrict(StringView text) {
         ++padding;
         if (text.size() >= 2 && text[text.size() - 2] == u'=') ++padding;
     }
-    std::string out;
-    out.reserve(text.size() / 4 * 3);
-    for (std::size_t i = 0; i < text.size(); i += 4) {
-        const std::size_t significant = i + 4 == text.size() ? 4 - padding : 4;
-        std::uint32_t group = 0;
-        for (std::size_t k = 0; k < 4; ++k) {
-            int v = 0;
-            if (k < significant) {
-                v = valueOf(text[i + k]);
-                if (v < 0) return std::nullopt;
-            }
-            group = group << 6 | static_cast<std::uint32_t>(v);
-        }
-        out.push_back(static_cast<char>(group >> 16));
-        if (significant > 2) out.push_back(static_cast<char>(group >> 8 & 0xFF));
-        if (significant > 3) out.push_back(static_cast<char>(group & 0xFF));
+    std::string out(text.size() / 4 * 3 - padding, '\0');
+    char* o = out.data();
+    const std::size_t whole = padding == 0 ? text.size() : text.size() - 4;
+    for (std::size_t i = 0; i < whole; i += 4) {
+        const int a = valueOf(text[i]), b = valueOf(text[i + 1]);
+        const int c = valueOf(text[i + 2]), d = valueOf(text[i + 3]);
+        if ((a | b | c | d) < 0) return std::nullopt;
+        const auto group = static_cast<std::uint32_t>(a << 18 | b << 12 | c << 6 | d);
+        *o++ = static_cast<char>(group >> 16);
+        *o++ = static_cast<char>(group >> 8 & 0xFF);
+        *o++ = static_cast<char>(group & 0xFF);
+    }
+    if (padding != 0) {
+        const std::size_t i = whole;
+        const int a = valueOf(text[i]), b = valueOf(text[i + 1]);
+        const int c = padding == 1 ? valueOf(text[i + 2]) : 0;
+        if ((a | b | c) < 0) return std::nullopt;
+        const auto group = static_cast<std::uint32_t>(a << 18 | b << 12 | c << 6);
+        *o++ = static_cast<char>(group >> 16);
+        if (padding == 1) *o++ = static_cast<char>(group >> 8 & 0xFF);
     }
     return out;
 }
