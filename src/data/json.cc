@@ -13,17 +13,26 @@
 //    pairs come out as the character, lone surrogates are kept as they are
 //    (as JavaScript's JSON.parse keeps them).
 //  - YAJL's UTF-8 check lets overlong forms, encoded surrogates and code
-//    points above U+10FFFF through; every string is checked again so that
-//    any ill-formed UTF-8 is an error rather than silently replaced text.
+//    points above U+10FFFF through; every string is decoded here with a
+//    strict check, so that any ill-formed UTF-8 is an error rather than
+//    silently replaced text.
+//
+// An array's items gather on one stack shared by all open arrays and become
+// the Array, at its exact size, when it closes.
 
 #include <qn/core/containers.h>
 #include <qn/data/json.h>
 
 #include <yajl/yajl_parse.h>
 
+#include "runtime/utf8.h"
+
 #include <charconv>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <exception>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -152,96 +161,149 @@ int hexDigit(char c) noexcept {
     return -1;
 }
 
-void appendUtf8(String& out, std::string_view run) {
-    bool ascii = true;
-    for (char c : run) {
-        if (static_cast<unsigned char>(c) >= 0x80) {
-            ascii = false;
-            break;
-        }
-    }
-    if (ascii) {
-        out.append(run.begin(), run.end());
-    } else {
-        out += fromUtf8(run);
-    }
+// Decodes the UTF-8 in [p, end) to UTF-16 at `out` (room for one unit per
+// byte), as strictly as isValidUtf8. The end of the output, or null for
+// ill-formed UTF-8.
+char16_t* decodeUtf8Run(const unsigned char* p, const unsigned char* end, char16_t* out) noexcept {
+    const internal::Utf8Prefix done = internal::decodeWellFormedUtf8(p, end, out);
+    return done.stop == end ? done.out : nullptr;
 }
 
-// Decodes the raw content of a string token (between the quotes, valid
-// UTF-8 already) into `out`. False on an escape YAJL's lexer should not have
-// let through.
-bool decodeEscaped(std::string_view raw, String& out) {
-    out.clear();
-    out.reserve(raw.size());
-    std::size_t i = 0;
-    while (i < raw.size()) {
-        std::size_t escape = raw.find('\\', i);
-        if (escape == std::string_view::npos) escape = raw.size();
-        appendUtf8(out, raw.substr(i, escape - i));
-        if (escape == raw.size()) break;
-        if (escape + 1 >= raw.size()) return false;
-        char c = raw[escape + 1];
-        i = escape + 2;
-        switch (c) {
+// Strict UTF-8 to UTF-16 in `out`; false for ill-formed UTF-8.
+bool decodeUtf8(std::string_view utf8, String& out) {
+    // UTF-8 never has fewer bytes than UTF-16 has units.
+    out.resize(utf8.size());
+    const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
+    char16_t* end = decodeUtf8Run(p, p + utf8.size(), out.data());
+    if (end == nullptr) return false;
+    out.resize(static_cast<std::size_t>(end - out.data()));
+    return true;
+}
+
+enum class Decoded { Ok, IllFormedUtf8, BadEscape };
+
+// Decodes the raw content of a string token (between the quotes) into
+// `out`. BadEscape for an escape YAJL's lexer should not have let through.
+Decoded decodeEscaped(std::string_view raw, String& out) {
+    // Every escape and every UTF-8 sequence is at least as long as the
+    // UTF-16 units it gives.
+    out.resize(raw.size());
+    char16_t* o = out.data();
+    const auto* p = reinterpret_cast<const unsigned char*>(raw.data());
+    const auto* const end = p + raw.size();
+    while (p < end) {
+        const auto* escape = static_cast<const unsigned char*>(
+            std::memchr(p, '\\', static_cast<std::size_t>(end - p)));
+        if (escape == nullptr) escape = end;
+        o = decodeUtf8Run(p, escape, o);
+        if (o == nullptr) return Decoded::IllFormedUtf8;
+        if (escape == end) break;
+        if (end - escape < 2) return Decoded::BadEscape;
+        p = escape + 2;
+        switch (escape[1]) {
             case '"':
-                out.push_back(u'"');
+                *o++ = u'"';
                 break;
             case '\\':
-                out.push_back(u'\\');
+                *o++ = u'\\';
                 break;
             case '/':
-                out.push_back(u'/');
+                *o++ = u'/';
                 break;
             case 'b':
-                out.push_back(u'\b');
+                *o++ = u'\b';
                 break;
             case 'f':
-                out.push_back(u'\f');
+                *o++ = u'\f';
                 break;
             case 'n':
-                out.push_back(u'\n');
+                *o++ = u'\n';
                 break;
             case 'r':
-                out.push_back(u'\r');
+                *o++ = u'\r';
                 break;
             case 't':
-                out.push_back(u'\t');
+                *o++ = u'\t';
                 break;
             case 'u': {
-                if (raw.size() - i < 4) return false;
+                if (end - p < 4) return Decoded::BadEscape;
                 unsigned unit = 0;
                 for (int k = 0; k < 4; ++k) {
-                    int digit = hexDigit(raw[i + k]);
-                    if (digit < 0) return false;
+                    const int digit = hexDigit(static_cast<char>(p[k]));
+                    if (digit < 0) return Decoded::BadEscape;
                     unit = unit << 4 | static_cast<unsigned>(digit);
                 }
                 // A surrogate escape is its own UTF-16 code unit: a pair of
                 // escapes forms the character, a lone one stays lone.
-                out.push_back(static_cast<char16_t>(unit));
-                i += 4;
+                *o++ = static_cast<char16_t>(unit);
+                p += 4;
                 break;
             }
             default:
-                return false;
+                return Decoded::BadEscape;
         }
     }
-    return true;
+    out.resize(static_cast<std::size_t>(o - out.data()));
+    return Decoded::Ok;
 }
 
 // ---------------------------------------------------------------------------
 // The tree builder behind YAJL's callbacks
 // ---------------------------------------------------------------------------
 
-// One open container. Exactly one of `array` and `dictionary` is set.
+// One open container. Its members so far are items_[first...] for an array
+// and members_[first...] for a dictionary; the container is made at its
+// exact size when it closes.
 struct Frame {
-    Ref<Array> array;
-    Ref<Dictionary> dictionary;
+    bool isMap = false;
+    std::size_t first = 0;
     String key;  // the key whose value comes next (dictionaries)
+};
+
+// The builder's working stacks. A thread keeps one set from parse to parse,
+// so their storage is grown once rather than for every document.
+struct Stacks {
+    std::vector<Frame> frames;
+    std::vector<Value> items;                // items of the open arrays, innermost last
+    std::vector<Dictionary::Entry> members;  // members of the open dictionaries
+    bool inUse = false;
+};
+
+// Lends the thread's stacks (or fresh ones when they are lent already) and
+// takes them back empty; storage beyond a bound is released.
+class StacksLease {
+public:
+    StacksLease() {
+        thread_local Stacks kept;
+        stacks_ = kept.inUse ? &own_ : &kept;
+        stacks_->inUse = true;
+    }
+    ~StacksLease() {
+        constexpr std::size_t kKeep = 4096;
+        release(stacks_->frames, kKeep);
+        release(stacks_->items, kKeep);
+        release(stacks_->members, kKeep);
+        stacks_->inUse = false;
+    }
+    StacksLease(const StacksLease&) = delete;
+    StacksLease& operator=(const StacksLease&) = delete;
+    Stacks& operator*() const noexcept { return *stacks_; }
+
+private:
+    template <class T>
+    static void release(std::vector<T>& v, std::size_t keep) noexcept {
+        v.clear();
+        if (v.capacity() > keep) std::vector<T>().swap(v);
+    }
+
+    Stacks own_;
+    Stacks* stacks_;
 };
 
 class Builder {
 public:
-    explicit Builder(std::string_view text) : text_(text) { stack_.reserve(16); }
+    Builder(std::string_view text, Stacks& stacks)
+        : text_(text), stack_(stacks.frames), items_(stacks.items), members_(stacks.members) {}
 
     void setHandle(yajl_handle handle) noexcept { handle_ = handle; }
     const std::string& error() const noexcept { return error_; }
@@ -283,11 +345,10 @@ private:
     bool add(Value value) {
         if (stack_.empty()) {
             root_ = std::move(value);
-        } else if (Frame& top = stack_.back(); top.array) {
-            top.array->append(std::move(value));
+        } else if (Frame& top = stack_.back(); !top.isMap) {
+            items_.push_back(std::move(value));
         } else {
-            // A repeated key: the last value wins, in the first one's place.
-            top.dictionary->set(std::move(top.key), std::move(value));
+            members_.emplace_back(std::move(top.key), std::move(value));
             top.key.clear();
         }
         return true;
@@ -307,23 +368,24 @@ private:
         }
         std::string_view raw;
         if (findRawString(raw)) {
-            if (!isValidUtf8(raw)) {
-                error_ = kInvalidUtf8;
-                return false;
+            switch (decodeEscaped(raw, out)) {
+                case Decoded::Ok:
+                    return true;
+                case Decoded::IllFormedUtf8:
+                    error_ = kInvalidUtf8;
+                    return false;
+                case Decoded::BadEscape:
+                    break;
             }
-            if (decodeEscaped(raw, out)) return true;
         }
         // Not where it should be: fall back to YAJL's decoding.
         return convertUtf8(given, out);
     }
 
     bool convertUtf8(std::string_view utf8, String& out) {
-        if (!isValidUtf8(utf8)) {
-            error_ = kInvalidUtf8;
-            return false;
-        }
-        out = fromUtf8(utf8);
-        return true;
+        if (decodeUtf8(utf8, out)) return true;
+        error_ = kInvalidUtf8;
+        return false;
     }
 
     bool findRawString(std::string_view& raw) const {
@@ -346,7 +408,9 @@ private:
 
     std::string_view text_;
     yajl_handle handle_ = nullptr;
-    std::vector<Frame> stack_;
+    std::vector<Frame>& stack_;
+    std::vector<Value>& items_;
+    std::vector<Dictionary::Entry>& members_;
     Value root_;
     std::string error_;
 };
@@ -374,27 +438,36 @@ int Builder::onMapKey(void* ctx, const unsigned char* text, std::size_t length) 
 int Builder::onStartMap(void* ctx) {
     return guarded(ctx, [](Builder& b) {
         if (!b.enter()) return false;
-        b.stack_.push_back(Frame{nullptr, std::make_shared<Dictionary>(), {}});
+        b.stack_.push_back(Frame{true, b.members_.size(), {}});
         return true;
     });
 }
 int Builder::onStartArray(void* ctx) {
     return guarded(ctx, [](Builder& b) {
         if (!b.enter()) return false;
-        b.stack_.push_back(Frame{std::make_shared<Array>(), nullptr, {}});
+        b.stack_.push_back(Frame{false, b.items_.size(), {}});
         return true;
     });
 }
 int Builder::onEndMap(void* ctx) {
     return guarded(ctx, [](Builder& b) {
-        Ref<Dictionary> dictionary = std::move(b.stack_.back().dictionary);
+        const auto first = b.members_.begin() + static_cast<std::ptrdiff_t>(b.stack_.back().first);
+        auto dictionary = std::make_shared<Dictionary>();
+        dictionary->reserve(static_cast<std::size_t>(b.members_.end() - first));
+        // A repeated key: the last value wins, in the first one's place.
+        for (auto it = first; it != b.members_.end(); ++it)
+            dictionary->set(std::move(it->first), std::move(it->second));
+        b.members_.erase(first, b.members_.end());
         b.stack_.pop_back();
         return b.add(Value(std::move(dictionary)));
     });
 }
 int Builder::onEndArray(void* ctx) {
     return guarded(ctx, [](Builder& b) {
-        Ref<Array> array = std::move(b.stack_.back().array);
+        const auto first = b.items_.begin() + static_cast<std::ptrdiff_t>(b.stack_.back().first);
+        auto array = std::make_shared<Array>(std::vector<Value>(
+            std::make_move_iterator(first), std::make_move_iterator(b.items_.end())));
+        b.items_.erase(first, b.items_.end());
         b.stack_.pop_back();
         return b.add(Value(std::move(array)));
     });
@@ -448,7 +521,8 @@ std::optional<Value> parseUtf8(std::string_view utf8, std::string* error) {
     }
     if (blank) return fail(error, std::string(kEmptyText));
 
-    Builder builder(utf8);
+    StacksLease stacks;
+    Builder builder(utf8, *stacks);
     Handle handle(yajl_alloc(&kCallbacks, nullptr, &builder));
     if (!handle) return fail(error, std::string(kOutOfMemory));
     builder.setHandle(handle.get());

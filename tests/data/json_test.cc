@@ -3,8 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstdint>
+#include <functional>
 #include <initializer_list>
+#include <limits>
+#include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -129,6 +134,9 @@ TEST(JsonStrings, EscapesDecodeAndSurrogateEscapesAreCodeUnits) {
         {R"("caf\u00e9 \u20AC")", u"café €"},
         {R"("a\u0000b")", String(u"a\0b", 3)},
         {"\"é\\n😀\\t€\"", u"é\n😀\t€"},  // raw UTF-8 beside escapes
+        // Every UTF-8 length, before and after ASCII runs.
+        {"\"\xC2\xA2\xE0\xA4\xB9\xF0\x90\x8D\x88 an ASCII run of some length \xEF\xBF\xBD\"",
+         u"\u00A2\u0939\U00010348 an ASCII run of some length \uFFFD"},
         // Quotes and backslashes in neighbouring strings and keys.
         {R"({"k\"": ["\\", "\\\"", "x\\\\"], "\\": "\"\""})",
          map({{u"k\"", list({u"\\", u"\\\"", u"x\\\\"})}, {u"\\", u"\"\""}})},
@@ -183,15 +191,211 @@ TEST(JsonErrors, NestingIsLimited) {
     EXPECT_EQ(failure(nested(100000, "[{\"k\":", "}]")), depthError);
 }
 
-TEST(JsonConcurrent, ParsesFromManyThreads) {
-    const std::string text = R"({"a": [1, 2.5, "x", {"b": null}], "c": "\u00e9"})";
+// ---------------------------------------------------------------------------
+// Generation
+
+std::string generated(const Value& value) {
+    std::string error;
+    std::optional<std::string> text = QNJSON::generateUtf8(value, &error);
+    EXPECT_TRUE(text.has_value()) << error;
+    return text.value_or("");
+}
+
+std::string generationFailure(const Value& value) {
+    std::string error;
+    EXPECT_FALSE(QNJSON::generateUtf8(value, &error).has_value());
+    EXPECT_FALSE(QNJSON::generate(value).has_value());
+    EXPECT_FALSE(yajl_JSONString(value).has_value());
+    EXPECT_FALSE(error.empty());
+    return error;
+}
+
+// An object whose JSON form is whatever `make` gives for it.
+class Source : public Object, public QNJSONValueSource {
+public:
+    explicit Source(std::function<Value(const Source&)> make) : make_(std::move(make)) {}
+    Value jsonValue() const override { return make_(*this); }
+    Value self() const { return Value(std::const_pointer_cast<Object>(shared_from_this())); }
+
+private:
+    std::function<Value(const Source&)> make_;
+};
+
+Value source(std::function<Value(const Source&)> make) {
+    return Value(makeRef<Source>(std::move(make)));
+}
+
+class Described : public Object {
+public:
+    String description() const override { return u"plain \"one\" \u00e9"; }
+};
+
+TEST(JsonGenerate, CompactTextAsYajlWritesIt) {
+    const std::pair<Value, std::string_view> cases[] = {
+        {map({{u"z", list({1, u"a/b", Value::null(), true, false, Value()})},
+              {u"y", map({{u"k\"", map({})}})},
+              {u"x", list({})}}),
+         R"({"z":[1,"a/b",null,true,false,null],"y":{"k\"":{}},"x":[]})"},
+        {Value(), "null"},
+        {Value::null(), "null"},
+        {u"", R"("")"},
+        // The escapes YAJL writes; DEL and "/" stay as they are.
+        {String(u"\"\\\b\f\n\r\t\x01\x1f\x7f/\0", 12),
+         "\"\\\"\\\\\\b\\f\\n\\r\\t\\u0001\\u001F\x7f/\\u0000\""},
+        // Non-ASCII as UTF-8: two, three and four bytes.
+        {map({{u"caf\u00e9", u"\u20ac \U0001F600 \u00ba"}}),
+         "{\"caf\xC3\xA9\":\"\xE2\x82\xAC \xF0\x9F\x98\x80 \xC2\xBA\"}"},
+    };
+    for (const auto& [value, text] : cases)
+        EXPECT_EQ(generated(value), text);
+    EXPECT_EQ(QNJSON::generate(list({u"\u00e9", 2})), u"[\"\u00e9\",2]");
+    EXPECT_EQ(yajl_JSONString(map({{u"a", 1}})), u"{\"a\":1}");
+}
+
+TEST(JsonGenerate, NumbersKeepTheirExactValue) {
+    const Decimal tenth = Decimal::fromString("0.1");
+    const Decimal big = Decimal::fromString("12345678901234567890.12");
+    const std::pair<Value, std::string> cases[] = {
+        {Value(INT64_MAX), "9223372036854775807"},
+        {Value(INT64_MIN), "-9223372036854775808"},
+        {Value(UINT64_MAX), "18446744073709551615"},
+        {Value(tenth), "0.1"},
+        {Value(big), "12345678901234567890.12"},
+        {Value(Decimal::fromString("-1e-128")), "-0." + std::string(127, '0') + "1"},
+        {Value(Decimal::notANumber()), "null"},
+        // Doubles in their shortest round-trip form.
+        {Value(0.1), "0.1"},
+        {Value(1e300), "1e+300"},
+        {Value(-2.5), "-2.5"},
+        {Value(5e-324), "5e-324"},
+        {Value(1.0 / 3), "0.3333333333333333"},
+        // JSON has no infinities or not-a-number.
+        {Value(std::numeric_limits<double>::infinity()), "null"},
+        {Value(-std::numeric_limits<double>::infinity()), "null"},
+        {Value(std::numeric_limits<double>::quiet_NaN()), "null"},
+    };
+    for (const auto& [value, text] : cases) {
+        EXPECT_EQ(generated(value), text);
+        if (text == "null") continue;
+        // Read back to the same number, and Ints and Decimals to their kind.
+        const Value back = parsed(text);
+        EXPECT_EQ(back, value) << text;
+        if (!value.isDouble()) {
+            EXPECT_EQ(back.kind(), value.kind()) << text;
+        }
+    }
+}
+
+TEST(JsonGenerate, EveryKindRoundTripsAndSurrogatesSurvive) {
+    const String lone{char16_t(0xD800)};
+    const String reversed{char16_t(0xDE00), char16_t(0xD83D)};
+    const String mixed = u"x\xDC00\"\n/\x01\u00e9\xD83D\xDE00\xDBFF";
+    // Lone surrogates are escaped; pairs are the character in UTF-8.
+    EXPECT_EQ(generated(lone), R"("\uD800")");
+    EXPECT_EQ(generated(reversed), R"("\uDE00\uD83D")");
+    EXPECT_EQ(generated(mixed), "\"x\\uDC00\\\"\\n/\\u0001\xC3\xA9\xF0\x9F\x98\x80\\uDBFF\"");
+    EXPECT_EQ(generated(map({{lone, mixed}, {u"b", lone}})),
+              R"({"\uD800":")" + generated(mixed).substr(1) + R"(,"b":"\uD800"})");
+
+    const Value tree =
+        map({{u"null", Value::null()},
+             {u"bools", list({true, false})},
+             {u"ints", list({0, -1, INT64_MAX, INT64_MIN})},
+             {u"doubles", list({0.1, -1e300, 1e-130, 2.5})},
+             {u"decimals",
+              list({Decimal::fromString("0.1"), Decimal::fromString("12345678901234567890.12"),
+                    Decimal::fromString("-99999999999999999999999999999999999999")})},
+             {u"strings", list({u"", u"plain", u"\U0001F600", lone, reversed, mixed})},
+             {mixed, map({{reversed, list({list({}), map({})})}})}});
+    const Value back = parsed(generated(tree));
+    EXPECT_EQ(back, tree);
+    // Document order is kept.
+    EXPECT_EQ(back.asDictionary()->keys(), tree.asDictionary()->keys());
+    EXPECT_EQ(QNJSON::parse(*QNJSON::generate(tree)), tree);
+}
+
+TEST(JsonGenerate, DatesDataUuidsAndObjectsWriteTheirDescription) {
+    const QNUUID uuid = *QNUUID::fromString("0f8fad5b-d9cb-469f-a165-70867728950e");
+    const Value values = list(
+        {DateTime(0.0), Bytes{0x0a, 0x1b, 0x2c, 0x3d, 0x4e}, uuid, Value(makeRef<Described>())});
+    EXPECT_EQ(generated(values),
+              "[\"2001-01-01 00:00:00 +0000\",\"<0a1b2c3d 4e>\","
+              "\"0F8FAD5B-D9CB-469F-A165-70867728950E\",\"plain \\\"one\\\" \xC3\xA9\"]");
+}
+
+TEST(JsonGenerate, ValueSourcesWriteTheirJsonValueInTheirPlace) {
+    const Value record = source([](const Source&) {
+        return map({{u"name", u"Ana"},
+                    {u"tags", list({1, source([](const Source&) { return Value(u"inner"); })})}});
+    });
+    const Value chain = source([](const Source&) {
+        return source([](const Source&) { return Value(Decimal::fromString("0.5")); });
+    });
+    EXPECT_EQ(generated(record), R"({"name":"Ana","tags":[1,"inner"]})");
+    EXPECT_EQ(generated(list({record, chain, map({{u"r", record}})})),
+              R"([{"name":"Ana","tags":[1,"inner"]},0.5,{"r":{"name":"Ana","tags":[1,"inner"]}}])");
+    EXPECT_EQ(generated(source([](const Source&) { return Value(); })), "null");
+    // A source may generate JSON text itself, and may throw: the exception
+    // passes through and the next generation is unaffected.
+    const Value nested = source([](const Source&) {
+        return Value(*yajl_JSONString(list({1, String{u'a', char16_t(0xD800)}})));
+    });
+    EXPECT_EQ(generated(list({nested, 2})), R"(["[1,\"a\\uD800\"]",2])");
+    EXPECT_THROW(QNJSON::generateUtf8(list({1, source([](const Source&) -> Value {
+                                                throw std::runtime_error("no JSON form");
+                                            })})),
+                 std::runtime_error);
+    EXPECT_EQ(generated(list({record})), R"([{"name":"Ana","tags":[1,"inner"]}])");
+
+    // Trees that contain themselves end in an error, not a stack overflow.
+    const std::string depthError = generationFailure(source([](const Source& self) {
+        return list({1, map({{u"again", self.self()}})});
+    }));
+    EXPECT_NE(depthError.find(std::to_string(QNJSON::kMaxDepth)), std::string::npos);
+    EXPECT_EQ(generationFailure(source([](const Source& self) { return self.self(); })),
+              depthError);
+    const Ref<Dictionary> cycle = makeRef<Dictionary>();
+    cycle->set(u"self", Value(cycle));
+    EXPECT_EQ(generationFailure(Value(cycle)), depthError);
+    cycle->clear();
+}
+
+TEST(JsonGenerate, NestingIsLimited) {
+    constexpr int kMax = QNJSON::kMaxDepth;
+    // As deep as the reader allows, past YAJL's own generator limit.
+    for (const auto& [open, close] : {std::pair{"[", "]"}, std::pair{"{\"a\":", "}"}}) {
+        const std::string text = nested(kMax, open, close);
+        EXPECT_EQ(generated(parsed(text)), text);
+    }
+    // Siblings around the levels where one YAJL generator hands over to the
+    // next keep their separators.
+    Value deep = 0;
+    std::string text = "0";
+    for (int i = 1; i <= kMax; ++i) {
+        deep = i % 2 ? list({i, deep, u"x"}) : map({{u"k", i}, {u"v", deep}, {u"w", list({})}});
+        const std::string n = std::to_string(i);
+        text = i % 2 ? "[" + n + "," + text + ",\"x\"]"
+                     : "{\"k\":" + n + ",\"v\":" + text + ",\"w\":[]}";
+    }
+    EXPECT_EQ(generated(deep), text);
+    EXPECT_EQ(parsed(text), deep);
+
+    const std::string error = generationFailure(list({deep}));
+    EXPECT_NE(error.find(std::to_string(kMax)), std::string::npos);
+}
+
+TEST(JsonConcurrent, ParsesAndGeneratesFromManyThreads) {
+    const std::string text = R"({"a":[1,2.5,"x",{"b":null}],"c":"\u00e9"})";
     const Value expected = parsed(text);
+    const std::string generatedText = "{\"a\":[1,2.5,\"x\",{\"b\":null}],\"c\":\"\xC3\xA9\"}";
     std::vector<int> mismatches(4, 0);
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([&, t] {
-            for (int i = 0; i < 200; ++i)
+            for (int i = 0; i < 200; ++i) {
                 mismatches[t] += QNJSON::parse(text).value_or(Value()) != expected;
+                mismatches[t] += QNJSON::generateUtf8(expected) != generatedText;
+            }
         });
     for (std::thread& thread : threads)
         thread.join();

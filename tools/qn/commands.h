@@ -16,6 +16,8 @@ int runDecimal(const std::vector<std::string>& args);
 int runDate(const std::vector<std::string>& args);
 int runPath(const std::vector<std::string>& args);
 int runHttp(const std::vector<std::string>& args);
+int runXml(const std::vector<std::string>& args);
+int runJson(const std::vector<std::string>& args);
 
 // The demo's section on the string and number built-ins.
 void showBuiltins(std::ostream& out);
@@ -25,6 +27,8 @@ void showDates(std::ostream& out);
 void showFiles(std::ostream& out);
 // The demo's section on the HTTP client, against a loopback server of its own.
 void showHttp(std::ostream& out);
+// The demo's section on the XML writer and reader and on JSON text.
+void showXmlJson(std::ostream& out);
 
 // Makes `path` the main bundle and points the application's writable folders
 // at a fresh temporary folder, so the tool never writes into a user's data.

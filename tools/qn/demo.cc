@@ -161,6 +161,7 @@ const Section kSections[] = {
     {"Date and time built-ins", showDates},
     {"Files and delimited files", showFiles},
     {"HTTP client", showHttp},
+    {"XML and JSON", showXmlJson},
 };
 // clang-format on
 

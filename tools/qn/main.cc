@@ -46,6 +46,14 @@ const Command kCommands[] = {
      "send one request through the HTTP client and print the status, headers and body (-F "
      "parts go as multipart/form-data)",
      qntool::runHttp},
+    {"xml", "qn xml FILE [--keep-white] [--no-simple]",
+     "walk an XML document with the XML reader and print each node it stops on: code, kind, "
+     "name, attributes by position and value",
+     qntool::runXml},
+    {"json", "qn json FILE",
+     "read a JSON text (- for standard input) into values and write it back as compact JSON; "
+     "large integers and decimals keep every digit",
+     qntool::runJson},
 };
 
 void printUsage(std::ostream& out) {

@@ -1,0 +1,474 @@
+// JSON writer on YAJL's generator. yajl_gen does the structure (separators,
+// key/value order) and the escaping of strings; its print callback appends
+// straight to the one std::string that becomes the result. Containers are
+// walked with an explicit stack, so nesting costs heap, never C++ stack.
+//
+// What is done here rather than left to YAJL:
+//  - Numbers are written as text through yajl_gen_number: an Int its exact
+//    digits, a Decimal its plain text, a Double its shortest round-trip text
+//    (yajl_gen_double would print %.20g: 0.1 as 0.10000000000000000555).
+//  - Strings are UTF-16: they are converted to UTF-8 in one reused scratch
+//    buffer and handed to yajl_gen_string. A lone surrogate has no UTF-8
+//    form; such a string is escaped here (as YAJL escapes, plus \uXXXX for
+//    the lone surrogate, which the reader turns back into the same code
+//    unit) and put in place of an empty string YAJL has just written.
+//  - yajl_gen nests at most YAJL_MAX_DEPTH - 1 containers, fewer than
+//    QNJSON::kMaxDepth. Every kLevelsPerGenerator levels the value goes on
+//    in a further generator writing to the same text; to the outer one it is
+//    an atom of no text (yajl_gen_number with ""), which places its
+//    separator.
+
+#include <qn/core/containers.h>
+#include <qn/data/json.h>
+
+#include <yajl/yajl_common.h>
+#include <yajl/yajl_gen.h>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace qn {
+
+QNJSONValueSource::~QNJSONValueSource() = default;
+
+namespace {
+
+constexpr std::string_view kOutOfMemory = "out of memory";
+
+constexpr int kLevelsPerGenerator = 100;
+static_assert(kLevelsPerGenerator < YAJL_MAX_DEPTH);
+constexpr int kGenerators = (QNJSON::kMaxDepth + kLevelsPerGenerator - 1) / kLevelsPerGenerator;
+
+std::string depthErrorText() {
+    return "JSON value nested deeper than " + std::to_string(QNJSON::kMaxDepth) + " levels";
+}
+
+constexpr char kHex[] = "0123456789ABCDEF";
+
+// "\u" and four upper-case hex digits, as YAJL writes control characters.
+char* writeUnicodeEscape(char* out, unsigned unit) noexcept {
+    *out++ = '\\';
+    *out++ = 'u';
+    *out++ = kHex[(unit >> 12) & 0xF];
+    *out++ = kHex[(unit >> 8) & 0xF];
+    *out++ = kHex[(unit >> 4) & 0xF];
+    *out++ = kHex[unit & 0xF];
+    return out;
+}
+
+// One open container. The reference keeps it alive while it is written: a
+// tree from QNJSONValueSource::jsonValue has no other owner.
+struct Frame {
+    Ref<Object> container;
+    const Array* array;  // exactly one of array and dictionary is set
+    const Dictionary* dictionary;
+    std::size_t next;
+    yajl_gen gen;
+};
+
+// One generation at a time; its generators, stack and scratch buffer are
+// kept for the next one (each thread keeps one Writer: generated code
+// generates in tight loops).
+class Writer {
+public:
+    Writer() = default;
+    Writer(const Writer&) = delete;
+    Writer& operator=(const Writer&) = delete;
+    ~Writer() {
+        for (yajl_gen gen : gens_)
+            if (gen != nullptr) yajl_gen_free(gen);
+    }
+
+    // Writes the whole value into `out` (which it resizes as it needs);
+    // false with the reason in error().
+    bool run(const Value& root, std::string& out);
+    const std::string& error() const noexcept { return error_; }
+
+private:
+    // YAJL's print callback. The text goes straight into out_, which is
+    // kept sized to its capacity, with length_ the part written so far
+    // (cheaper per call than std::string::append, and YAJL prints mostly
+    // single characters). Nothing may unwind through YAJL's C frames: a
+    // failed allocation is remembered and fails the whole generation.
+    static void print(void* ctx, const char* text, std::size_t length) noexcept {
+        auto* self = static_cast<Writer*>(ctx);
+        if (self->out_->size() - self->length_ < length) [[unlikely]] {
+            if (!self->grow(length)) return;
+        }
+        char* at = self->out_->data() + self->length_;
+        if (length == 1) {
+            *at = *text;
+        } else {
+            std::memcpy(at, text, length);
+        }
+        self->length_ += length;
+    }
+
+    [[gnu::noinline]] bool grow(std::size_t more) noexcept {
+        try {
+            out_->resize(std::max(2 * out_->size(), std::max<std::size_t>(length_ + more, 256)));
+            return true;
+        } catch (...) {
+            failed_ = true;
+            return false;
+        }
+    }
+
+    bool fail(std::string text) {
+        error_ = std::move(text);
+        return false;
+    }
+    bool check(yajl_gen_status status) {
+        if (status == yajl_gen_status_ok) [[likely]]
+            return true;
+        return fail("JSON generator error " + std::to_string(static_cast<int>(status)));
+    }
+
+    // The generator for levels from `index * kLevelsPerGenerator`, fresh.
+    yajl_gen generator(int index) {
+        yajl_gen& gen = gens_[static_cast<std::size_t>(index)];
+        if (gen == nullptr) {
+            gen = yajl_gen_alloc(nullptr);
+            if (gen == nullptr) return nullptr;
+            // Compact, "/" unescaped, no UTF-8 check: YAJL's defaults.
+            yajl_gen_config(gen, yajl_gen_print_callback, static_cast<yajl_print_t>(&Writer::print),
+                            this);
+        } else {
+            yajl_gen_reset(gen, nullptr);
+        }
+        return gen;
+    }
+
+    char* scratch(std::size_t size) {
+        if (size > scratchSize_) {
+            scratchSize_ = std::max(size, 2 * scratchSize_);
+            scratch_ = std::make_unique_for_overwrite<char[]>(scratchSize_);
+        }
+        return scratch_.get();
+    }
+
+    bool writeValue(yajl_gen gen, const Value& value);
+    bool writeObject(yajl_gen gen, const Value& value);
+    bool open(yajl_gen gen, const Ref<Object>& container, const Array* array,
+              const Dictionary* dictionary);
+    bool writeString(yajl_gen gen, StringView text);
+    bool writeEscaped(yajl_gen gen, StringView text);
+    bool writeNumber(yajl_gen gen, const char* text, std::size_t length) {
+        return check(yajl_gen_number(gen, text, length));
+    }
+
+    // A scratch buffer larger than this is not kept between generations.
+    static constexpr std::size_t kKeptScratch = 64 * 1024;
+
+    bool write(const Value& root);
+
+    std::string* out_ = nullptr;
+    std::size_t length_ = 0;
+    std::array<yajl_gen, kGenerators> gens_{};
+    std::vector<Frame> stack_;
+    std::unique_ptr<char[]> scratch_;
+    std::size_t scratchSize_ = 0;
+    bool failed_ = false;
+    std::string error_;
+};
+
+bool Writer::run(const Value& root, std::string& out) {
+    out_ = &out;
+    length_ = 0;
+    failed_ = false;
+    error_.clear();
+    // Whatever the outcome (an exception from a QNJSONValueSource too),
+    // nothing of this value is kept.
+    struct Reset {
+        Writer& w;
+        ~Reset() {
+            w.stack_.clear();
+            w.out_ = nullptr;
+            if (w.scratchSize_ > kKeptScratch) {
+                w.scratch_.reset();
+                w.scratchSize_ = 0;
+            }
+        }
+    } reset{*this};
+    if (!write(root)) return false;
+    out.resize(length_);
+    return true;
+}
+
+bool Writer::write(const Value& root) {
+    yajl_gen gen = generator(0);
+    if (gen == nullptr) return fail(std::string(kOutOfMemory));
+    if (!writeValue(gen, root)) return false;
+    while (!stack_.empty()) {
+        Frame& top = stack_.back();
+        // `top` is not used after a write: a nested container moves the stack.
+        if (top.array != nullptr) {
+            const std::vector<Value>& items = top.array->items();
+            if (top.next < items.size()) {
+                if (!writeValue(top.gen, items[top.next++])) return false;
+                continue;
+            }
+            if (!check(yajl_gen_array_close(top.gen))) return false;
+        } else {
+            const std::vector<Dictionary::Entry>& entries = top.dictionary->entries();
+            if (top.next < entries.size()) {
+                const Dictionary::Entry& entry = entries[top.next++];
+                gen = top.gen;
+                if (!writeString(gen, entry.first) || !writeValue(gen, entry.second)) return false;
+                continue;
+            }
+            if (!check(yajl_gen_map_close(top.gen))) return false;
+        }
+        stack_.pop_back();
+    }
+    if (failed_) return fail(std::string(kOutOfMemory));
+    return true;
+}
+
+bool Writer::writeValue(yajl_gen gen, const Value& value) {
+    // Longest shortest-round-trip double: "-2.2250738585072014e-308".
+    char digits[32];
+    switch (value.kind()) {
+        case ValueKind::Absent:
+        case ValueKind::Null:
+            return check(yajl_gen_null(gen));
+        case ValueKind::Bool:
+            return check(yajl_gen_bool(gen, value.boolValue() ? 1 : 0));
+        case ValueKind::Int: {
+            const auto result = std::to_chars(digits, digits + sizeof digits, value.integerValue());
+            return writeNumber(gen, digits, static_cast<std::size_t>(result.ptr - digits));
+        }
+        case ValueKind::Double: {
+            const double d = value.doubleValue();
+            if (!std::isfinite(d)) return check(yajl_gen_null(gen));
+            const auto result = std::to_chars(digits, digits + sizeof digits, d);
+            return writeNumber(gen, digits, static_cast<std::size_t>(result.ptr - digits));
+        }
+        case ValueKind::Decimal: {
+            const Decimal decimal = value.decimalValue();
+            if (decimal.isNaN()) return check(yajl_gen_null(gen));
+            char text[Decimal::kMaxTextLength];
+            return writeNumber(gen, text, decimal.toChars(text));
+        }
+        case ValueKind::String:
+            return writeString(gen, value.asString());
+        case ValueKind::Date:
+        case ValueKind::Data:
+        case ValueKind::Uuid:
+            return writeString(gen, value.description());
+        case ValueKind::Object:
+            return writeObject(gen, value);
+    }
+    return check(yajl_gen_null(gen));
+}
+
+bool Writer::writeObject(yajl_gen gen, const Value& value) {
+    if (const Array* array = value.asArray()) return open(gen, value.asObject(), array, nullptr);
+    if (const Dictionary* dictionary = value.asDictionary())
+        return open(gen, value.asObject(), nullptr, dictionary);
+    // An object that stands for a JSON value. A source may give another
+    // source, and one that gives itself would never end: each step counts
+    // as a level.
+    Ref<Object> object = value.asObject();
+    Value substitute;
+    for (int hops = 0; object != nullptr; ++hops) {
+        const auto* source = dynamic_cast<const QNJSONValueSource*>(object.get());
+        if (source == nullptr) return writeString(gen, object->description());
+        if (hops + static_cast<int>(stack_.size()) >= QNJSON::kMaxDepth)
+            return fail(depthErrorText());
+        substitute = source->jsonValue();
+        if (!substitute.isObject() || substitute.isArray() || substitute.isDictionary()) {
+            return writeValue(gen, substitute);
+        }
+        object = substitute.asObject();
+    }
+    return check(yajl_gen_null(gen));
+}
+
+bool Writer::open(yajl_gen gen, const Ref<Object>& container, const Array* array,
+                  const Dictionary* dictionary) {
+    const std::size_t level = stack_.size();
+    if (level >= static_cast<std::size_t>(QNJSON::kMaxDepth)) return fail(depthErrorText());
+    if (level != 0 && level % kLevelsPerGenerator == 0) {
+        if (!check(yajl_gen_number(gen, "", 0))) return false;
+        gen = generator(static_cast<int>(level / kLevelsPerGenerator));
+        if (gen == nullptr) return fail(std::string(kOutOfMemory));
+    }
+    if (!check(array != nullptr ? yajl_gen_array_open(gen) : yajl_gen_map_open(gen))) return false;
+    stack_.push_back(Frame{container, array, dictionary, 0, gen});
+    return true;
+}
+
+bool Writer::writeString(yajl_gen gen, StringView text) {
+    // At most three bytes per UTF-16 unit (a pair gives four for two).
+    char* const begin = scratch(3 * text.size());
+    char* out = begin;
+    const char16_t* p = text.data();
+    const char16_t* const end = p + text.size();
+    while (p != end) {
+        // ASCII runs four units at a time.
+        while (end - p >= 4) {
+            std::uint64_t units;
+            std::memcpy(&units, p, sizeof units);
+            if (units & 0xFF80FF80FF80FF80ULL) break;
+            out[0] = static_cast<char>(p[0]);
+            out[1] = static_cast<char>(p[1]);
+            out[2] = static_cast<char>(p[2]);
+            out[3] = static_cast<char>(p[3]);
+            out += 4;
+            p += 4;
+        }
+        if (p == end) break;
+        const unsigned c = *p++;
+        if (c < 0x80) {
+            *out++ = static_cast<char>(c);
+        } else if (c < 0x800) {
+            *out++ = static_cast<char>(0xC0 | c >> 6);
+            *out++ = static_cast<char>(0x80 | (c & 0x3F));
+        } else if ((c & 0xF800) != 0xD800) {
+            *out++ = static_cast<char>(0xE0 | c >> 12);
+            *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            *out++ = static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0xDC00 && p != end && (*p & 0xFC00) == 0xDC00) {
+            const unsigned cp = 0x10000 + ((c - 0xD800) << 10) + (*p++ - 0xDC00u);
+            *out++ = static_cast<char>(0xF0 | cp >> 18);
+            *out++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            *out++ = static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            return writeEscaped(gen, text);  // a lone surrogate
+        }
+    }
+    return check(yajl_gen_string(gen, reinterpret_cast<const unsigned char*>(begin),
+                                 static_cast<std::size_t>(out - begin)));
+}
+
+// A string with a lone surrogate: escaped here as yajl_gen_string escapes
+// (the two-character forms, other control characters as \u00XX, "/" as it
+// is), with the lone surrogate as its \uXXXX code unit.
+bool Writer::writeEscaped(yajl_gen gen, StringView text) {
+    // At most six bytes per UTF-16 unit ("\u001F", a lone surrogate).
+    char* const begin = scratch(6 * text.size());
+    char* out = begin;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const unsigned c = text[i];
+        if (c < 0x80) {
+            char two = 0;
+            switch (c) {
+                case '"':
+                    two = '"';
+                    break;
+                case '\\':
+                    two = '\\';
+                    break;
+                case '\b':
+                    two = 'b';
+                    break;
+                case '\f':
+                    two = 'f';
+                    break;
+                case '\n':
+                    two = 'n';
+                    break;
+                case '\r':
+                    two = 'r';
+                    break;
+                case '\t':
+                    two = 't';
+                    break;
+                default:
+                    break;
+            }
+            if (two != 0) {
+                *out++ = '\\';
+                *out++ = two;
+            } else if (c < 0x20) {
+                out = writeUnicodeEscape(out, c);
+            } else {
+                *out++ = static_cast<char>(c);
+            }
+        } else if (c < 0x800) {
+            *out++ = static_cast<char>(0xC0 | c >> 6);
+            *out++ = static_cast<char>(0x80 | (c & 0x3F));
+        } else if ((c & 0xF800) != 0xD800) {
+            *out++ = static_cast<char>(0xE0 | c >> 12);
+            *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            *out++ = static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0xDC00 && i + 1 < text.size() && (text[i + 1] & 0xFC00) == 0xDC00) {
+            const unsigned cp = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00u);
+            *out++ = static_cast<char>(0xF0 | cp >> 18);
+            *out++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            *out++ = static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            out = writeUnicodeEscape(out, c);
+        }
+    }
+    // YAJL places the string (separator, key or value state) as the empty
+    // string; its closing quote is then moved past the escaped text.
+    if (!check(yajl_gen_string(gen, reinterpret_cast<const unsigned char*>(""), 0))) return false;
+    if (failed_ || length_ < 2 || out_->compare(length_ - 2, 2, "\"\"") != 0)
+        return fail(std::string(kOutOfMemory));
+    --length_;
+    print(this, begin, static_cast<std::size_t>(out - begin));
+    print(this, "\"", 1);
+    return !failed_;
+}
+
+template <class T>
+std::optional<T> failed(std::string* error, std::string_view text) {
+    if (error != nullptr) *error = text;
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> QNJSON::generateUtf8(const Value& value, std::string* error) {
+    // The thread's Writer, unless a QNJSONValueSource generates JSON text
+    // while its own is being written: that nested generation gets its own.
+    thread_local Writer cached;
+    thread_local bool busy = false;
+    try {
+        std::string out;
+        if (busy) {
+            Writer writer;
+            if (!writer.run(value, out)) return failed<std::string>(error, writer.error());
+        } else {
+            busy = true;
+            struct Release {
+                ~Release() { busy = false; }
+            } release;
+            if (!cached.run(value, out)) return failed<std::string>(error, cached.error());
+        }
+        return std::optional<std::string>(std::move(out));
+    } catch (const std::bad_alloc&) {
+        return failed<std::string>(error, kOutOfMemory);
+    }
+}
+
+std::optional<String> QNJSON::generate(const Value& value, std::string* error) {
+    std::optional<std::string> utf8 = generateUtf8(value, error);
+    if (!utf8) return std::nullopt;
+    try {
+        return fromUtf8(*utf8);
+    } catch (const std::bad_alloc&) {
+        return failed<String>(error, kOutOfMemory);
+    }
+}
+
+std::optional<String> yajl_JSONString(const Value& value) {
+    return QNJSON::generate(value);
+}
+
+}  // namespace qn
