@@ -18,6 +18,9 @@ int runPath(const std::vector<std::string>& args);
 int runHttp(const std::vector<std::string>& args);
 int runXml(const std::vector<std::string>& args);
 int runJson(const std::vector<std::string>& args);
+int runEncrypt64(const std::vector<std::string>& args);
+int runDecrypt64(const std::vector<std::string>& args);
+int runNewkey(const std::vector<std::string>& args);
 
 // The demo's section on the string and number built-ins.
 void showBuiltins(std::ostream& out);
@@ -29,6 +32,8 @@ void showFiles(std::ostream& out);
 void showHttp(std::ostream& out);
 // The demo's section on the XML writer and reader and on JSON text.
 void showXmlJson(std::ostream& out);
+// The demo's section on Encrypt64 and the crypto objects (a fixed key).
+void showCrypto(std::ostream& out);
 
 // Makes `path` the main bundle and points the application's writable folders
 // at a fresh temporary folder, so the tool never writes into a user's data.

@@ -162,6 +162,7 @@ const Section kSections[] = {
     {"Files and delimited files", showFiles},
     {"HTTP client", showHttp},
     {"XML and JSON", showXmlJson},
+    {"Encrypt64 and the crypto objects", showCrypto},
 };
 // clang-format on
 

@@ -54,6 +54,13 @@ const Command kCommands[] = {
      "read a JSON text (- for standard input) into values and write it back as compact JSON; "
      "large integers and decimals keep every digit",
      qntool::runJson},
+    {"encrypt64", "qn encrypt64 TEXT KEY",
+     "Encrypt64: TEXT encrypted with Twofish under KEY (32 hexadecimal digits), as Base64",
+     qntool::runEncrypt64},
+    {"decrypt64", "qn decrypt64 BASE64 KEY", "Decrypt64: the text back from Encrypt64's Base64",
+     qntool::runDecrypt64},
+    {"newkey", "qn newkey", "a fresh random Encrypt64 key (32 hexadecimal digits)",
+     qntool::runNewkey},
 };
 
 void printUsage(std::ostream& out) {
