@@ -26,90 +26,82 @@ std::vector<std::uint8_t> sampleData(std::size_t size) {
     return data;
 }
 
-void BM_TwofishEcb1MB_Qn(benchmark::State& state) {
-    keyInstance key;
-    cipherInstance cipher;
-    makeKey(&key, tf::DIR_ENCRYPT, 128, kKeyHex);
-    cipherInit(&cipher, tf::MODE_ECB, nullptr);
+// Runs `pass` (input, output) over the same megabyte of data each iteration.
+template <class Pass>
+void overMegabyte(benchmark::State& state, Pass pass) {
     const auto in = sampleData(kMegabyte);
     std::vector<std::uint8_t> out(kMegabyte);
     for (auto _ : state) {
-        blockEncrypt(&cipher, &key, in.data(), static_cast<int>(kMegabyte * 8), out.data());
+        pass(in.data(), out.data());
         benchmark::DoNotOptimize(out.data());
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kMegabyte));
+}
+
+// The library's cipher in ECB mode for one direction.
+struct QnEcb {
+    keyInstance key;
+    cipherInstance cipher;
+    explicit QnEcb(std::uint8_t direction) {
+        makeKey(&key, direction, 128, kKeyHex);
+        cipherInit(&cipher, tf::MODE_ECB, nullptr);
+    }
+};
+
+std::unique_ptr<Botan::BlockCipher> botanTwofish() {
+    auto cipher = Botan::BlockCipher::create("Twofish");
+    cipher->set_key(kKeyBytes, sizeof kKeyBytes);
+    return cipher;
+}
+
+void BM_TwofishEcb1MB_Qn(benchmark::State& state) {
+    QnEcb ecb(tf::DIR_ENCRYPT);
+    overMegabyte(state, [&](const std::uint8_t* in, std::uint8_t* out) {
+        blockEncrypt(&ecb.cipher, &ecb.key, in, static_cast<int>(kMegabyte * 8), out);
+    });
 }
 BENCHMARK(BM_TwofishEcb1MB_Qn);
 
 // One blockEncrypt per 16-byte block, as Encrypt64's steps describe it.
 void BM_TwofishEcb1MB_QnPerBlock(benchmark::State& state) {
-    keyInstance key;
-    cipherInstance cipher;
-    makeKey(&key, tf::DIR_ENCRYPT, 128, kKeyHex);
-    cipherInit(&cipher, tf::MODE_ECB, nullptr);
-    const auto in = sampleData(kMegabyte);
-    std::vector<std::uint8_t> out(kMegabyte);
-    for (auto _ : state) {
+    QnEcb ecb(tf::DIR_ENCRYPT);
+    overMegabyte(state, [&](const std::uint8_t* in, std::uint8_t* out) {
         for (std::size_t i = 0; i < kMegabyte; i += 16)
-            blockEncrypt(&cipher, &key, in.data() + i, 128, out.data() + i);
-        benchmark::DoNotOptimize(out.data());
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kMegabyte));
+            blockEncrypt(&ecb.cipher, &ecb.key, in + i, 128, out + i);
+    });
 }
 BENCHMARK(BM_TwofishEcb1MB_QnPerBlock);
 
 void BM_TwofishDecryptEcb1MB_Qn(benchmark::State& state) {
-    keyInstance key;
-    cipherInstance cipher;
-    makeKey(&key, tf::DIR_DECRYPT, 128, kKeyHex);
-    cipherInit(&cipher, tf::MODE_ECB, nullptr);
-    const auto in = sampleData(kMegabyte);
-    std::vector<std::uint8_t> out(kMegabyte);
-    for (auto _ : state) {
-        blockDecrypt(&cipher, &key, in.data(), static_cast<int>(kMegabyte * 8), out.data());
-        benchmark::DoNotOptimize(out.data());
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kMegabyte));
+    QnEcb ecb(tf::DIR_DECRYPT);
+    overMegabyte(state, [&](const std::uint8_t* in, std::uint8_t* out) {
+        blockDecrypt(&ecb.cipher, &ecb.key, in, static_cast<int>(kMegabyte * 8), out);
+    });
 }
 BENCHMARK(BM_TwofishDecryptEcb1MB_Qn);
 
 void BM_TwofishEcb1MB_Botan(benchmark::State& state) {
-    auto cipher = Botan::BlockCipher::create("Twofish");
-    cipher->set_key(kKeyBytes, sizeof kKeyBytes);
-    const auto in = sampleData(kMegabyte);
-    std::vector<std::uint8_t> out(kMegabyte);
-    for (auto _ : state) {
-        cipher->encrypt_n(in.data(), out.data(), kMegabyte / 16);
-        benchmark::DoNotOptimize(out.data());
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kMegabyte));
+    auto cipher = botanTwofish();
+    overMegabyte(state, [&](const std::uint8_t* in, std::uint8_t* out) {
+        cipher->encrypt_n(in, out, kMegabyte / 16);
+    });
 }
 BENCHMARK(BM_TwofishEcb1MB_Botan);
 
 void BM_TwofishEcb1MB_BotanPerBlock(benchmark::State& state) {
-    auto cipher = Botan::BlockCipher::create("Twofish");
-    cipher->set_key(kKeyBytes, sizeof kKeyBytes);
-    const auto in = sampleData(kMegabyte);
-    std::vector<std::uint8_t> out(kMegabyte);
-    for (auto _ : state) {
+    auto cipher = botanTwofish();
+    overMegabyte(state, [&](const std::uint8_t* in, std::uint8_t* out) {
         for (std::size_t i = 0; i < kMegabyte; i += 16)
-            cipher->encrypt_n(in.data() + i, out.data() + i, 1);
-        benchmark::DoNotOptimize(out.data());
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kMegabyte));
+            cipher->encrypt_n(in + i, out + i, 1);
+    });
 }
 BENCHMARK(BM_TwofishEcb1MB_BotanPerBlock);
 
 void BM_TwofishDecryptEcb1MB_Botan(benchmark::State& state) {
-    auto cipher = Botan::BlockCipher::create("Twofish");
-    cipher->set_key(kKeyBytes, sizeof kKeyBytes);
-    const auto in = sampleData(kMegabyte);
-    std::vector<std::uint8_t> out(kMegabyte);
-    for (auto _ : state) {
-        cipher->decrypt_n(in.data(), out.data(), kMegabyte / 16);
-        benchmark::DoNotOptimize(out.data());
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kMegabyte));
+    auto cipher = botanTwofish();
+    overMegabyte(state, [&](const std::uint8_t* in, std::uint8_t* out) {
+        cipher->decrypt_n(in, out, kMegabyte / 16);
+    });
 }
 BENCHMARK(BM_TwofishDecryptEcb1MB_Botan);
 
@@ -156,8 +148,7 @@ BENCHMARK(BM_Decrypt64_1KB);
 
 // The raw work of a 1 KB Encrypt64: the Twofish blocks alone, on Botan.
 void BM_Encrypt64_1KB_BotanBlocksOnly(benchmark::State& state) {
-    auto cipher = Botan::BlockCipher::create("Twofish");
-    cipher->set_key(kKeyBytes, sizeof kKeyBytes);
+    auto cipher = botanTwofish();
     const std::string utf8 = qn::toUtf8(sampleText(1024));
     std::vector<std::uint8_t> buffer((utf8.size() / 16 + 1) * 16, ' ');
     for (auto _ : state) {

@@ -139,8 +139,7 @@ TEST(Encrypt64, DecryptInputHandling) {
     const String cipherText = QNEncryption::encrypt64Key(u"payload", kKey);
     EXPECT_EQ(QNEncryption::decrypt64Key(cipherText + u"   ", kKey), u"payload");
 
-    String broken = cipherText;
-    broken.insert(8, u"\n");
+    const String broken = cipherText.substr(0, 8) + u"\n" + cipherText.substr(8);
     EXPECT_EQ(QNEncryption::decrypt64Key(broken, kKey), u"");
     EXPECT_EQ(QNEncryption::decrypt64Key(u"not base64!", kKey), u"");
 
