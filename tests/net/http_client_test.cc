@@ -1,17 +1,14 @@
-// QNHttpClient against a real server on 127.0.0.1: what arrives on the wire,
-// how responses read back, the response gate between executions and getters,
-// and clients that go away with a request in flight.
+// QNHttpClient against a real server on 127.0.0.1: what the client puts into
+// its requests, how responses read back, the response gate between
+// executions and getters, and clients that go away with a request in flight.
+// Wire format, bodies and error mapping belong to the URL session tests.
 #include <qn/files.h>
 #include <qn/host.h>
 #include <qn/net.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -22,7 +19,6 @@
 
 #include "net/test_server.h"
 #include "support/test_support.h"
-
 // The test server's library is built without ThreadSanitizer: its function-
 // local statics, first used by two worker threads at once, look like races
 // because their guard checks are invisible. Only what that library does
@@ -43,11 +39,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
-
-String u16(const std::string& s) {
-    return fromUtf8(s);
-}
 
 // Holds server handlers until released (at most 10 s), so a test decides
 // how long a request stays in flight. Handlers keep their own `held()`: a
@@ -63,48 +54,6 @@ private:
     std::promise<void> open_;
     std::shared_future<void> opened_ = open_.get_future().share();
 };
-
-// A socket on a free loopback port: listening, or closed at once so that
-// nothing answers there.
-int loopbackSocket(int& port, bool listening) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), len);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    port = ntohs(addr.sin_port);
-    if (listening)
-        ::listen(fd, 1);
-    else
-        ::close(fd);
-    return fd;
-}
-
-// The raw head of the one request `send` makes to the port it is given: the
-// test server's parser drops header fields with empty values, and the empty
-// "Cookie" field is one.
-std::string rawRequestHead(const std::function<void(int port)>& send) {
-    int port = 0;
-    int fd = loopbackSocket(port, true);
-    auto head = std::async(std::launch::async, [fd] {
-        std::string text;
-        int c = ::accept(fd, nullptr, nullptr);
-        char buf[4096];
-        ssize_t n = 0;
-        while (text.find("\r\n\r\n") == std::string::npos && (n = ::read(c, buf, sizeof buf)) > 0)
-            text.append(buf, static_cast<std::size_t>(n));
-        const char reply[] = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-        (void)!::write(c, reply, sizeof reply - 1);
-        ::close(c);
-        return text;
-    });
-    send(port);
-    std::string text = head.get();
-    ::close(fd);
-    return text;
-}
 
 class HttpClientTest : public ::testing::Test {
 protected:
@@ -123,8 +72,6 @@ protected:
     }
     test::TestServer server;
 };
-
-// --- Addresses -------------------------------------------------------------
 
 TEST(HttpClientAddress, ServerURLDefaultPortsAndSetUrl) {
     QNHttpClient c;
@@ -174,17 +121,19 @@ TEST_F(HttpClientTest, RelativeAbsoluteAndBaseURLTargets) {
     // An absolute URL ignores host, port and base URL.
     c->setHost(u"unreachable.invalid");
     c->setPort(1);
-    EXPECT_EQ(send(*c, u"GET", u16(server.url("/abs"))).target, "/abs");
+    EXPECT_EQ(send(*c, u"GET", fromUtf8(server.url("/abs"))).target, "/abs");
 
     // setUrl keeps the path, so a relative execution lands under it.
-    c->setUrl(u16(server.url("/app/v1/")));
+    c->setUrl(fromUtf8(server.url("/app/v1/")));
     EXPECT_EQ(send(*c, u"GET", u"x").target, "/app/v1/x");
     EXPECT_EQ(server.requestCount(), 6u);
 }
 
-// --- What arrives ------------------------------------------------------------
+struct StaticBody : QNHTTPClientDelegate {
+    std::optional<String> stringBodyForHTTPClient(QNHttpClient&) override { return u"<xml/>"; }
+};
 
-TEST_F(HttpClientTest, MethodHeadersAndAuthorization) {
+TEST_F(HttpClientTest, HeadersAuthorizationAndBodies) {
     auto c = client();
     c->addHeaderValue(u"X-One", u"first");
     c->addHeaderValue(u"X-One", u"second");
@@ -202,28 +151,7 @@ TEST_F(HttpClientTest, MethodHeadersAndAuthorization) {
     EXPECT_FALSE(r.hasHeader("X-One") || r.hasHeader("Authorization"));
     c->addAuthentication(7, u"", u"\u00e9", u"p");
     EXPECT_EQ(send(*c, u"GET", u"/h").header("Authorization"), "Basic w6k6cA==");
-}
 
-TEST(HttpClientCookies, EmptyCookieFieldUnlessCookiesIncluded) {
-    for (bool include : {false, true}) {
-        std::string head = rawRequestHead([include](int port) {
-            QNHttpClient c;
-            c.setHost(u"127.0.0.1");
-            c.setPort(port);
-            c.setIncludeCookies(include);
-            c.executeUrl(u"GET", u"/c");
-            EXPECT_EQ(c.statusCode(), 200);
-        });
-        EXPECT_EQ(head.find("\r\nCookie:\r\n") != std::string::npos, !include) << head;
-    }
-}
-
-struct StaticBody : QNHTTPClientDelegate {
-    std::optional<String> stringBodyForHTTPClient(QNHttpClient&) override { return u"<xml/>"; }
-};
-
-TEST_F(HttpClientTest, FormTextAndFileBodies) {
-    auto c = client();
     c->addVariableValue(u"a", u"1");
     c->addVariableValue(u"b", u"x y");
     c->addString(u"T");
@@ -244,25 +172,40 @@ TEST_F(HttpClientTest, FormTextAndFileBodies) {
     std::string binary("\x00\x01\xFFzz\r\n", 7);
     fs::path file = dir.write("payload.bin", binary);
     c->addVariableValue(u"ignored", u"1");
-    c->addFile(u"file://" + u16(file.string()));
+    c->addFile(u"file://" + fromUtf8(file.string()));
     EXPECT_EQ(send(*c, u"PUT", u"/f").body, binary);
     c->addVariableValue(u"k", u"v");
-    c->addFile(u16((dir.path() / "missing").string()));
+    c->addFile(fromUtf8((dir.path() / "missing").string()));
     EXPECT_EQ(send(*c, u"PUT", u"/f").body, "k=v");
+}
+
+TEST(HttpClientCookies, EmptyCookieFieldUnlessCookiesIncluded) {
+    for (bool include : {false, true}) {
+        // The test server drops header fields with empty values.
+        test::RawRequestCapture capture;
+        QNHttpClient c;
+        c.setHost(u"127.0.0.1");
+        c.setPort(capture.port());
+        c.setIncludeCookies(include);
+        c.executeUrl(u"GET", u"/c");
+        EXPECT_EQ(c.statusCode(), 200);
+        const std::string head = capture.request();
+        EXPECT_EQ(head.find("\r\nCookie:\r\n") != std::string::npos, !include) << head;
+    }
 }
 
 TEST_F(HttpClientTest, MultipartParts) {
     test::TempDir dir;
     fs::path png = dir.write("pic.png", std::string("\x89PNG\0data", 9));
     fs::path other = dir.write("notes.zzq", "plain");
-    String gone = u16((dir.path() / "gone.txt").string());
+    String gone = fromUtf8((dir.path() / "gone.txt").string());
 
     auto c = client();
     c->addHeaderValue(u"content-type", u"Multipart/Form-Data; boundary=mine");
     ASSERT_TRUE(c->isMultipart());
     c->addVariableValue(u"v 1", u"x y");
-    c->addFile(u16(png.string()));
-    c->addFile(u16(other.string()));
+    c->addFile(fromUtf8(png.string()));
+    c->addFile(fromUtf8(other.string()));
     c->addFileVariableName(gone, u"lost");
     c->addString(u"not in a multipart body");
     auto r = send(*c, u"POST", u"/m");
@@ -296,8 +239,6 @@ TEST_F(HttpClientTest, MultipartParts) {
     EXPECT_EQ(r.header("Content-Type").rfind("multipart/form-data; boundary=-", 0), 0u);
 }
 
-// --- What comes back -----------------------------------------------------------
-
 TEST_F(HttpClientTest, StatusHeadersAndCharsets) {
     server.on("GET", "/latin", [](const httplib::Request&, httplib::Response& res) {
         res.status = 404;
@@ -321,46 +262,29 @@ TEST_F(HttpClientTest, StatusHeadersAndCharsets) {
     c->executeUrl(u"GET", u"/bad");
     EXPECT_EQ(c->getString(), u"");
     EXPECT_EQ(c->getData(), Bytes({'o', 'k', 0xFF}));
-}
 
-TEST_F(HttpClientTest, LargeBodyAndToFile) {
-    // Outlives the server's worker (the handler's read is ordered only
-    // through the socket, which ThreadSanitizer cannot see).
-    static const std::string big = [] {
-        std::string text(8 << 20, '\0');
-        for (std::size_t i = 0; i < text.size(); ++i)
-            text[i] = static_cast<char>('a' + i % 26);
-        return text;
-    }();
-    server.on("GET", "/big", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content(big, "text/plain");
-    });
-    auto c = client();
-    c->executeUrl(u"GET", u"/big");
-    EXPECT_EQ(c->getString().size(), big.size());
-    EXPECT_TRUE(c->getData() == Bytes(big.begin(), big.end()));
-
-    String folder = u"$TEMP/http-client-" + u16(std::to_string(::getpid()));
+    // The file gets the bytes as received, replacing what was there.
+    String folder = u"$TEMP/http-client-" + fromUtf8(std::to_string(::getpid()));
     fs::path dir = fs::path(toUtf8(QNFileSystemObject::absoluteFilePathForRelativePath(folder)));
     fs::create_directories(dir);
-    std::ofstream(dir / "out.txt") << "older content that is longer than nothing";
+    std::ofstream(dir / "out.txt") << "older content that is longer than the answer";
     ASSERT_TRUE(c->toFile(folder + u"/out.txt"));
     std::ifstream in(dir / "out.txt", std::ios::binary);
-    EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(in), {}) == big);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "ok\xFF");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
     // A path that leaves its root writes nothing.
     EXPECT_FALSE(c->toFile(u"$TEMP/../../../http-client-escape"));
     fs::remove_all(dir);
 }
 
-TEST_F(HttpClientTest, GettersBeforeAnyExecutionAnswerAtOnce) {
+TEST(HttpClientGate, GettersBeforeAnyExecutionAnswerAtOnce) {
     test::ScopedCapturingLogger log;
-    auto c = client();
-    EXPECT_EQ(c->statusCode(), 0);
-    EXPECT_EQ(c->errCode(), 0);
-    EXPECT_TRUE(c->getHeaders()->empty());
-    EXPECT_EQ(c->getString(), u"");
-    EXPECT_FALSE(c->toFile(u"$TEMP/never"));
+    QNHttpClient c;
+    EXPECT_EQ(c.statusCode(), 0);
+    EXPECT_EQ(c.errCode(), 0);
+    EXPECT_TRUE(c.getHeaders()->empty());
+    EXPECT_EQ(c.getString(), u"");
+    EXPECT_FALSE(c.toFile(u"$TEMP/never"));
     for (const char16_t* m : {u"QNHttpClient::statusCode => No content received",
                               u"QNHttpClient::getHeaders => No content received",
                               u"QNHttpClient::getString => No content received",
@@ -368,9 +292,7 @@ TEST_F(HttpClientTest, GettersBeforeAnyExecutionAnswerAtOnce) {
         EXPECT_TRUE(log->contains(m)) << toUtf8(m);
 }
 
-// --- Failures -----------------------------------------------------------------
-
-TEST_F(HttpClientTest, TimeoutRefusedAndBadURL) {
+TEST_F(HttpClientTest, TimeoutAndBadURL) {
     Latch latch;
     server.on("GET", "/slow", [wait = latch.held()](const auto&, httplib::Response& res) {
         wait();
@@ -378,20 +300,11 @@ TEST_F(HttpClientTest, TimeoutRefusedAndBadURL) {
     });
     auto c = client();
     c->setTimeout(1);
-    auto start = Clock::now();
     c->executeUrl(u"GET", u"/slow");
     EXPECT_EQ(c->errCode(), -1001);
-    EXPECT_LT(Clock::now() - start, 5s);
     EXPECT_NE(c->errDescription(), u"");
     EXPECT_EQ(c->statusCode(), 0);
     latch.release();
-
-    auto refused = client();
-    int closedPort = 0;
-    loopbackSocket(closedPort, false);
-    refused->setPort(closedPort);
-    refused->executeUrl(u"GET", u"/");
-    EXPECT_EQ(refused->errCode(), -1004);
 
     // A bad URL: logged, nothing sent, the parameters wait for the next try,
     // and the previous response still answers.
@@ -410,8 +323,6 @@ TEST_F(HttpClientTest, TimeoutRefusedAndBadURL) {
     EXPECT_EQ(send(*c, u"POST", u"/retry").body, "kept=1");
     EXPECT_EQ(c->errCode(), 0);
 }
-
-// --- The gate and threads -------------------------------------------------------
 
 TEST_F(HttpClientTest, InFlightSecondExecutionWaitsForTheFirstResponse) {
     Latch latch;
@@ -432,17 +343,19 @@ TEST_F(HttpClientTest, InFlightSecondExecutionWaitsForTheFirstResponse) {
 
 TEST_F(HttpClientTest, InFlightClientDestroyedIsNeverTouched) {
     Latch latch;
-    server.on("GET", "/hold", [wait = latch.held()](const auto&, httplib::Response& res) {
+    // Shared with handlers that may outlive the test.
+    auto answered = std::make_shared<std::atomic<int>>(0);
+    server.on("GET", "/hold", [wait = latch.held(), answered](const auto&, httplib::Response& res) {
         wait();
+        ++*answered;
         res.set_content("done", "text/plain");
     });
     for (int i = 0; i < 5; ++i) {
         auto c = client();
         c->executeUrl(u"GET", u"/hold");
-        auto start = Clock::now();
-        c.reset();
-        EXPECT_LT(Clock::now() - start, 2s);
+        c.reset();  // does not wait for the answer
     }
+    EXPECT_EQ(answered->load(), 0);
     latch.release();
     // A later client still works once the abandoned completions have run.
     auto c = client();
@@ -473,8 +386,6 @@ TEST_F(HttpClientTest, ThreadRunningTheMainQueueNeitherSendsNorWaits) {
     for (const auto& r : server.requests())
         EXPECT_NE(r.path, "/never");
 }
-
-// --- Access by name ---------------------------------------------------------------
 
 TEST(HttpClientProperties, ReadAndWriteByName) {
     QNHttpClient c;
