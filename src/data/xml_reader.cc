@@ -37,8 +37,7 @@
 #include <algorithm>
 #include <climits>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -46,6 +45,8 @@
 #include <utility>
 
 #include "data/xml_internal.h"
+#include "files/files_internal.h"
+#include "host/internal.h"
 
 namespace qn {
 
@@ -195,14 +196,10 @@ String withArgument(StringView format, StringView argument) {
 // the reader forever).
 std::optional<std::string> readFileBytes(const String& path) {
     if (path.empty() || path.find(u'\0') != String::npos) return std::nullopt;
-    const std::filesystem::path file(toUtf8(path));
+    const std::filesystem::path file = internal::toSystemPath(path);
     std::error_code error;
     if (!std::filesystem::is_regular_file(file, error)) return std::nullopt;
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return std::nullopt;
-    return bytes;
+    return internal::readFile(file, std::numeric_limits<std::size_t>::max());
 }
 
 }  // namespace
