@@ -3,6 +3,7 @@
 
 #include <qn/data/collection.h>
 #include <qn/data/json.h>
+#include <qn/data/properties.h>
 #include <qn/data/xml_reader.h>
 #include <qn/data/xml_writer.h>
 #include <qn/value.h>

@@ -10,6 +10,7 @@
 #include <qn/host/environment.h>
 #include <qn/host/errors.h>
 #include <qn/host/log.h>
+#include <qn/host/messages.h>
 #include <qn/host/model.h>
 #include <qn/host/notifications.h>
 #include <qn/host/registry.h>

@@ -1,0 +1,252 @@
+#include <qn/data.h>
+#include <qn/host/errors.h>
+#include <qn/host/messages.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace qn {
+namespace {
+
+using Pairs = std::vector<std::pair<String, String>>;
+
+Pairs pairsOf(const std::vector<Ref<QNProperty>>& list) {
+    Pairs out;
+    for (const auto& p : list)
+        out.emplace_back(p->key(), p->value());
+    return out;
+}
+
+// Walks the cursor from first() to eof.
+Pairs walk(QNProperties& props) {
+    Pairs out;
+    for (auto p = props.first(); !props.eof(); p = props.next())
+        out.emplace_back(p->key(), p->value());
+    return out;
+}
+
+Ref<QNProperties> sample() {
+    auto props = QNProperties::init();
+    props->addKeyValue(u"b", u"2");
+    props->addKeyValue(u"a", u"1");
+    props->set(u"c", u"3");
+    return props;
+}
+
+void expectDefaultPair(const Ref<QNProperty>& p) {
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->key(), u"");
+    EXPECT_EQ(p->value(), u"");
+}
+
+TEST(QNPropertiesCursor, NewMapIsAtEndAndYieldsDefaultPairs) {
+    QNProperties props;
+    EXPECT_TRUE(props.eof());
+    expectDefaultPair(props.next());
+    EXPECT_TRUE(props.eof());
+    expectDefaultPair(props.first());
+    EXPECT_TRUE(props.eof()) << "first() of an empty map";
+}
+
+TEST(QNPropertiesCursor, WalksPairsInInsertionOrderThenDefaultPairs) {
+    QNProperties props;
+    props.addKeyValue(u"a", u"1");
+    props.addKeyValue(u"b", u"2");
+    auto p = props.first();
+    EXPECT_EQ(p->key(), u"a");
+    EXPECT_FALSE(props.eof());
+    p = props.next();
+    EXPECT_EQ(p->key(), u"b");
+    EXPECT_EQ(p->value(), u"2");
+    EXPECT_FALSE(props.eof());
+    expectDefaultPair(props.next());
+    EXPECT_TRUE(props.eof());
+    expectDefaultPair(props.next());
+}
+
+TEST(QNPropertiesCursor, SnapshotIsIndependentOfLaterChanges) {
+    auto props = sample();
+    EXPECT_EQ(props->first()->key(), u"b");
+    props->addKeyValue(u"d", u"4");
+    props->set(u"a", u"changed");
+    // clear() and fromJSONString() leave the snapshot and the index alone.
+    props->clear();
+    EXPECT_EQ(props->next()->value(), u"1");
+    EXPECT_TRUE(props->fromJSONString(u"{\"z\":\"9\"}"));
+    EXPECT_EQ(props->next()->key(), u"c");
+    EXPECT_TRUE(props->next()->key().empty());
+    EXPECT_EQ(walk(*props), (Pairs{{u"z", u"9"}})) << "seen after the next first()";
+}
+
+TEST(QNPropertiesMap, KeysAreExactAndReplacingKeepsCountAndPlace) {
+    auto props = sample();
+    const auto before = props->revision();
+    props->addKeyValue(u"b", u"20");
+    props->addKeyValue(u"A", u"upper");
+    EXPECT_GT(props->revision(), before);
+    EXPECT_EQ(props->itemCount(), 4);
+    EXPECT_EQ(props->numberItemCount().integerValue(), 4);
+    EXPECT_EQ(props->get(u"a"), u"1");
+    EXPECT_EQ(props->get(u"A"), u"upper");
+    EXPECT_EQ(props->get(u"missing"), u"");
+    EXPECT_FALSE(props->hasKey(u"B"));
+    const Pairs expected{{u"b", u"20"}, {u"a", u"1"}, {u"c", u"3"}, {u"A", u"upper"}};
+    EXPECT_EQ(walk(*props), expected);
+    EXPECT_EQ(pairsOf(props->objectEnumerator()), expected);
+    EXPECT_EQ(props->toJSONString(), u"{\"b\":\"20\",\"a\":\"1\",\"c\":\"3\",\"A\":\"upper\"}");
+
+    props->remove(u"a");
+    props->remove(u"nothing");
+    EXPECT_FALSE(props->hasKey(u"a"));
+    EXPECT_EQ(props->itemCount(), 3);
+    props->clear();
+    EXPECT_EQ(props->itemCount(), 0);
+    EXPECT_EQ(props->toJSONString(), u"{}");
+}
+
+TEST(QNPropertiesMap, RevisionChangesOnEveryWrite) {
+    auto props = sample();
+    auto last = props->revision();
+    auto changed = [&] {
+        const bool moved = props->revision() != last;
+        last = props->revision();
+        return moved;
+    };
+    props->set(u"a", u"1");
+    EXPECT_TRUE(changed()) << "set";
+    props->remove(u"a");
+    EXPECT_TRUE(changed()) << "remove";
+    props->clear();
+    EXPECT_TRUE(changed()) << "clear";
+    EXPECT_TRUE(props->fromJSONString(u"{\"x\":1}"));
+    EXPECT_TRUE(changed()) << "fromJSONString";
+    EXPECT_FALSE(props->fromJSONString(u"[1]"));
+    EXPECT_TRUE(changed()) << "a failed load empties the map";
+    props->first();
+    props->get(u"x");
+    (void)props->objectEnumerator();
+    EXPECT_FALSE(changed()) << "reads";
+}
+
+TEST(QNPropertiesMap, InitWithDictionaryStoresTextOfEveryValue) {
+    auto inner = makeRef<Dictionary>(Dictionary{{u"k", Value(u"v")}});
+    const Dictionary source{{u"s", Value(u"text")},
+                            {u"i", Value(std::int64_t{5})},
+                            {u"d", Value(Decimal::fromString(std::string_view("0.1")))},
+                            {u"b", Value(true)},
+                            {u"m", Value(inner)}};
+    auto props = QNProperties::initWithDictionary(source);
+    const String innerText = Value(inner).description();
+    EXPECT_EQ(walk(*props), (Pairs{{u"s", u"text"},
+                                   {u"i", u"5"},
+                                   {u"d", u"0.1"},
+                                   {u"b", Value(true).description()},
+                                   {u"m", innerText}}));
+    inner->set(u"k", Value(u"changed"));
+    EXPECT_EQ(props->get(u"m"), innerText) << "a copy, not a view";
+}
+
+TEST(QNPropertiesMap, DictionaryRepresentationIsACopy) {
+    auto props = sample();
+    auto copy = props->dictionaryRepresentation();
+    copy->set(u"a", Value(u"changed"));
+    copy->set(u"new", Value(u"x"));
+    EXPECT_EQ(props->get(u"a"), u"1");
+    EXPECT_FALSE(props->hasKey(u"new"));
+    props->set(u"c", u"30");
+    EXPECT_EQ(props->dictionaryRepresentation()->get(u"c").asString(), u"30");
+    EXPECT_EQ(copy->get(u"c").asString(), u"3");
+}
+
+TEST(QNPropertiesMap, ObjectEnumeratorLeavesTheCursorAlone) {
+    auto props = sample();
+    props->first();
+    EXPECT_EQ(props->objectEnumerator().size(), 3u);
+    EXPECT_EQ(props->next()->key(), u"a");
+    props->next();
+    props->next();
+    EXPECT_TRUE(props->eof());
+    EXPECT_EQ(props->objectEnumerator().size(), 3u);
+    EXPECT_TRUE(props->eof());
+}
+
+TEST(QNPropertiesMap, DebugDescriptions) {
+    QNProperties props;
+    props.set(u"a", u"1");
+    EXPECT_EQ(props.debugDescription(), u"<<QNProperties>\n\tproperties: {a = 1;}>");
+    EXPECT_EQ(QNProperty::initWithKeyValue(u"k", u"v")->debugDescription(),
+              u"<<QNProperty> k => v>");
+    expectDefaultPair(QNProperty::init());
+}
+
+TEST(QNPropertiesJson, LoadsObjectsAsText) {
+    struct Case {
+        const char16_t* text;
+        Pairs expected;
+    };
+    const Case cases[] = {
+        {u"{\"a\":1,\"b\":{\"c\":true}}", {{u"a", u"1"}, {u"b", u"{\"c\":true}"}}},
+        {u" {\"n\": null, \"l\": [1, \"x\"], \"s\": \"text\", \"f\": false} ",
+         {{u"n", u"null"}, {u"l", u"[1,\"x\"]"}, {u"s", u"text"}, {u"f", u"false"}}},
+        {u"{\"q\":\"say \\\"hi\\\"\",\"u\":\"\\u00e9\"}",
+         {{u"q", u"say \"hi\""}, {u"u", u"\u00e9"}}},
+        {u"{}", {}},
+    };
+    for (const auto& c : cases) {
+        QNProperties props;
+        props.set(u"old", u"gone");
+        EXPECT_TRUE(props.fromJSONString(c.text)) << toUtf8(c.text);
+        EXPECT_EQ(walk(props), c.expected) << toUtf8(c.text);
+    }
+}
+
+TEST(QNPropertiesJson, WritesWhatItReads) {
+    auto props = sample();
+    props->set(u"quote\"key", u"line\nbreak \u00e9");
+    QNProperties copy;
+    ASSERT_TRUE(copy.fromJSONString(props->toJSONString()));
+    EXPECT_EQ(walk(copy), walk(*props));
+}
+
+TEST(QNPropertiesJson, FailuresEmptyTheMapAndAddOneMessage) {
+    // text, expected description ("" for the parser's own error text)
+    const std::pair<String, String> cases[] = {
+        {u"[1]", u"Invalid JSON string: '[1]'"},
+        {u"\"text\"", u"Invalid JSON string: '\"text\"'"},
+        {u"", u"Empty string"},
+        {u"{\"a\":", u""},
+        {u"{a:1}", u""},
+    };
+    QNThreadErrorHandler::errorHandler().clear();
+    for (const auto& [text, expected] : cases) {
+        SCOPED_TRACE(toUtf8(text));
+        auto props = sample();
+        EXPECT_FALSE(props->fromJSONString(text));
+        EXPECT_EQ(props->itemCount(), 0);
+
+        props->set(u"old", u"x");
+        auto messages = QNObjectCollection::init();
+        EXPECT_FALSE(props->fromJSONStringMessages(text, messages.get()));
+        EXPECT_EQ(props->itemCount(), 0);
+        ASSERT_EQ(messages->count(), 1u);
+        const Dictionary* message = messages->items()[0].asDictionary();
+        ASSERT_NE(message, nullptr);
+        EXPECT_EQ(message->get(u"Id").asString(), QNSDTMessagesHelper::kJSONErrorId);
+        EXPECT_EQ(message->get(u"Type").integerValue(), 1);
+        const String description = message->get(u"Description").asString();
+        if (expected.empty()) {
+            EXPECT_FALSE(description.empty());
+            EXPECT_EQ(description.find(u"Invalid JSON string"), String::npos);
+        } else {
+            EXPECT_EQ(description, expected);
+        }
+    }
+    EXPECT_FALSE(QNThreadErrorHandler::errorHandler().hasErrors())
+        << "failures are reported only to the caller's list";
+}
+
+}  // namespace
+}  // namespace qn
