@@ -3,7 +3,10 @@
 #include <qn/host.h>
 
 #include <atomic>
+#include <cctype>
 #include <cmath>
+#include <cstdint>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -134,6 +137,129 @@ TEST(ExpressionValues, LongFlatExpressions) {
     EXPECT_EQ(value(u"1" + repeated(u"+1", terms - 1)), Decimal(terms));
     // Grouped from the right: 1-(1-(1-...)) alternates between 1 and 0.
     EXPECT_EQ(value(u"1" + repeated(u"-1", terms)), Decimal(1));
+}
+
+// The operator passes done literally: values travel as text, a list is split
+// at the leftmost operator of the loosest level present and both sides are
+// reduced by the whole sequence again. The library folds each level instead;
+// the two must agree on every value and on the first failure.
+struct Literal {
+    struct Failure {
+        std::int64_t code;
+        std::string description;
+    };
+    enum Kind { kValue, kOperator, kOpen, kClose };
+    struct Tok {
+        Kind kind;
+        std::string text;
+    };
+    using List = std::vector<Tok>;
+
+    static std::string reduce(const List& in) {
+        if (in.empty()) throw Failure{3, "Could not evaluate expression"};
+        List list;
+        for (std::size_t i = 0; i < in.size();) {
+            if (in[i].kind != kOpen) {
+                list.push_back(in[i++]);
+                continue;
+            }
+            std::size_t j = i + 1;
+            for (int depth = 0;; ++j) {
+                if (j == in.size()) throw Failure{2, "Parameter error"};
+                if (in[j].kind == kClose && depth == 0) break;
+                depth += in[j].kind == kOpen ? 1 : in[j].kind == kClose ? -1 : 0;
+            }
+            list.push_back({kValue, reduce(List(in.begin() + i + 1, in.begin() + j))});
+            i = j + 1;
+        }
+        List signed_;
+        for (std::size_t i = 0; i < list.size();) {
+            const bool unary = list[i].kind == kOperator && list[i].text == "-" &&
+                               (i == 0 || list[i - 1].kind == kOperator);
+            if (!unary) {
+                signed_.push_back(list[i++]);
+                continue;
+            }
+            if (i + 1 >= list.size() || list[i + 1].kind != kValue)
+                throw Failure{3, "Found unary operator without value"};
+            signed_.push_back({kValue, (dec(list[i + 1].text) * Decimal(-1)).toStdString()});
+            i += 2;
+        }
+        for (std::string_view level : {"+-", "*/", "|", "&", "<>=\u2265\u2264\u2260"}) {
+            for (std::size_t i = 0; i < signed_.size(); ++i) {
+                if (signed_[i].kind != kOperator ||
+                    level.find(signed_[i].text) == std::string_view::npos)
+                    continue;
+                if (i + 1 == signed_.size()) throw Failure{4, "Could not evaluate expression"};
+                const Decimal a = dec(reduce(List(signed_.begin(), signed_.begin() + i)));
+                const Decimal b = dec(reduce(List(signed_.begin() + i + 1, signed_.end())));
+                return apply(signed_[i].text, a, b).toStdString();
+            }
+        }
+        if (signed_.size() == 1 && signed_[0].kind == kValue) return signed_[0].text;
+        throw Failure{4, "Could not evaluate expression"};
+    }
+
+    static Decimal apply(const std::string& op, const Decimal& a, const Decimal& b) {
+        if (op == "+") return a + b;
+        if (op == "-") return a - b;
+        if (op == "*") return a * b;
+        if (op == "/") {
+            if (b.isZero()) throw Failure{4, "Divide by 0"};
+            return a / b;
+        }
+        if (a.isNaN() || b.isNaN()) return Decimal::notANumber();
+        const int c = a.compare(b);
+        const bool r = op == "<"   ? c < 0
+                       : op == "=" ? c == 0
+                       : op == ">" ? c > 0
+                       : op == "&" ? !a.isZero() && !b.isZero()
+                                   : !a.isZero() || !b.isZero();
+        return Decimal(r ? 1 : 0);
+    }
+};
+
+TEST(ExpressionValues, AgreesWithTheLiteralPassesOnRandomLists) {
+    const char* const alphabet[] = {"0", "1", "2", "3", "0.5", "+", "-", "*",
+                                    "/", "<", ">", "=", "&",   "|", "(", ")"};
+    std::uint64_t seed = 42;
+    auto next = [&seed](std::uint64_t n) {
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        return (seed >> 33) % n;
+    };
+    QNExpressionObject expr;
+    for (int round = 0; round < 4000; ++round) {
+        Literal::List list;
+        std::string text;
+        const std::uint64_t length = 1 + next(11);
+        for (std::uint64_t k = 0; k < length; ++k) {
+            const std::string token = alphabet[next(std::size(alphabet))];
+            const Literal::Kind kind = token == "("   ? Literal::kOpen
+                                       : token == ")" ? Literal::kClose
+                                       : std::isdigit(static_cast<unsigned char>(token[0]))
+                                           ? Literal::kValue
+                                           : Literal::kOperator;
+            list.push_back({kind, token});
+            text += token + " ";
+        }
+        std::int64_t code = 0;
+        std::string want;
+        try {
+            want = Literal::reduce(list);
+            if (dec(want).isNaN()) code = 4, want = "Could not evaluate expression";
+        } catch (const Literal::Failure& f) {
+            code = f.code;
+            want = f.description;
+        }
+        expr.setExpression(fromUtf8(text));
+        const Decimal got = expr.evaluate();
+        ASSERT_EQ(expr.errCode(), code) << text;
+        if (code == 0) {
+            ASSERT_EQ(got, dec(want)) << text;
+        } else {
+            ASSERT_EQ(toUtf8(expr.errDescription()), want) << text;
+        }
+    }
 }
 
 TEST(ExpressionErrors, FailuresReportCodeAndDescription) {
