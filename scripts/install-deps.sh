@@ -10,7 +10,7 @@ packages=(
     libicu-dev libxml2-dev libyajl-dev libsqlite3-dev libcurl4-openssl-dev
     libssl-dev openssl libplist-dev libzip-dev libgeos-dev libgeographiclib-dev
     libvips-dev
-    libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev libbotan-2-dev
+    libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev libbotan-2-dev libmuparser-dev
     python3 sqlite3 clang-format
 )
 

@@ -400,14 +400,16 @@ private:
     }
 
     void append(std::size_t a, std::size_t b) {
-        Tok t;
+        // Classified in place: building a token aside and copying it in
+        // stalled on the store.
+        Tok& t = out_.emplace_back();
         t.begin = static_cast<std::uint32_t>(a);
         t.length = static_cast<std::uint32_t>(b - a);
         if (!classify(StringView(s_).substr(a, b - a), t)) {
+            out_.pop_back();
             raise(QNExpressionErrorCode::expression, u"Unknown token: ",
                   StringView(s_).substr(a, b - a));
         }
-        out_.push_back(t);
     }
 
     // First match wins, in the language's order.
@@ -626,14 +628,29 @@ int levelOf(char16_t op) noexcept {
 
 constexpr int kLevels = 5;
 
+// A run of tokens owned by a list further up (or by this depth's buffers).
+struct Span {
+    const Tok* data = nullptr;
+    std::size_t size = 0;
+
+    const Tok& operator[](std::size_t i) const noexcept { return data[i]; }
+    const Tok* begin() const noexcept { return data; }
+    const Tok* end() const noexcept { return data + size; }
+    Span part(std::size_t from, std::size_t to) const noexcept { return {data + from, to - from}; }
+};
+
+Span spanOf(const std::vector<Tok>& list) noexcept {
+    return {list.data(), list.size()};
+}
+
 class Reducer {
 public:
     Reducer(const String& text, std::vector<std::vector<Tok>>& lists, std::vector<Decimal>& values,
             std::vector<char16_t>& ops)
         : text_(text), lists_(lists), values_(values), ops_(ops) {}
 
-    // The list at depth 0.
-    Decimal run() { return reduce(0); }
+    // The whole token list; constants and variables already carry their values.
+    Decimal run(const std::vector<Tok>& tokens) { return reduce(0, spanOf(tokens)); }
     // The deepest nesting reached.
     int deepest() const noexcept { return deepest_; }
 
@@ -651,9 +668,9 @@ private:
 
     // The position of the token of type `wanted` that closes the part that
     // starts at `from`, at depth 0; Parameter error when the list ends first.
-    static std::size_t match(const std::vector<Tok>& list, std::size_t from, Type wanted) {
+    static std::size_t match(Span list, std::size_t from, Type wanted) {
         int depth = 0;
-        for (std::size_t i = from; i < list.size(); ++i) {
+        for (std::size_t i = from; i < list.size; ++i) {
             const Type type = list[i].type;
             if (type == wanted && depth == 0) return i;
             if (type == Type::openParentheses) {
@@ -665,83 +682,90 @@ private:
         raise(QNExpressionErrorCode::parameter, kParameterError);
     }
 
-    // list[from, to) reduced by the whole sequence, one depth down.
-    Decimal sub(int depth, const std::vector<Tok>& list, std::size_t from, std::size_t to) {
+    // list[from, to) reduced by the whole sequence, one depth down. The part
+    // is read in place: copying it at every depth would cost depth x length.
+    Decimal sub(int depth, Span list, std::size_t from, std::size_t to) {
         if (to - from == 1 && list[from].type == Type::value) return list[from].value;
         if (depth + 1 > QNExpressionObject::kMaxNesting) {
             raise(QNExpressionErrorCode::expression, QNExpressionObject::kNestingTooDeep);
         }
         if (depth + 1 > deepest_) deepest_ = depth + 1;
-        std::vector<Tok>& target = lists_[static_cast<std::size_t>(2 * (depth + 1))];
-        target.assign(list.begin() + static_cast<std::ptrdiff_t>(from),
-                      list.begin() + static_cast<std::ptrdiff_t>(to));
-        return reduce(depth + 1);
+        return reduce(depth + 1, list.part(from, to));
     }
 
-    static std::uint32_t typesIn(const std::vector<Tok>& list) noexcept {
+    static std::uint32_t typesIn(Span list) noexcept {
         std::uint32_t mask = 0;
         for (const Tok& t : list)
             mask |= bit(t.type);
         return mask;
     }
 
-    Decimal reduce(int depth) {
-        std::vector<Tok>* cur = &lists_[static_cast<std::size_t>(2 * depth)];
-        std::vector<Tok>* next = &lists_[static_cast<std::size_t>(2 * depth + 1)];
-        if (cur->empty()) raise(QNExpressionErrorCode::expression, kCouldNotEvaluate);
-
-        // Constants and variables already carry their values.
-        for (Tok& t : *cur)
-            if (t.type == Type::constant || t.type == Type::variable) t.type = Type::value;
-        const std::uint32_t mask = typesIn(*cur);
+    // Each pass reads `cur` and writes into this depth's next free buffer,
+    // which becomes `cur`; the input of depth 0 and of every part belongs to
+    // the caller and is never written.
+    Decimal reduce(int depth, Span cur) {
+        if (cur.size == 0) raise(QNExpressionErrorCode::expression, kCouldNotEvaluate);
+        std::vector<Tok>* buffers[2] = {&lists_[static_cast<std::size_t>(2 * depth)],
+                                        &lists_[static_cast<std::size_t>(2 * depth + 1)]};
+        int free = 0;
+        auto output = [&]() -> std::vector<Tok>& {
+            std::vector<Tok>& out = *buffers[free];
+            free ^= 1;
+            out.clear();
+            return out;
+        };
+        const std::uint32_t mask = typesIn(cur);
 
         if (mask & bit(Type::nonParametersFunction)) {
-            for (const Tok& t : *cur)
+            for (const Tok& t : cur)
                 if (t.type == Type::nonParametersFunction) missingParentheses(t, u"function");
         }
         if (mask & bit(Type::unaryFunction)) {
-            unaryFunctions(depth, *cur, *next);
-            std::swap(cur, next);
+            std::vector<Tok>& out = output();
+            unaryFunctions(depth, cur, out);
+            cur = spanOf(out);
         }
         if (mask & bit(Type::binaryFunction)) {
-            functions(depth, *cur, *next, Type::binaryFunction, 2);
-            std::swap(cur, next);
+            std::vector<Tok>& out = output();
+            functions(depth, cur, out, Type::binaryFunction, 2);
+            cur = spanOf(out);
         }
         if (mask & bit(Type::ternaryFunction)) {
-            functions(depth, *cur, *next, Type::ternaryFunction, 3);
-            std::swap(cur, next);
+            std::vector<Tok>& out = output();
+            functions(depth, cur, out, Type::ternaryFunction, 3);
+            cur = spanOf(out);
         }
         if (mask & bit(Type::procedure)) {
-            const std::vector<Tok>& list = *cur;
-            for (std::size_t i = 0; i < list.size(); ++i) {
-                if (list[i].type != Type::procedure) continue;
-                if (list.size() - i - 1 >= 2 && list[i + 1].type == Type::openParentheses) {
+            for (std::size_t i = 0; i < cur.size; ++i) {
+                if (cur[i].type != Type::procedure) continue;
+                if (cur.size - i - 1 >= 2 && cur[i + 1].type == Type::openParentheses) {
                     raise(QNExpressionErrorCode::expression, kProceduresNotSupported);
                 }
-                missingParentheses(list[i], u"procedure");
+                missingParentheses(cur[i], u"procedure");
             }
         }
         if (mask & bit(Type::openParentheses)) {
-            parentheses(depth, *cur, *next);
-            std::swap(cur, next);
+            std::vector<Tok>& out = output();
+            parentheses(depth, cur, out);
+            cur = spanOf(out);
         }
         if (mask & bit(Type::operator_)) {
-            unaryMinus(*cur, *next);
-            std::swap(cur, next);
+            std::vector<Tok>& out = output();
+            unaryMinus(cur, out);
+            cur = spanOf(out);
         }
-        return operators(cur->data(), cur->data() + cur->size(), 0);
+        return operators(cur.begin(), cur.end(), 0);
     }
 
-    void unaryFunctions(int depth, const std::vector<Tok>& in, std::vector<Tok>& out) {
-        out.clear();
-        for (std::size_t i = 0; i < in.size();) {
+    void unaryFunctions(int depth, Span in, std::vector<Tok>& out) {
+        for (std::size_t i = 0; i < in.size;) {
             const Tok& t = in[i];
             if (t.type != Type::unaryFunction) {
                 out.push_back(t);
                 ++i;
                 continue;
             }
-            if (i + 1 >= in.size() || in[i + 1].type != Type::openParentheses) {
+            if (i + 1 >= in.size || in[i + 1].type != Type::openParentheses) {
                 missingParentheses(t, u"function");
             }
             const std::size_t close = match(in, i + 2, Type::closeParentheses);
@@ -751,17 +775,15 @@ private:
         }
     }
 
-    void functions(int depth, const std::vector<Tok>& in, std::vector<Tok>& out, Type type,
-                   int arity) {
-        out.clear();
-        for (std::size_t i = 0; i < in.size();) {
+    void functions(int depth, Span in, std::vector<Tok>& out, Type type, int arity) {
+        for (std::size_t i = 0; i < in.size;) {
             const Tok& t = in[i];
             if (t.type != type) {
                 out.push_back(t);
                 ++i;
                 continue;
             }
-            if (in.size() - i - 1 < 2 || in[i + 1].type != Type::openParentheses) {
+            if (in.size - i - 1 < 2 || in[i + 1].type != Type::openParentheses) {
                 missingParentheses(t, u"function");
             }
             // Every argument is found, then every one is reduced.
@@ -787,9 +809,8 @@ private:
         }
     }
 
-    void parentheses(int depth, const std::vector<Tok>& in, std::vector<Tok>& out) {
-        out.clear();
-        for (std::size_t i = 0; i < in.size();) {
+    void parentheses(int depth, Span in, std::vector<Tok>& out) {
+        for (std::size_t i = 0; i < in.size;) {
             if (in[i].type != Type::openParentheses) {
                 out.push_back(in[i]);
                 ++i;
@@ -803,9 +824,8 @@ private:
 
     // A "-" first in the list or after another operator (as the list came
     // in) negates the value that follows it.
-    static void unaryMinus(const std::vector<Tok>& in, std::vector<Tok>& out) {
-        out.clear();
-        for (std::size_t i = 0; i < in.size();) {
+    static void unaryMinus(Span in, std::vector<Tok>& out) {
+        for (std::size_t i = 0; i < in.size;) {
             const Tok& t = in[i];
             const bool unary = t.type == Type::operator_ && t.op == u'-' &&
                                (i == 0 || in[i - 1].type == Type::operator_);
@@ -814,7 +834,7 @@ private:
                 ++i;
                 continue;
             }
-            if (i + 1 >= in.size() || in[i + 1].type != Type::value) {
+            if (i + 1 >= in.size || in[i + 1].type != Type::value) {
                 raise(QNExpressionErrorCode::expression, kUnaryWithoutValue);
             }
             out.push_back(valueToken(in[i + 1].value.multiply(Decimal(-1))));
@@ -887,6 +907,7 @@ private:
 
 // Per-thread working storage, kept warm between evaluations.
 struct Workspace {
+    std::vector<Tok> tokens;
     std::vector<std::vector<Tok>> lists;
     std::vector<Decimal> values;
     std::vector<char16_t> ops;
@@ -905,6 +926,7 @@ struct Workspace {
         for (std::size_t i = 0; i < used; ++i) {
             if (lists[i].capacity() > kKeep) std::vector<Tok>().swap(lists[i]);
         }
+        if (tokens.capacity() > kKeep) std::vector<Tok>().swap(tokens);
         deepest = 0;
         if (values.capacity() > kKeep) std::vector<Decimal>().swap(values);
         if (ops.capacity() > kKeep) std::vector<char16_t>().swap(ops);
@@ -955,13 +977,26 @@ void refuseDeepNesting(const std::vector<Tok>& tokens) {
 
 void normalizeInto(StringView text, String& out) {
     out = lowercased(text);
-    replaceAll(out, u"<=", u"\u2264");
-    replaceAll(out, u">=", u"\u2265");
-    replaceAll(out, u"!=", u"\u2260");
-    replaceAll(out, u"<>", u"\u2260");
-    replaceAll(out, u"==", u"=");
-    replaceAll(out, u" and ", u"&");
-    replaceAll(out, u" or ", u"|");
+    // One look decides which replacements can apply at all.
+    bool less = false, greater = false, bang = false, equal = false, space = false;
+    for (char16_t c : out) {
+        less |= c == u'<';
+        greater |= c == u'>';
+        bang |= c == u'!';
+        equal |= c == u'=';
+        space |= c == u' ';
+    }
+    if (equal) {
+        if (less) replaceAll(out, u"<=", u"\u2264");
+        if (greater) replaceAll(out, u">=", u"\u2265");
+        if (bang) replaceAll(out, u"!=", u"\u2260");
+    }
+    if (less && greater) replaceAll(out, u"<>", u"\u2260");
+    if (equal) replaceAll(out, u"==", u"=");
+    if (space) {
+        replaceAll(out, u" and ", u"&");
+        replaceAll(out, u" or ", u"|");
+    }
 }
 
 }  // namespace
@@ -999,15 +1034,18 @@ Decimal QNExpressionObject::evaluate() noexcept {
         refreshVariables();
         WorkspaceLease ws;
         normalizeInto(expression_, ws->text);
-        Tokenizer(ws->text, variablesTable_.get(), ws->lists[0]).run();
-        refuseDeepNesting(ws->lists[0]);
+        Tokenizer(ws->text, variablesTable_.get(), ws->tokens).run();
+        // Constants and variables carry their values from the start.
+        for (Tok& t : ws->tokens)
+            if (t.type == Type::constant || t.type == Type::variable) t.type = Type::value;
+        refuseDeepNesting(ws->tokens);
         Reducer reducer(ws->text, ws->lists, ws->values, ws->ops);
         struct Record {
             Workspace& ws;
             const Reducer& reducer;
             ~Record() { ws.deepest = reducer.deepest(); }
         } record{*ws, reducer};
-        const Decimal result = reducer.run();
+        const Decimal result = reducer.run(ws->tokens);
         // Not-a-number is no answer: an overflow, a function outside its
         // domain, or a variable that holds no number reached the result.
         if (result.isNaN()) raise(QNExpressionErrorCode::evaluation, kCouldNotEvaluate);

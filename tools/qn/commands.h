@@ -21,6 +21,7 @@ int runJson(const std::vector<std::string>& args);
 int runEncrypt64(const std::vector<std::string>& args);
 int runDecrypt64(const std::vector<std::string>& args);
 int runNewkey(const std::vector<std::string>& args);
+int runEval(const std::vector<std::string>& args);
 
 // The demo's section on the string and number built-ins.
 void showBuiltins(std::ostream& out);
@@ -34,6 +35,8 @@ void showHttp(std::ostream& out);
 void showXmlJson(std::ostream& out);
 // The demo's section on Encrypt64 and the crypto objects (a fixed key).
 void showCrypto(std::ostream& out);
+// The demo's section on the expression evaluator.
+void showExpressions(std::ostream& out);
 
 // Makes `path` the main bundle and points the application's writable folders
 // at a fresh temporary folder, so the tool never writes into a user's data.

@@ -163,6 +163,7 @@ const Section kSections[] = {
     {"HTTP client", showHttp},
     {"XML and JSON", showXmlJson},
     {"Encrypt64 and the crypto objects", showCrypto},
+    {"Expressions", showExpressions},
 };
 // clang-format on
 

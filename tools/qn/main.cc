@@ -61,6 +61,10 @@ const Command kCommands[] = {
      qntool::runDecrypt64},
     {"newkey", "qn newkey", "a fresh random Encrypt64 key (32 hexadecimal digits)",
      qntool::runNewkey},
+    {"eval", "qn eval 'EXPRESSION' [NAME=VALUE ...]",
+     "evaluate an expression as a decimal, with variables (e.g. qn eval 'iif(x > 2, x * 1.21, 0)' "
+     "X=7)",
+     qntool::runEval},
 };
 
 void printUsage(std::ostream& out) {
