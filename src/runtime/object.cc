@@ -56,7 +56,15 @@ String Object::className() const {
 }
 
 String Object::description() const {
-    return u"<" + className() + u">";
+    // Appended rather than built with operator+: GCC 12 at -O3 reports a
+    // false -Wrestrict overlap for "<" + String&&.
+    const String name = className();
+    String out;
+    out.reserve(name.size() + 2);
+    out += u'<';
+    out += name;
+    out += u'>';
+    return out;
 }
 
 bool Object::isEqual(const Value& other) const {
