@@ -22,6 +22,7 @@ int runEncrypt64(const std::vector<std::string>& args);
 int runDecrypt64(const std::vector<std::string>& args);
 int runNewkey(const std::vector<std::string>& args);
 int runEval(const std::vector<std::string>& args);
+int runGeo(const std::vector<std::string>& args);
 
 // The demo's section on the string and number built-ins.
 void showBuiltins(std::ostream& out);
@@ -37,6 +38,8 @@ void showXmlJson(std::ostream& out);
 void showCrypto(std::ostream& out);
 // The demo's section on the expression evaluator.
 void showExpressions(std::ostream& out);
+// The demo's section on geographic values (WKT texts, distances).
+void showGeography(std::ostream& out);
 
 // Makes `path` the main bundle and points the application's writable folders
 // at a fresh temporary folder, so the tool never writes into a user's data.

@@ -164,6 +164,7 @@ const Section kSections[] = {
     {"XML and JSON", showXmlJson},
     {"Encrypt64 and the crypto objects", showCrypto},
     {"Expressions", showExpressions},
+    {"Geography", showGeography},
 };
 // clang-format on
 

@@ -65,6 +65,10 @@ const Command kCommands[] = {
      "evaluate an expression as a decimal, with variables (e.g. qn eval 'iif(x > 2, x * 1.21, 0)' "
      "X=7)",
      qntool::runEval},
+    {"geo", "qn geo distance 'POINT(LON LAT)' 'POINT(LON LAT)' | qn geo lat|lon|wkt 'WKT'",
+     "the geography built-ins on WKT texts: geodesic distance in whole metres, latitude, "
+     "longitude, canonical WKT",
+     qntool::runGeo},
 };
 
 void printUsage(std::ostream& out) {

@@ -1,0 +1,5 @@
+// Geographic values as WKT text and geometry objects.
+#pragma once
+
+#include <qn/geo/geography.h>
+#include <qn/host/wkt.h>

@@ -1,0 +1,399 @@
+#include <qn/data/json.h>
+#include <qn/geo.h>
+#include <qn/host/registry.h>
+
+#include <gtest/gtest.h>
+#include <GeographicLib/Geodesic.hpp>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace qn {
+namespace {
+
+// GeographicLib called directly: the oracle for the library's distances.
+double geodesic(double lat1, double lon1, double lat2, double lon2) {
+    double s12 = 0;
+    GeographicLib::Geodesic::WGS84().Inverse(lat1, lon1, lat2, lon2, s12);
+    return s12;
+}
+
+String pointText(double lon, double lat) {
+    return toWKT(*WKTPoint::initWithDimensionXAndDimensionY(lon, lat));
+}
+
+std::string canonical(std::string_view text) {
+    const Ref<WKTGeometry> g = WKTParser::parseGeometry(text);
+    return g ? toUtf8(toWKT(*g)) : "(null)";
+}
+
+TEST(GeographyDistance, MatchesPublishedGeodesics) {
+    struct Case {
+        const char* name;
+        double lat1, lon1, lat2, lon2, metres, tolerance;
+    };
+    const double dms = 1.0 / 3600;
+    const Case cases[] = {
+        // GeographicLib's documented example, "5551.76 km".
+        {"JFK-LHR", 40.6, -73.8, 51.6, -0.5, 5551760, 5},
+        // The first line of Karney's inverse test set.
+        {"Karney", 35.60777, -139.44815, -11.17491, -69.95921, 8935244.5604818305, 1e-6},
+        // Vincenty's worked example (GRS 80, within a millimetre of WGS 84).
+        {"Flinders-Buninyong", -(37 + 57 * 60.0 / 3600 + 3.72030 * dms),
+         144 + 25 * 60.0 / 3600 + 29.52440 * dms, -(37 + 39 * 60.0 / 3600 + 10.15610 * dms),
+         143 + 55 * 60.0 / 3600 + 35.38390 * dms, 54972.271, 1e-3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto a = WKTPoint::initWithDimensionXAndDimensionY(c.lon1, c.lat1);
+        const auto b = WKTPoint::initWithDimensionXAndDimensionY(c.lon2, c.lat2);
+        EXPECT_NEAR(distance(*a, Value(b)), c.metres, c.tolerance);
+        EXPECT_NEAR(a->toLocation()->distanceFromLocation(*b->toLocation()), c.metres, c.tolerance);
+        EXPECT_EQ(QNGeographyHelper::distance(toWKT(*a), toWKT(*b)),
+                  static_cast<std::int64_t>(geodesic(c.lat1, c.lon1, c.lat2, c.lon2)));
+    }
+}
+
+TEST(GeographyDistance, HelperTruncatesTheGeodesicAndAnswersZeroOtherwise) {
+    // lon1, lat1, lon2, lat2: the helper gives the oracle's distance truncated.
+    const double pairs[][4] = {
+        {-56.16, -34.90, -56.16, -34.9135},        // about 1.5 km in Montevideo
+        {-56.1645, -34.9011, -58.3816, -34.6037},  // Montevideo - Buenos Aires
+        {2.3522, 48.8566, 139.6917, 35.6895},      // Paris - Tokyo
+        {0, 0, 180, 0},                            // antipodal on the equator
+        {10, 90, -170, -90},                       // pole to pole
+        {-180, 0, 180, 0},                         // the same meridian
+    };
+    for (const auto& p : pairs) {
+        const double metres = geodesic(p[1], p[0], p[3], p[2]);
+        EXPECT_EQ(QNGeographyHelper::distance(pointText(p[0], p[1]), pointText(p[2], p[3])),
+                  static_cast<std::int64_t>(metres))
+            << p[0] << "," << p[1] << " " << p[2] << "," << p[3];
+    }
+    EXPECT_GT(QNGeographyHelper::distance(u"POINT(-56.16 -34.90)", u"POINT(-56.16 -34.9135)"),
+              1490);
+
+    const char16_t* zero[][2] = {
+        {u"POINT(-56.16 -34.90)", u"POINT(-56.16 -34.90)"},
+        {u"POINT(-56.16 -34.90)", u"POLYGON((0 0,1 0,1 1,0 0))"},
+        {u"LINESTRING(0 0,1 1)", u"POINT(1 1)"},
+        {u"POINT(-56.16 -34.90)", u"not wkt"},
+        {u"POINT(-56.16 -34.90)", u"POINT EMPTY"},
+        {u"POINT(-56.16 -34.90)", u"POINT(10 91)"},    // latitude out of range
+        {u"POINT(180.5 0)", u"POINT(-56.16 -34.90)"},  // longitude out of range
+        {u"", u""},
+    };
+    for (const auto& z : zero)
+        EXPECT_EQ(QNGeographyHelper::distance(z[0], z[1]), 0)
+            << toUtf8(z[0]) << " / " << toUtf8(z[1]);
+}
+
+TEST(GeographyDistance, PointDistanceNeedsTwoLocatedPoints) {
+    const auto montevideo = WKTPoint::initWithDimensionXAndDimensionY(-56.1645, -34.9011);
+    const auto polygon = fromWKT(u"POLYGON((0 0,1 0,1 1,0 0))");
+    ASSERT_TRUE(polygon);
+    EXPECT_EQ(distance(*montevideo, Value(polygon)), 0);
+    EXPECT_EQ(distance(*polygon, Value(montevideo)), 0);
+    EXPECT_EQ(distance(*montevideo, Value(u"POINT(0 0)")), 0);  // text is not a point
+    EXPECT_EQ(distance(*montevideo, Value()), 0);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const double outside[][2] = {{0, 90.000001}, {0, -91}, {180.1, 0},
+                                 {nan, 0},       {0, inf}, {-inf, 0}};
+    for (const auto& lonLat : outside) {
+        const auto far = WKTPoint::initWithDimensionXAndDimensionY(lonLat[0], lonLat[1]);
+        EXPECT_FALSE(far->toLocation()) << lonLat[0] << " " << lonLat[1];
+        EXPECT_EQ(distance(*montevideo, Value(far)), 0);
+        EXPECT_EQ(distance(*far, Value(montevideo)), 0);
+    }
+    EXPECT_FALSE(makeRef<WKTPoint>()->toLocation());  // empty
+    EXPECT_TRUE(WKTPoint::initWithDimensionXAndDimensionY(-180, -90)->toLocation());
+    EXPECT_TRUE(WKTPoint::initWithDimensionXAndDimensionY(180, 90)->toLocation());
+}
+
+TEST(WktParser, EveryKindRoundTripsThroughItsCanonicalText) {
+    struct Case {
+        const char* input;
+        const char* text;
+        const char* className;
+    };
+    const Case cases[] = {
+        {"POINT(-56.16 -34.90)", "POINT (-56.16 -34.9)", "WKTPoint"},
+        {"  point ( 1   2 )\n", "POINT (1 2)", "WKTPoint"},
+        {"POINT Z (1 2 3)", "POINT Z (1 2 3)", "WKTPoint"},
+        {"POINT (1 2 3)", "POINT Z (1 2 3)", "WKTPoint"},
+        {"POINT EMPTY", "POINT EMPTY", "WKTPoint"},
+        {"LINESTRING(0 0,1 1, 2 0.5)", "LINESTRING (0 0, 1 1, 2 0.5)", "WKTLineString"},
+        {"LINESTRING Z (0 0 1, 1 1 2)", "LINESTRING Z (0 0 1, 1 1 2)", "WKTLineString"},
+        {"LINEARRING (0 0, 1 0, 1 1, 0 0)", "LINEARRING (0 0, 1 0, 1 1, 0 0)", "WKTLineString"},
+        {"LINESTRING EMPTY", "LINESTRING EMPTY", "WKTLineString"},
+        {"POLYGON((0 0,10 0,10 10,0 0),(1 1,2 1,2 2,1 1))",
+         "POLYGON ((0 0, 10 0, 10 10, 0 0), (1 1, 2 1, 2 2, 1 1))", "WKTPolygon"},
+        {"POLYGON EMPTY", "POLYGON EMPTY", "WKTPolygon"},
+        {"MULTIPOINT (1 2, 3 4)", "MULTIPOINT ((1 2), (3 4))", "WKTMultiPoint"},
+        {"MULTIPOINT ((1 2), EMPTY)", "MULTIPOINT ((1 2), EMPTY)", "WKTMultiPoint"},
+        {"MULTIPOINT Z ((1 2 3))", "MULTIPOINT Z ((1 2 3))", "WKTMultiPoint"},
+        {"MULTIPOINT EMPTY", "MULTIPOINT EMPTY", "WKTMultiPoint"},
+        {"MULTILINESTRING((0 0,1 1),(2 2,3 3))", "MULTILINESTRING ((0 0, 1 1), (2 2, 3 3))",
+         "WKTMultiLineString"},
+        {"MULTILINESTRING EMPTY", "MULTILINESTRING EMPTY", "WKTMultiLineString"},
+        {"MULTIPOLYGON(((0 0,1 0,1 1,0 0)),((5 5,6 5,6 6,5 5)))",
+         "MULTIPOLYGON (((0 0, 1 0, 1 1, 0 0)), ((5 5, 6 5, 6 6, 5 5)))", "WKTMultiPolygon"},
+        {"MULTIPOLYGON EMPTY", "MULTIPOLYGON EMPTY", "WKTMultiPolygon"},
+        {"GEOMETRYCOLLECTION(POINT Z (1 2 3),LINESTRING(0 0,1 1),POINT EMPTY)",
+         "GEOMETRYCOLLECTION (POINT Z (1 2 3), LINESTRING (0 0, 1 1), POINT EMPTY)",
+         "WKTGeometryCollection"},
+        {"GEOMETRYCOLLECTION(GEOMETRYCOLLECTION(POLYGON EMPTY))",
+         "GEOMETRYCOLLECTION (GEOMETRYCOLLECTION (POLYGON EMPTY))", "WKTGeometryCollection"},
+        {"GEOMETRYCOLLECTION EMPTY", "GEOMETRYCOLLECTION EMPTY", "WKTGeometryCollection"},
+        // Numbers keep their value: no rounding, exponents only far from 1.
+        {"POINT(0.30000000000000004 -1e-20)", "POINT (0.30000000000000004 -1e-20)", "WKTPoint"},
+        {"LINESTRING(1e300 -0, 123456789.123456789 +.5)",
+         "LINESTRING (1e+300 -0, 123456789.12345679 0.5)", "WKTLineString"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.input);
+        const Ref<WKTGeometry> g = WKTParser::parseGeometry(fromUtf8(c.input));
+        ASSERT_TRUE(g);
+        EXPECT_EQ(toUtf8(g->className()), c.className);
+        EXPECT_EQ(toUtf8(toWKT(*g)), c.text);
+        EXPECT_EQ(canonical(c.text), c.text);  // the canonical text reads back to itself
+    }
+}
+
+TEST(WktParser, CoordinatesRoundTripBitForBit) {
+    std::mt19937_64 random(42);
+    std::uniform_real_distribution<double> lon(-180, 180), unit(-1, 1);
+    for (int i = 0; i < 2000; ++i) {
+        double x = lon(random);
+        double y = unit(random) * std::pow(10.0, static_cast<int>(random() % 40) - 20);
+        if (i % 3 == 0) {  // any finite double
+            const std::uint64_t bits = random();
+            std::memcpy(&y, &bits, sizeof y);
+            if (!std::isfinite(y)) continue;
+        }
+        const Ref<WKTGeometry> g = fromWKT(pointText(x, y));
+        const auto point = std::dynamic_pointer_cast<WKTPoint>(g);
+        ASSERT_TRUE(point) << toUtf8(pointText(x, y));
+        EXPECT_EQ(point->dimensionX(), x);
+        EXPECT_EQ(point->dimensionY(), y) << toUtf8(pointText(x, y));
+        // The same numbers through GEOS's coordinate sequences.
+        const std::string xy = toUtf8(pointText(x, y));
+        const std::string line = "LINESTRING (" + xy.substr(7, xy.size() - 8) + ", 0 0)";
+        EXPECT_EQ(canonical(line), line);
+    }
+}
+
+TEST(WktParser, RefusesWhatItCannotReadFaithfully) {
+    std::string deep;
+    for (int i = 0; i < 100000; ++i)
+        deep += "GEOMETRYCOLLECTION(";
+    const std::string refused[] = {
+        "",
+        "   ",
+        "garbage",
+        "POINT",
+        "POINT()",
+        "POINT(1)",
+        "POINT(1 2",
+        "POINT(1,2)",
+        "POINT(1 2) junk",
+        "POINT(1 2))",
+        "POINT EMPTY junk",
+        "POINT(1 2)\xc3\xa9",
+        std::string("POINT(1 2)\0junk", 15),
+        "SRID=4326;POINT(1 2)",
+        "CIRCULARSTRING(0 0,1 1,2 0)",
+        // measures and mixed dimensions would be misread, not refused, by GEOS
+        "POINT M (1 2 3)",
+        "POINT ZM (1 2 3 4)",
+        "POINT (1 2 3 4)",
+        "POINT Z (1 2)",
+        "LINESTRING (0 0, 1 1 5)",
+        "LINESTRING Z (0 0 1, 1 1)",
+        "MULTIPOINT ((1 2), (3 4 5))",
+        // numbers that are not finite decimals
+        "POINT(nan 0)",
+        "POINT(inf 0)",
+        "POINT(1e400 0)",
+        "POINT(0x10 1)",
+        "POINT(1e 1)",
+        "POINT(1.5.5 2)",
+        "POINT(- 2)",
+        // shapes GEOS will not build
+        "POLYGON((0 0,1 0,1 1))",
+        "LINESTRING(0 0)",
+        deep,
+    };
+    testing::internal::CaptureStderr();
+    for (const std::string& text : refused) {
+        EXPECT_FALSE(WKTParser::parseGeometry(std::string_view(text))) << text.substr(0, 60);
+        EXPECT_FALSE(fromWKT(fromUtf8(text))) << text.substr(0, 60);
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+TEST(WktParser, NestingLimitAndLargeInputs) {
+    auto nested = [](int depth) {  // `depth` parentheses deep in all
+        std::string text;
+        for (int i = 1; i < depth; ++i)
+            text += "GEOMETRYCOLLECTION(";
+        text += "POINT(1 2)";
+        return text + std::string(depth - 1, ')');
+    };
+    EXPECT_TRUE(WKTParser::parseGeometry(nested(WKTParser::kMaxNesting)));
+    EXPECT_FALSE(WKTParser::parseGeometry(nested(WKTParser::kMaxNesting + 1)));
+
+    std::string line = "LINESTRING (";
+    for (int i = 0; i < 200000; ++i)
+        line +=
+            (i ? ", " : "") + std::to_string(i % 360 - 180) + " " + std::to_string(i % 180 - 90);
+    line += ")";
+    EXPECT_EQ(canonical(line), line);
+}
+
+TEST(GeographyHelper, TextBuiltIns) {
+    for (const char16_t* text : {u"", u"POINT(1 2)", u"garbage"})
+        EXPECT_EQ(QNGeographyHelper::srid(text), 4326);
+    EXPECT_EQ(QNGeographyHelper::latitude(u"POINT(-56.16 -34.90)"), -34.90);
+    EXPECT_EQ(QNGeographyHelper::longitude(u"POINT(-56.16 -34.90)"), -56.16);
+    EXPECT_EQ(QNGeographyHelper::latitude(u"POINT Z (5 300 7)"), 300);  // no range check here
+    for (const char16_t* text : {u"LINESTRING(-56.16 -34.90, 1 2)", u"POINT EMPTY", u"POINT(1 2) x",
+                                 u"", u"POINT M (1 2 3)"}) {
+        EXPECT_EQ(QNGeographyHelper::latitude(text), 0) << toUtf8(text);
+        EXPECT_EQ(QNGeographyHelper::longitude(text), 0) << toUtf8(text);
+    }
+}
+
+TEST(GeographyHelper, IntersectRelatesTheShapes) {
+    const char16_t* square = u"POLYGON((0 0,10 0,10 10,0 10,0 0))";
+    struct Case {
+        const char16_t* a;
+        const char16_t* b;
+        bool expected;
+    };
+    const Case cases[] = {
+        {square, square, true},
+        {square, u"POINT(5 5)", true},
+        {square, u"POINT(10 5)", true},  // on the boundary
+        {square, u"POINT(11 5)", false},
+        {square, u"LINESTRING(-5 5, 15 5)", true},
+        {square, u"POLYGON((20 20,30 20,30 30,20 20))", false},
+        {u"MULTIPOINT((1 1),(50 50))", u"GEOMETRYCOLLECTION(POINT(50 50))", true},
+        {square, u"POINT EMPTY", false},
+        {square, u"not wkt", false},
+        {u"", square, false},
+        // a self-intersecting "bow tie" is invalid; GEOS still answers for it
+        {u"POLYGON((0 0,10 10,10 0,0 10,0 0))", u"POINT(100 100)", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(QNGeographyHelper::intersect(c.a, c.b), c.expected)
+            << toUtf8(c.a) << " / " << toUtf8(c.b);
+}
+
+TEST(GeographyOperations, GeographyFromArguments) {
+    const auto point =
+        std::dynamic_pointer_cast<WKTPoint>(geography({Value(-34.9), Value(-56.16)}));
+    ASSERT_TRUE(point);
+    EXPECT_EQ(point->dimensionY(), -34.9);
+    EXPECT_EQ(point->dimensionX(), -56.16);
+    const auto fromInts = std::dynamic_pointer_cast<WKTPoint>(
+        geography({Value(10), Value(Decimal::fromString(u"20.5"))}));
+    ASSERT_TRUE(fromInts);
+    EXPECT_EQ(toUtf8(toWKT(*fromInts)), "POINT (20.5 10)");
+
+    const auto line = geography({Value(u"LINESTRING(0 0,1 1)"), Value(1), Value(2)});
+    ASSERT_TRUE(line);
+    EXPECT_EQ(toUtf8(toWKT(*line)), "LINESTRING (0 0, 1 1)");
+
+    const std::vector<std::vector<Value>> none = {
+        {},
+        {Value(-34.9)},
+        {Value(-34.9), Value(-56.16), Value(1.0)},
+        {Value(-34.9), Value(u"-56.16")},
+        {Value::null(), Value(1.0)},
+        {Value(u"not wkt")},
+    };
+    for (const auto& arguments : none)
+        EXPECT_FALSE(geography(arguments)) << arguments.size();
+}
+
+TEST(GeographyOperations, PointPropertiesByExactName) {
+    auto point = WKTPoint::initWithDimensionXAndDimensionY(-56.16, -34.9);
+    EXPECT_EQ(valueForProperty(*point, u"latitude"), Value(-34.9));
+    EXPECT_EQ(valueForProperty(*point, u"longitude"), Value(-56.16));
+    for (const char16_t* name : {u"altitude", u"Latitude", u"LONGITUDE", u""})
+        EXPECT_TRUE(valueForProperty(*point, name).isNull()) << toUtf8(name);
+
+    setValue(*point, Value(10), u"latitude");
+    setValue(*point, Value(Decimal::fromString(u"-3.5")), u"longitude");
+    EXPECT_EQ(toUtf8(toWKT(*point)), "POINT (-3.5 10)");
+    setValue(*point, Value(u"7"), u"latitude");  // text is not a number object
+    setValue(*point, Value::null(), u"longitude");
+    setValue(*point, Value(1.0), u"Latitude");
+    setValue(*point, Value(1.0), u"altitude");
+    EXPECT_EQ(toUtf8(toWKT(*point)), "POINT (-3.5 10)");
+
+    auto empty = makeRef<WKTPoint>();
+    EXPECT_EQ(toUtf8(toWKT(*empty)), "POINT EMPTY");
+    setValue(*empty, Value(5), u"longitude");
+    EXPECT_EQ(toUtf8(toWKT(*empty)), "POINT (5 0)");
+}
+
+TEST(GeographyOperations, TextAndJsonForms) {
+    const Ref<WKTGeometry> polygon = fromWKT(u"POLYGON((0 0,1 0,1 1,0 0))");
+    ASSERT_TRUE(polygon);
+    const String text = u"POLYGON ((0 0, 1 0, 1 1, 0 0))";
+    EXPECT_EQ(stringValue(*polygon), text);
+    EXPECT_EQ(JSON(*polygon), Value(text));
+    EXPECT_EQ(json(*polygon), Value(text));
+    EXPECT_EQ(polygon->description(), text);
+    EXPECT_EQ(QNJSON::generateUtf8(Value(polygon)), "\"POLYGON ((0 0, 1 0, 1 1, 0 0))\"");
+
+    // A class that gives no text of its own answers its class's empty value,
+    // and the empty values read back as their own kinds.
+    EXPECT_EQ(toWKT(WKTGeometry()), WKTGeometry::emptyValue());
+    const char* kinds[] = {
+        "WKTPoint",           "WKTLineString",   "WKTPolygon",           "WKTMultiPoint",
+        "WKTMultiLineString", "WKTMultiPolygon", "WKTGeometryCollection"};
+    for (const char* name : kinds) {
+        const ClassInfo* info = ClassRegistry::classNamed(std::string_view(name));
+        ASSERT_TRUE(info && info->isKindOf("WKTGeometry")) << name;
+        const auto made = std::dynamic_pointer_cast<WKTGeometry>(info->create());
+        ASSERT_TRUE(made) << name;
+        const Ref<WKTGeometry> reread = fromWKT(toWKT(*made));
+        ASSERT_TRUE(reread) << name;
+        EXPECT_EQ(toUtf8(reread->className()), name);
+        EXPECT_TRUE(reread->isEqual(Value(made))) << name;
+    }
+    EXPECT_FALSE(fromWKT(u"POINT(1 2)")->isEqual(Value(fromWKT(u"MULTIPOINT((1 2))"))));
+}
+
+TEST(GeographyConcurrent, ThreadsParseAndMeasureIndependently) {
+    std::vector<std::thread> threads;
+    std::vector<int> failures(8, 0);
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([t, &failures] {
+            for (int i = 0; i < 300; ++i) {
+                const double lat = (t * 300 + i) % 180 - 89.5;
+                const String a = pointText(i % 360 - 179.5, lat);
+                if (QNGeographyHelper::latitude(a) != lat) ++failures[t];
+                if (!QNGeographyHelper::intersect(a, a)) ++failures[t];
+                if (fromWKT(u"POINT(1 2) x")) ++failures[t];
+            }
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    for (int f : failures)
+        EXPECT_EQ(f, 0);
+}
+
+}  // namespace
+}  // namespace qn
