@@ -3,7 +3,9 @@
 #include <qn/host/utilities.h>
 
 #include <map>
+
 #include <mutex>
+#include "files/files_internal.h"
 
 namespace qn {
 namespace {
@@ -74,7 +76,47 @@ std::optional<String> defaultStaticResourceURL(StringView path) {
     return url;
 }
 
+struct ImageResolver {
+    std::mutex mutex;
+    QNEntityHelper::ImageFieldValueResolver resolver;
+};
+
+ImageResolver& imageResolver() {
+    static ImageResolver state;
+    return state;
+}
+
+QNImageFieldValue defaultImageFieldValue(StringView value) {
+    QNImageFieldValue result;
+    if (auto converted = QNEntityHelper::convertQNSchemeAbsoluteURL(value)) {
+        result.url = std::move(converted);
+    } else if (auto path = internal::pathOfFileURL(value)) {
+        if (!path->empty()) result.url = String(value);
+    } else if (auto scheme = schemeOf(value);
+               scheme && (*scheme == u"http" || *scheme == u"https")) {
+        result.url = QNUtilities::urlFromMaybeEscapedURLString(value);
+    }
+    return result;
+}
+
 }  // namespace
+
+void QNEntityHelper::setImageFieldValueResolver(ImageFieldValueResolver resolver) {
+    auto& state = imageResolver();
+    std::lock_guard lock(state.mutex);
+    state.resolver = std::move(resolver);
+}
+
+QNImageFieldValue QNEntityHelper::imageAndURLFromFieldValue(StringView value) {
+    ImageFieldValueResolver resolver;
+    {
+        auto& state = imageResolver();
+        std::lock_guard lock(state.mutex);
+        resolver = state.resolver;
+    }
+    if (resolver) return resolver(value);
+    return defaultImageFieldValue(value);
+}
 
 void QNEntityHelper::setStaticResourceURLProvider(StaticResourceURLProvider provider) {
     auto& state = staticResources();

@@ -23,6 +23,7 @@ int runDecrypt64(const std::vector<std::string>& args);
 int runNewkey(const std::vector<std::string>& args);
 int runEval(const std::vector<std::string>& args);
 int runGeo(const std::vector<std::string>& args);
+int runImage(const std::vector<std::string>& args);
 
 // The demo's section on the string and number built-ins.
 void showBuiltins(std::ostream& out);
@@ -40,6 +41,8 @@ void showCrypto(std::ostream& out);
 void showExpressions(std::ostream& out);
 // The demo's section on geographic values (WKT texts, distances).
 void showGeography(std::ostream& out);
+// The demo's section on images, made in the demo's $TEMP.
+void showImages(std::ostream& out);
 
 // Makes `path` the main bundle and points the application's writable folders
 // at a fresh temporary folder, so the tool never writes into a user's data.

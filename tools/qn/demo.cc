@@ -165,6 +165,7 @@ const Section kSections[] = {
     {"Encrypt64 and the crypto objects", showCrypto},
     {"Expressions", showExpressions},
     {"Geography", showGeography},
+    {"Images", showImages},
 };
 // clang-format on
 

@@ -69,6 +69,9 @@ const Command kCommands[] = {
      "the geography built-ins on WKT texts: geodesic distance in whole metres, latitude, "
      "longitude, canonical WKT",
      qntool::runGeo},
+    {"image", "qn image info|resize|scale|rotate|crop|flip FILE ...",
+     "image sizes and transformations; each transformation prints the new file's path",
+     qntool::runImage},
 };
 
 void printUsage(std::ostream& out) {

@@ -11,6 +11,21 @@
 
 namespace qn {
 
+// What the host knows of the image an image field value names, beyond where
+// it is.
+struct QN_API QNImageDescriptor {
+    // Pixels per point of the image; 0 when the host does not know (the
+    // image's name then decides: "name@2x.png" is 2).
+    double scale = 0;
+};
+
+// An image field value resolved: where the image is and, possibly, what the
+// host knows of it. Either may be absent.
+struct QN_API QNImageFieldValue {
+    std::optional<String> url;
+    std::optional<QNImageDescriptor> image;
+};
+
 class QN_API QNEntityHelper {
 public:
     // Turns an absolute URL of a library scheme into a file URL; absent when
@@ -33,6 +48,17 @@ public:
     // path with each segment percent-encoded); absent when the model names
     // no server or the path is empty.
     static std::optional<String> staticResourceURLWithRelativePath(StringView path);
+
+    // Resolves the text an image variable or field holds.
+    using ImageFieldValueResolver = std::function<QNImageFieldValue(StringView value)>;
+    // Replaces the resolver (an empty one restores the default).
+    static void setImageFieldValueResolver(ImageFieldValueResolver resolver);
+    // The URL of an image field value and the host's descriptor of it. By
+    // default: an absolute URL of a registered library scheme becomes its
+    // file URL; a file URL naming a local path and an http or https URL are
+    // the URL themselves; anything else (a plain path among them) resolves
+    // to nothing. The default gives no descriptor.
+    static QNImageFieldValue imageAndURLFromFieldValue(StringView value);
 };
 
 }  // namespace qn
