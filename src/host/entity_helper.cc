@@ -40,14 +40,28 @@ std::optional<String> schemeOf(StringView url) {
     return lowerASCII(url.substr(0, colon));
 }
 
-struct StaticResources {
-    std::mutex mutex;
-    QNEntityHelper::StaticResourceURLProvider provider;
+// A function an application may install: read under the lock, called
+// outside it (so it may call back into the helper).
+template <class F>
+class Hook {
+public:
+    void set(F fn) {
+        std::lock_guard lock(mutex_);
+        fn_ = std::move(fn);
+    }
+    F get() const {
+        std::lock_guard lock(mutex_);
+        return fn_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    F fn_;
 };
 
-StaticResources& staticResources() {
-    static StaticResources state;
-    return state;
+Hook<QNEntityHelper::StaticResourceURLProvider>& staticResourceProvider() {
+    static Hook<QNEntityHelper::StaticResourceURLProvider> hook;
+    return hook;
 }
 
 // "<server base URL>/static/<path>", each path segment escaped. Segments
@@ -76,14 +90,9 @@ std::optional<String> defaultStaticResourceURL(StringView path) {
     return url;
 }
 
-struct ImageResolver {
-    std::mutex mutex;
-    QNEntityHelper::ImageFieldValueResolver resolver;
-};
-
-ImageResolver& imageResolver() {
-    static ImageResolver state;
-    return state;
+Hook<QNEntityHelper::ImageFieldValueResolver>& imageResolver() {
+    static Hook<QNEntityHelper::ImageFieldValueResolver> hook;
+    return hook;
 }
 
 QNImageFieldValue defaultImageFieldValue(StringView value) {
@@ -102,36 +111,20 @@ QNImageFieldValue defaultImageFieldValue(StringView value) {
 }  // namespace
 
 void QNEntityHelper::setImageFieldValueResolver(ImageFieldValueResolver resolver) {
-    auto& state = imageResolver();
-    std::lock_guard lock(state.mutex);
-    state.resolver = std::move(resolver);
+    imageResolver().set(std::move(resolver));
 }
 
 QNImageFieldValue QNEntityHelper::imageAndURLFromFieldValue(StringView value) {
-    ImageFieldValueResolver resolver;
-    {
-        auto& state = imageResolver();
-        std::lock_guard lock(state.mutex);
-        resolver = state.resolver;
-    }
-    if (resolver) return resolver(value);
+    if (auto resolver = imageResolver().get()) return resolver(value);
     return defaultImageFieldValue(value);
 }
 
 void QNEntityHelper::setStaticResourceURLProvider(StaticResourceURLProvider provider) {
-    auto& state = staticResources();
-    std::lock_guard lock(state.mutex);
-    state.provider = std::move(provider);
+    staticResourceProvider().set(std::move(provider));
 }
 
 std::optional<String> QNEntityHelper::staticResourceURLWithRelativePath(StringView path) {
-    StaticResourceURLProvider provider;
-    {
-        auto& state = staticResources();
-        std::lock_guard lock(state.mutex);
-        provider = state.provider;
-    }
-    if (provider) return provider(path);
+    if (auto provider = staticResourceProvider().get()) return provider(path);
     return defaultStaticResourceURL(path);
 }
 

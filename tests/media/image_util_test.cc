@@ -31,12 +31,7 @@
 // looks like a race. Only what those libraries do themselves is exempt; the
 // library's own accesses (and the HTTP server's, as in the network tests)
 // stay checked.
-#if defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define QN_TEST_UNDER_TSAN 1
-#endif
-#endif
-#if defined(__SANITIZE_THREAD__) || defined(QN_TEST_UNDER_TSAN)
+#if defined(QN_TEST_UNDER_TSAN)
 extern "C" __attribute__((visibility("default"))) const char* __tsan_default_suppressions() {
     return "called_from_lib:libvips.so\n"
            "called_from_lib:libglib-2.0.so\n"

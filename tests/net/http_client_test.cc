@@ -23,12 +23,7 @@
 // local statics, first used by two worker threads at once, look like races
 // because their guard checks are invisible. Only what that library does
 // itself is exempt; the tests' and the client's own accesses stay checked.
-#if defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define QN_TEST_UNDER_TSAN 1
-#endif
-#endif
-#if defined(__SANITIZE_THREAD__) || defined(QN_TEST_UNDER_TSAN)
+#if defined(QN_TEST_UNDER_TSAN)
 extern "C" __attribute__((visibility("default"))) const char* __tsan_default_suppressions() {
     return "called_from_lib:libcpp-httplib.so\n";
 }

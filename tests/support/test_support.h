@@ -4,6 +4,16 @@
 
 #include <qn/host.h>
 
+// QN_TEST_UNDER_TSAN is 1 in a ThreadSanitizer build (GCC or clang), so a
+// suite can exempt what libraries built without it do on their own threads.
+#if defined(__SANITIZE_THREAD__)
+#define QN_TEST_UNDER_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define QN_TEST_UNDER_TSAN 1
+#endif
+#endif
+
 #include <filesystem>
 #include <memory>
 #include <string>
