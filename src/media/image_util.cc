@@ -65,7 +65,10 @@ LoadedImage loadImage(StringView text, Access access, bool wantPath = false) {
         if (loaded.image && wantPath) loaded.filePath = std::move(path);
         return loaded;
     }
-    auto bytes = dataWithContentsOfURL(*url);
+    // An encoded image is far smaller than its pixels; the bound stops a huge
+    // answer before its header can be checked against the pixel limit.
+    constexpr std::size_t kMaxImageBytes = std::size_t{256} << 20;
+    auto bytes = dataWithContentsOfURL(*url, kMaxImageBytes);
     if (!bytes) return loaded;
     loaded.image = QNImage::imageWithData(
         *bytes, scale > 0 ? scale : QNImage::scaleFactorForFileName(pathPart(*url)), access);

@@ -322,6 +322,9 @@ struct ShutdownGuard {
 size_t onBody(char* data, size_t size, size_t count, void* user) {
     auto* task = static_cast<SessionTask*>(user);
     const std::size_t n = size * count;
+    const std::size_t limit = task->originalRequest().maximumBodyLength();
+    // Returning less than was offered makes libcurl stop with a write error.
+    if (limit != 0 && n > limit - std::min(limit, task->received.size())) return 0;
     task->received.insert(task->received.end(), data, data + n);
     return n;
 }
@@ -780,22 +783,23 @@ StringEncoding qnStringEncodingFromURLResponse(const QNURLResponse& response) {
 
 // --- Whole contents of a URL ---------------------------------------------------------
 
-std::optional<Bytes> dataWithContentsOfURL(StringView url) {
+std::optional<Bytes> dataWithContentsOfURL(StringView url, std::size_t maximumLength) {
     String target(url);
     if (auto converted = QNEntityHelper::convertQNSchemeAbsoluteURL(url)) target = *converted;
     if (auto path = internal::pathOfFileURL(target)) {
         if (path->empty()) return std::nullopt;
-        // Resources are read whole; a bound keeps a wrong URL from exhausting memory.
-        constexpr std::size_t kMaxBytes = std::size_t{1} << 30;
-        auto bytes = internal::readFile(internal::toSystemPath(*path), kMaxBytes);
+        // Resources are read whole; the bound keeps a wrong URL from exhausting memory.
+        auto bytes = internal::readFile(internal::toSystemPath(*path), maximumLength);
         if (!bytes) return std::nullopt;
         return Bytes(bytes->begin(), bytes->end());
     }
     if (tOnTransferThread) return std::nullopt;
     auto done = std::make_shared<std::promise<std::optional<Bytes>>>();
     auto result = done->get_future();
+    QNURLRequest request = QNApplicationHelper::requestWithURL(target);
+    request.setMaximumBodyLength(std::max<std::size_t>(maximumLength, 1));
     auto task = QNURLSession::qnSharedSession().dataTaskWithRequestCompletionHandler(
-        QNApplicationHelper::requestWithURL(target),
+        std::move(request),
         [done](Bytes data, std::optional<QNURLResponse> response, std::optional<QNURLError> error) {
             const bool ok =
                 !error && response && response->statusCode >= 200 && response->statusCode < 300;

@@ -421,6 +421,12 @@ TEST(URLContentsTest, FileAndWebURLsAndTheStaticResourceFolder) {
     ASSERT_TRUE(url);
     EXPECT_EQ(*url, fromUtf8(server.url("/app/static/forms/a%20b.xml")));
     EXPECT_EQ(text(dataWithContentsOfURL(*url)), "<a/>");
+    // A bound on the length: exactly at it passes, one byte over gives nothing,
+    // from a server as from a file.
+    EXPECT_EQ(text(dataWithContentsOfURL(*url, 4)), "<a/>");
+    EXPECT_EQ(text(dataWithContentsOfURL(*url, 3)), "<absent>");
+    EXPECT_EQ(text(dataWithContentsOfURL(fileURL, 5)), "bytes");
+    EXPECT_EQ(text(dataWithContentsOfURL(fileURL, 4)), "<absent>");
     // Nothing outside the folder, nothing for no path.
     EXPECT_FALSE(QNEntityHelper::staticResourceURLWithRelativePath(u"../model.json"));
     EXPECT_FALSE(QNEntityHelper::staticResourceURLWithRelativePath(u"/"));

@@ -37,6 +37,10 @@ public:
     void setHTTPMethod(String method) { method_ = std::move(method); }
     double timeoutInterval() const noexcept { return timeout_; }
     void setTimeoutInterval(double seconds) noexcept { timeout_ = seconds; }
+    // A response body longer than this ends the transfer with an error
+    // (nothing is handed out); 0, the default, sets no limit.
+    std::size_t maximumBodyLength() const noexcept { return maxBody_; }
+    void setMaximumBodyLength(std::size_t bytes) noexcept { maxBody_ = bytes; }
     // Absent: no body. A POST, PUT or PATCH without one still carries
     // "Content-Length: 0", which servers need to know nothing follows.
     const std::optional<Bytes>& httpBody() const noexcept { return body_; }
@@ -52,6 +56,7 @@ private:
     String url_;
     String method_ = u"GET";
     double timeout_ = 60;
+    std::size_t maxBody_ = 0;
     std::optional<Bytes> body_;
     std::vector<std::pair<String, String>> headers_;
 };
@@ -137,9 +142,11 @@ QN_API StringEncoding qnStringEncodingFromURLResponse(const QNURLResponse& respo
 
 // The whole content at a URL, read synchronously: a file URL (or a URL of a
 // library scheme, converted to one), or an http/https URL fetched through
-// the shared session with a 2xx answer. Absent when it cannot be read. Not
-// to be called on the session's transfer thread.
-QN_API std::optional<Bytes> dataWithContentsOfURL(StringView url);
+// the shared session with a 2xx answer. Absent when it cannot be read or is
+// longer than `maximumLength` bytes. Not to be called on the session's
+// transfer thread.
+QN_API std::optional<Bytes> dataWithContentsOfURL(StringView url,
+                                                  std::size_t maximumLength = std::size_t{1} << 30);
 
 // HTTP traffic in the log (type 1, network), when enabled (off by default).
 class QN_API QNNetworkLog {
