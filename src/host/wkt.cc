@@ -4,6 +4,7 @@
 
 #include <GeographicLib/Geodesic.hpp>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <functional>
@@ -104,10 +105,45 @@ std::size_t numberLength(std::string_view s) noexcept {
     return i;
 }
 
+// True when the number (as numberLength measured it) is too large for a
+// double: GEOS would read it as an infinity. Too small is fine (it reads 0).
+bool overflows(std::string_view number) noexcept {
+    if (!number.empty() && number.front() == '+') number.remove_prefix(1);
+    double value = 0;
+    const auto result = std::from_chars(number.data(), number.data() + number.size(), value);
+    if (result.ec != std::errc::result_out_of_range) return false;
+    // Out of range either way: decide by the magnitude's decimal exponent.
+    std::size_t i = number.front() == '-' ? 1 : 0;
+    long magnitude = 0;  // digits before the point, or minus the zeros after it
+    bool seen = false;
+    for (; i < number.size() && isDigit(number[i]); ++i)
+        if (seen || number[i] != '0') seen = true, ++magnitude;
+    if (i < number.size() && number[i] == '.') {
+        for (++i; i < number.size() && isDigit(number[i]); ++i) {
+            if (seen) continue;
+            if (number[i] != '0')
+                seen = true;
+            else
+                --magnitude;
+        }
+    }
+    long exponent = 0;
+    if (i < number.size() && (number[i] == 'e' || number[i] == 'E')) {
+        ++i;
+        const bool negative = i < number.size() && number[i] == '-';
+        if (i < number.size() && (number[i] == '+' || number[i] == '-')) ++i;
+        for (; i < number.size() && isDigit(number[i]); ++i)
+            exponent = std::min(exponent * 10 + (number[i] - '0'), 100000L);
+        if (negative) exponent = -exponent;
+    }
+    return magnitude + exponent > 0;
+}
+
 // What GEOS's reader lets through but the library refuses: measures (GEOS
 // reads an M as a Z and drops the M of ZM), tuples whose dimension differs
 // within one geometry (GEOS drops or invents ordinates), hexadecimal and
-// non-finite number words, text after the geometry (GEOS ignores it) and
+// non-finite number words, numbers beyond the double range, text after the
+// geometry (GEOS ignores it) and
 // nesting deep enough to exhaust the reader's recursion. GEOS checks the
 // rest of the grammar.
 bool screen(std::string_view s) noexcept {
@@ -159,7 +195,7 @@ bool screen(std::string_view s) noexcept {
             }
         } else {
             const std::size_t length = numberLength(s.substr(i));
-            if (length == 0 || depth == 0) return false;
+            if (length == 0 || depth == 0 || overflows(s.substr(i, length))) return false;
             i += length;
             if (i < s.size() && !isSpace(s[i]) && s[i] != ',' && s[i] != ')') return false;
             ++ordinates;

@@ -235,8 +235,13 @@ TEST(WktParser, RefusesWhatItCannotReadFaithfully) {
     for (const std::string& text : refused) {
         EXPECT_FALSE(WKTParser::parseGeometry(std::string_view(text))) << text.substr(0, 60);
         EXPECT_FALSE(fromWKT(fromUtf8(text))) << text.substr(0, 60);
+        EXPECT_FALSE(QNGeographyHelper::intersect(fromUtf8(text), fromUtf8(text)))
+            << text.substr(0, 60);
     }
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    // Too small for a double is not too large: it reads as 0.
+    ASSERT_TRUE(WKTParser::parseGeometry(std::string_view("POINT(1e-400 2)")));
+    EXPECT_EQ(QNGeographyHelper::longitude(u"POINT(1e-400 2)"), 0.0);
 }
 
 TEST(WktParser, NestingLimitAndLargeInputs) {
