@@ -18,11 +18,7 @@
 #include <qn/host/model.h>
 #include <qn/runtime/numbers.h>
 
-#include <unicode/brkiter.h>
-#include <unicode/locid.h>
-#include <unicode/unistr.h>
-#include <unicode/ustring.h>
-#include <unicode/utext.h>
+#include "runtime/characters.h"
 
 #include <algorithm>
 #include <cmath>
@@ -75,31 +71,6 @@ constexpr std::u16string_view kUnknownError = u"Unknown error";
 }
 
 // --- Text ------------------------------------------------------------------
-
-String lowercased(StringView text) {
-    if (std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x80; })) {
-        String out(text);
-        for (char16_t& c : out)
-            if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
-        return out;
-    }
-    // Full case mapping of the root locale (one unit may become several).
-    String out(text.size() + 8, u'\0');
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        UErrorCode status = U_ZERO_ERROR;
-        const int32_t length =
-            u_strToLower(out.data(), static_cast<int32_t>(out.size()), text.data(),
-                         static_cast<int32_t>(text.size()), "", &status);
-        if (status == U_BUFFER_OVERFLOW_ERROR) {
-            out.assign(static_cast<std::size_t>(length), u'\0');
-            continue;
-        }
-        if (U_FAILURE(status)) break;
-        out.resize(static_cast<std::size_t>(length));
-        return out;
-    }
-    return String(text);
-}
 
 void replaceAll(String& text, std::u16string_view from, std::u16string_view to) {
     std::size_t at = text.find(from);
@@ -275,7 +246,7 @@ struct QNExpressionObject::Variables {
         const Dictionary& map = from->map();
         entries.reserve(map.size());
         for (const auto& [key, value] : map) {
-            String lower = lowercased(key);
+            String lower = internal::lowercased(key);
             String text = value.isString() ? value.asString() : value.description();
             const Decimal number = Decimal::fromString(StringView(text));
             auto same = std::find_if(entries.begin(), entries.end(),
@@ -330,34 +301,9 @@ public:
 
 private:
     void graphemes() {
-        static const icu::BreakIterator* const prototype = [] {
-            UErrorCode status = U_ZERO_ERROR;
-            std::unique_ptr<icu::BreakIterator> it(
-                icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
-            return U_SUCCESS(status) ? it.release() : nullptr;
-        }();
-        thread_local const std::unique_ptr<icu::BreakIterator> iterator(
-            prototype ? prototype->clone() : nullptr);
-        if (!iterator) throw std::bad_alloc();
-        UErrorCode status = U_ZERO_ERROR;
-        UText text = UTEXT_INITIALIZER;
-        utext_openUChars(&text, s_.data(), static_cast<std::int64_t>(s_.size()), &status);
-        iterator->setText(&text, status);
-        // Detach the iterator from the text however this ends.
-        struct Detach {
-            UText* text;
-            icu::BreakIterator* it;
-            ~Detach() {
-                utext_close(text);
-                it->setText(icu::UnicodeString());
-            }
-        } detach{&text, iterator.get()};
-        if (U_FAILURE(status)) throw std::bad_alloc();
-        std::int32_t start = iterator->first();
-        for (std::int32_t end = iterator->next(); end != icu::BreakIterator::DONE;
-             start = end, end = iterator->next()) {
-            character(static_cast<std::size_t>(start), static_cast<std::size_t>(end));
-        }
+        const bool walked = internal::forEachCharacter(
+            s_, [this](std::size_t a, std::size_t b) { character(a, b); });
+        if (!walked) throw std::bad_alloc();
     }
 
     // One user-perceived character, s_[a, b).
@@ -480,7 +426,7 @@ private:
         if (!model) return false;
         for (const auto& procedure : model->procedures()) {
             const String& name = procedure.name();
-            if (name.size() == text.size() && lowercased(name) == text) return true;
+            if (name.size() == text.size() && internal::lowercased(name) == text) return true;
         }
         return false;
     }
@@ -976,7 +922,7 @@ void refuseDeepNesting(const std::vector<Tok>& tokens) {
 }
 
 void normalizeInto(StringView text, String& out) {
-    out = lowercased(text);
+    out = internal::lowercased(text);
     // One look decides which replacements can apply at all.
     bool less = false, greater = false, bang = false, equal = false, space = false;
     for (char16_t c : out) {

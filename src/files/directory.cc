@@ -6,6 +6,7 @@
 #include <unicode/ustring.h>
 
 #include "files/files_internal.h"
+#include "runtime/characters.h"
 
 namespace qn {
 
@@ -16,22 +17,6 @@ QN_REGISTER_CLASS(QNFileCollection, QNObjectCollection)
 QN_REGISTER_CLASS(QNDirectoryCollection, QNObjectCollection)
 
 namespace {
-
-String lowercased(StringView text) {
-    String out(text.size(), u'\0');
-    UErrorCode status = U_ZERO_ERROR;
-    int32_t length = u_strToLower(out.data(), static_cast<int32_t>(out.size()), text.data(),
-                                  static_cast<int32_t>(text.size()), "", &status);
-    if (status == U_BUFFER_OVERFLOW_ERROR) {
-        out.resize(static_cast<std::size_t>(length));
-        status = U_ZERO_ERROR;
-        length = u_strToLower(out.data(), static_cast<int32_t>(out.size()), text.data(),
-                              static_cast<int32_t>(text.size()), "", &status);
-    }
-    if (U_FAILURE(status)) return String(text);
-    out.resize(static_cast<std::size_t>(length));
-    return out;
-}
 
 bool equalsFoldingCase(StringView a, StringView b) {
     UErrorCode status = U_ZERO_ERROR;
@@ -112,7 +97,7 @@ Ref<QNObjectCollection> QNDirectory::getContentsWithExtension(bool directories,
     String extension, lowerFilter;
     if (filter) {
         extension = standarizePathExtension(*filter);
-        lowerFilter = lowercased(*filter);
+        lowerFilter = internal::lowercased(*filter);
     }
     std::vector<Value> items;
     for (; it != fs::directory_iterator(); it.increment(ec)) {
@@ -120,7 +105,7 @@ Ref<QNObjectCollection> QNDirectory::getContentsWithExtension(bool directories,
         String name = internal::fromSystemPath(it->path().filename());
         if (name == u".DS_Store") continue;
         if (filter && !equalsFoldingCase(internal::pathExtension(name), extension) &&
-            !lowercased(name).ends_with(lowerFilter))
+            !internal::lowercased(name).ends_with(lowerFilter))
             continue;
         // Links are followed: a link to a folder lists as a folder; a broken
         // link is nothing.
