@@ -93,11 +93,7 @@ bool QNProperties::eof() const noexcept {
 }
 
 Value QNProperties::jsonValue() const {
-    auto copy = makeRef<Dictionary>();
-    copy->reserve(map_.size());
-    for (const auto& [key, value] : map_)
-        copy->set(key, value);
-    return Value(copy);
+    return Value(dictionaryRepresentation());
 }
 
 String QNProperties::toJSONString() const {
