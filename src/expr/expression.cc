@@ -25,6 +25,7 @@
 #include <new>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 
 namespace qn {
 
@@ -244,24 +245,22 @@ struct QNExpressionObject::Variables {
         entries.clear();
         index.clear();
         const Dictionary& map = from->map();
+        // Never reallocated below: the index holds views of the keys.
         entries.reserve(map.size());
+        const bool indexed = map.size() >= kIndexFrom;
+        if (indexed) index.reserve(map.size());
         for (const auto& [key, value] : map) {
             String lower = internal::lowercased(key);
             String text = value.isString() ? value.asString() : value.description();
             const Decimal number = Decimal::fromString(StringView(text));
-            auto same = std::find_if(entries.begin(), entries.end(),
-                                     [&](const Entry& e) { return e.key == lower; });
-            if (same != entries.end()) {
+            // A later key that differs only in case replaces the earlier one.
+            if (Entry* same = find(lower)) {
                 same->text = std::move(text);
                 same->value = number;
-            } else {
-                entries.push_back({std::move(lower), std::move(text), number});
+                continue;
             }
-        }
-        if (entries.size() >= kIndexFrom) {
-            index.reserve(entries.size());
-            for (std::size_t i = 0; i < entries.size(); ++i)
-                index.emplace(entries[i].key, i);
+            entries.push_back({std::move(lower), std::move(text), number});
+            if (indexed) index.emplace(entries.back().key, entries.size() - 1);
         }
         source = from;
         revision = from->revision();
@@ -275,6 +274,9 @@ struct QNExpressionObject::Variables {
         for (const Entry& e : entries)
             if (e.key.size() == key.size() && e.key == key) return &e;
         return nullptr;
+    }
+    Entry* find(StringView key) noexcept {
+        return const_cast<Entry*>(std::as_const(*this).find(key));
     }
 };
 
