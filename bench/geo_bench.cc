@@ -16,7 +16,8 @@
 #include <cmath>
 #include <string>
 
-#include "host/geos_support.h"
+#define GEOS_USE_ONLY_R_API
+#include <geos_c.h>
 
 namespace {
 

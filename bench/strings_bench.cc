@@ -7,8 +7,6 @@
 #include <unicode/regex.h>
 #include <unicode/unistr.h>
 
-#include "runtime/like.h"
-
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,6 +24,8 @@ std::vector<qn::String> likeSubjects() {
 }
 
 const qn::String kLikePattern = u"River%street%";
+// The regular expression the library translates kLikePattern into.
+const qn::String kLikeRegex = u"^River.*street.*";
 
 void BM_Like_OnePatternManyRows_Qn(benchmark::State& state) {
     const auto rows = likeSubjects();
@@ -39,7 +39,7 @@ BENCHMARK(BM_Like_OnePatternManyRows_Qn);
 
 void BM_Like_OnePatternManyRows_RawIcuMatcher(benchmark::State& state) {
     const auto rows = likeSubjects();
-    const qn::String regex = qn::internal::likePatternToRegex(kLikePattern, true);
+    const qn::String& regex = kLikeRegex;
     UErrorCode status = U_ZERO_ERROR;
     UParseError parseError;
     std::unique_ptr<icu::RegexPattern> pattern(icu::RegexPattern::compile(

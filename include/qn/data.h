@@ -1,8 +1,8 @@
 // Structured data and its text forms: JSON, XML, and the object collections.
 #pragma once
 
-#include <qn/data/collection.h>
-#include <qn/data/json.h>
+#include <qn/collections/collection.h>
+#include <qn/core/json.h>
 #include <qn/data/properties.h>
 #include <qn/data/xml_reader.h>
 #include <qn/data/xml_writer.h>

@@ -3,6 +3,7 @@
 // storage, class lookup by name).
 #pragma once
 
+#include <qn/core/registry.h>
 #include <qn/host/bundle.h>
 #include <qn/host/dates.h>
 #include <qn/host/dispatch.h>
@@ -13,6 +14,6 @@
 #include <qn/host/messages.h>
 #include <qn/host/model.h>
 #include <qn/host/notifications.h>
-#include <qn/host/registry.h>
+#include <qn/host/offline_helper.h>
 #include <qn/host/utilities.h>
 #include <qn/value.h>

@@ -1,4 +1,4 @@
 // Offline data access: generator style and class lookup.
 #pragma once
 
-#include <qn/offline/offline_helper.h>
+#include <qn/host/offline_helper.h>

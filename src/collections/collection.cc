@@ -1,11 +1,11 @@
 // The list core of QNObjectCollection and QNStringCollection.
+#include <qn/collections/collection.h>
 #include <qn/core/containers.h>
-#include <qn/data/collection.h>
 #include <qn/host/utilities.h>
 
 #include <string>
 
-#include "data/sdt_names.h"
+#include "collections/sdt_names.h"
 
 namespace qn {
 

@@ -1,6 +1,6 @@
-#include "data/sdt_names.h"
+#include "collections/sdt_names.h"
 
-#include <qn/host/registry.h>
+#include <qn/core/registry.h>
 
 #include <vector>
 

@@ -1,4 +1,4 @@
-#include "util/base64.h"
+#include "core/base64.h"
 
 #include <array>
 #include <cstdint>

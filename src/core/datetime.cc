@@ -8,8 +8,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "runtime/civil.h"
-#include "runtime/instant.h"
+#include "core/civil.h"
+#include "core/instant.h"
 
 namespace qn {
 namespace {

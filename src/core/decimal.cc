@@ -16,8 +16,8 @@
 #include <limits>
 #include <system_error>
 
-#include "runtime/decimal_internal.h"
-#include "runtime/hash.h"
+#include "core/decimal_internal.h"
+#include "core/hash.h"
 
 namespace qn {
 namespace {

@@ -19,7 +19,7 @@
 #include <cstdint>
 #include <utility>
 
-#include "runtime/decimal_internal.h"
+#include "core/decimal_internal.h"
 
 namespace qn {
 namespace {

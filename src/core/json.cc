@@ -21,11 +21,11 @@
 // the Array, at its exact size, when it closes.
 
 #include <qn/core/containers.h>
-#include <qn/data/json.h>
+#include <qn/core/json.h>
 
 #include <yajl/yajl_parse.h>
 
-#include "runtime/utf8.h"
+#include "core/utf8.h"
 
 #include <charconv>
 #include <cstddef>

@@ -19,7 +19,7 @@
 //    separator.
 
 #include <qn/core/containers.h>
-#include <qn/data/json.h>
+#include <qn/core/json.h>
 
 #include <yajl/yajl_common.h>
 #include <yajl/yajl_gen.h>

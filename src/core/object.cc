@@ -6,7 +6,7 @@
 // readers never write.
 #include <qn/core/containers.h>
 #include <qn/core/object.h>
-#include <qn/host/registry.h>
+#include <qn/core/registry.h>
 #include <qn/value.h>
 
 #include <cxxabi.h>
@@ -19,7 +19,7 @@
 #include <stdexcept>
 #include <typeinfo>
 
-#include "runtime/hash.h"
+#include "core/hash.h"
 
 namespace qn {
 namespace {

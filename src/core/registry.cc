@@ -4,7 +4,7 @@
 // of generated code, possibly from several shared objects; lookups happen
 // from any thread afterwards. A shared mutex lets lookups run in parallel.
 
-#include <qn/host/registry.h>
+#include <qn/core/registry.h>
 
 #include <map>
 #include <memory>

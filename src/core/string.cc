@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "runtime/utf8.h"
+#include "core/utf8.h"
 
 namespace qn {
 namespace {

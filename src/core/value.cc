@@ -17,7 +17,7 @@
 #include <string>
 #include <system_error>
 
-#include "runtime/hash.h"
+#include "core/hash.h"
 
 namespace qn {
 namespace {

@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "core/base64.h"
 #include "crypto/openssl_error.h"
 #include "host/internal.h"
-#include "util/base64.h"
 
 namespace qn {
 

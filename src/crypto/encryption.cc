@@ -2,7 +2,7 @@
 
 #include <qn/runtime/strings.h>
 
-#include "util/base64.h"
+#include "core/base64.h"
 
 #include <openssl/err.h>
 #include <openssl/rand.h>

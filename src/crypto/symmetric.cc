@@ -18,8 +18,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/base64.h"
 #include "crypto/openssl_error.h"
-#include "util/base64.h"
 
 namespace qn {
 

@@ -1,6 +1,6 @@
 // QNProperties and QNProperty.
-#include <qn/data/collection.h>
-#include <qn/data/json.h>
+#include <qn/collections/collection.h>
+#include <qn/core/json.h>
 #include <qn/data/properties.h>
 #include <qn/host/errors.h>
 #include <qn/host/messages.h>

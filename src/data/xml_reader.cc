@@ -45,8 +45,8 @@
 #include <utility>
 
 #include "data/xml_internal.h"
-#include "files/files_internal.h"
 #include "host/internal.h"
+#include "host/paths.h"
 
 namespace qn {
 

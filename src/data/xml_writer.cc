@@ -13,9 +13,9 @@
 // and whatever is written next lands inside it; those calls write the empty
 // construct instead. Text XML cannot carry as given is refused (error 4)
 // before anything is written, and CDATA holding "]]>" is split.
+#include <qn/core/registry.h>
 #include <qn/data/xml_writer.h>
 #include <qn/files/file_system_object.h>
-#include <qn/host/registry.h>
 #include <qn/host/utilities.h>
 
 #include <libxml/xmlIO.h>

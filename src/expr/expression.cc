@@ -18,7 +18,7 @@
 #include <qn/host/model.h>
 #include <qn/runtime/numbers.h>
 
-#include "runtime/characters.h"
+#include "core/characters.h"
 
 #include <algorithm>
 #include <cmath>

@@ -5,8 +5,8 @@
 #include <unicode/uchar.h>
 #include <unicode/ustring.h>
 
+#include "core/characters.h"
 #include "files/files_internal.h"
-#include "runtime/characters.h"
 
 namespace qn {
 

@@ -17,9 +17,9 @@
 #include <memory>
 #include <vector>
 
+#include "core/base64.h"
 #include "files/files_internal.h"
 #include "host/internal.h"
-#include "util/base64.h"
 
 namespace qn {
 

@@ -63,11 +63,6 @@ Ref<WKTGeometry> geography(const std::vector<Value>& arguments) {
     return nullptr;
 }
 
-String toWKT(const WKTGeometry& geometry) {
-    std::optional<String> text = geometry.wkt();
-    return text ? std::move(*text) : geometry.classEmptyValue();
-}
-
 String stringValue(const WKTGeometry& geometry) {
     return toWKT(geometry);
 }

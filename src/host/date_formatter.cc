@@ -28,9 +28,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/civil.h"
+#include "core/hash.h"
 #include "host/date_internal.h"
-#include "runtime/civil.h"
-#include "runtime/hash.h"
 
 namespace qn {
 namespace {

@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-#include "runtime/instant.h"
+#include "core/instant.h"
 
 namespace qn {
 

@@ -13,8 +13,8 @@
 #include <atomic>
 #include <mutex>
 
+#include "core/civil.h"
 #include "host/date_internal.h"
-#include "runtime/civil.h"
 
 namespace qn {
 namespace {

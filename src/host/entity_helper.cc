@@ -5,7 +5,7 @@
 #include <map>
 
 #include <mutex>
-#include "files/files_internal.h"
+#include "host/paths.h"
 
 namespace qn {
 namespace {

@@ -21,7 +21,7 @@
 #include <string>
 #include <system_error>
 
-#include "files/files_internal.h"
+#include "host/paths.h"
 
 namespace qn {
 

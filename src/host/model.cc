@@ -1,4 +1,4 @@
-#include <qn/data/json.h>
+#include <qn/core/json.h>
 #include <qn/host/bundle.h>
 #include <qn/host/environment.h>
 #include <qn/host/log.h>

@@ -1,7 +1,7 @@
 #include <qn/core/containers.h>
+#include <qn/core/registry.h>
 #include <qn/host/bundle.h>
-#include <qn/host/registry.h>
-#include <qn/offline/offline_helper.h>
+#include <qn/host/offline_helper.h>
 
 #include <cstdio>
 

@@ -16,8 +16,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include "core/base64.h"
 #include "host/internal.h"
-#include "util/base64.h"
 
 namespace qn {
 

@@ -1,5 +1,4 @@
-#include <qn/geo/geography.h>
-#include <qn/host/registry.h>
+#include <qn/core/registry.h>
 #include <qn/host/wkt.h>
 
 #include <GeographicLib/Geodesic.hpp>
@@ -392,6 +391,11 @@ WKTGeometry::~WKTGeometry() = default;
 
 String WKTGeometry::emptyValue() {
     return u"GEOMETRYCOLLECTION EMPTY";
+}
+
+String toWKT(const WKTGeometry& geometry) {
+    std::optional<String> text = geometry.wkt();
+    return text ? std::move(*text) : geometry.classEmptyValue();
 }
 
 String WKTGeometry::description() const {

@@ -10,7 +10,7 @@
 #include <optional>
 #include <system_error>
 
-#include "files/files_internal.h"
+#include "host/paths.h"
 
 namespace qn {
 namespace {

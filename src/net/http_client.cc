@@ -31,9 +31,9 @@
 #include <utility>
 #include <vector>
 
+#include "core/base64.h"
 #include "files/files_internal.h"
 #include "host/internal.h"
-#include "util/base64.h"
 
 namespace qn {
 

@@ -16,8 +16,8 @@
 #include <qn/host/entity_helper.h>
 #include <qn/host/log.h>
 
-#include "files/files_internal.h"
 #include "host/internal.h"
+#include "host/paths.h"
 
 #include <curl/curl.h>
 

@@ -13,7 +13,7 @@
 #include <qn/runtime/qnutil.h>
 #include <qn/runtime/strings.h>
 
-#include "runtime/characters.h"
+#include "core/characters.h"
 #include "runtime/like.h"
 
 #include <unicode/brkiter.h>
@@ -527,45 +527,5 @@ String QNutil::format(StringView text, const Value& parm1, const Value& parm2, c
     return QNUtilities::stringWithQNFormatValues(
         text, {parm1, parm2, parm3, parm4, parm5, parm6, parm7, parm8, parm9});
 }
-
-namespace internal {
-
-String lowercased(StringView text) {
-    if (std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x80; })) {
-        String out(text);
-        for (char16_t& c : out)
-            if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
-        return out;
-    }
-    String out(text.size(), u'\0');
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        UErrorCode status = U_ZERO_ERROR;
-        const int32_t length =
-            u_strToLower(out.data(), static_cast<int32_t>(out.size()), text.data(),
-                         static_cast<int32_t>(text.size()), "", &status);
-        if (status == U_BUFFER_OVERFLOW_ERROR) {
-            out.assign(static_cast<std::size_t>(length), u'\0');
-            continue;
-        }
-        if (U_FAILURE(status)) break;
-        out.resize(static_cast<std::size_t>(length));
-        return out;
-    }
-    return String(text);
-}
-
-icu::BreakIterator* characterIterator() {
-    static const icu::BreakIterator* const prototype = [] {
-        UErrorCode status = U_ZERO_ERROR;
-        std::unique_ptr<icu::BreakIterator> it(
-            icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
-        return U_SUCCESS(status) ? it.release() : nullptr;
-    }();
-    thread_local const std::unique_ptr<icu::BreakIterator> iterator(prototype ? prototype->clone()
-                                                                              : nullptr);
-    return iterator.get();
-}
-
-}  // namespace internal
 
 }  // namespace qn

@@ -1,5 +1,5 @@
+#include <qn/collections/collection.h>
 #include <qn/core/containers.h>
-#include <qn/data/collection.h>
 #include <qn/host.h>
 
 #include <gtest/gtest.h>

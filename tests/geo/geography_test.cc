@@ -1,6 +1,6 @@
-#include <qn/data/json.h>
+#include <qn/core/json.h>
+#include <qn/core/registry.h>
 #include <qn/geo.h>
-#include <qn/host/registry.h>
 
 #include <gtest/gtest.h>
 #include <GeographicLib/Geodesic.hpp>

@@ -1,7 +1,7 @@
 // `qn geo`: the geography built-ins on WKT texts from the command line; and
 // the demo's section on geography.
 
-#include <qn/data/json.h>
+#include <qn/core/json.h>
 #include <qn/geo.h>
 
 #include <iostream>

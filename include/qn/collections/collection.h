@@ -14,9 +14,9 @@
 #include <qn/core/datetime.h>
 #include <qn/core/decimal.h>
 #include <qn/core/object.h>
+#include <qn/core/registry.h>
 #include <qn/core/string.h>
 #include <qn/export.h>
-#include <qn/host/registry.h>
 #include <qn/value.h>
 
 #include <cstdint>

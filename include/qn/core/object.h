@@ -5,7 +5,7 @@
 // std::weak_ptr a weak reference. The virtual operations below are what every
 // object answers; generated classes override them as they need. A class that
 // can be found by name declares QN_OBJECT(Class) and is registered with
-// QN_REGISTER_CLASS (see <qn/host/registry.h>).
+// QN_REGISTER_CLASS (see <qn/core/registry.h>).
 //
 // Thread-compatibility is each subclass's to state; Object itself holds no state.
 #pragma once

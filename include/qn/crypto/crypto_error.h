@@ -25,10 +25,10 @@
 #pragma once
 
 #include <qn/core/object.h>
+#include <qn/core/registry.h>
 #include <qn/core/string.h>
 #include <qn/export.h>
 #include <qn/host/errors.h>
-#include <qn/host/registry.h>
 
 #include <cstdint>
 

@@ -10,11 +10,11 @@
 #pragma once
 
 #include <qn/core/containers.h>
+#include <qn/core/json.h>
 #include <qn/core/object.h>
+#include <qn/core/registry.h>
 #include <qn/core/string.h>
-#include <qn/data/json.h>
 #include <qn/export.h>
-#include <qn/host/registry.h>
 #include <qn/value.h>
 
 #include <cstdint>

@@ -27,9 +27,9 @@
 #pragma once
 
 #include <qn/core/object.h>
+#include <qn/core/registry.h>
 #include <qn/core/string.h>
 #include <qn/export.h>
-#include <qn/host/registry.h>
 
 #include <cstdint>
 #include <memory>

@@ -26,9 +26,9 @@
 #pragma once
 
 #include <qn/core/object.h>
+#include <qn/core/registry.h>
 #include <qn/core/string.h>
 #include <qn/export.h>
-#include <qn/host/registry.h>
 #include <qn/net/http_client.h>
 
 #include <cstdint>

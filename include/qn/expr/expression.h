@@ -24,10 +24,10 @@
 #include <qn/core/containers.h>
 #include <qn/core/decimal.h>
 #include <qn/core/object.h>
+#include <qn/core/registry.h>
 #include <qn/core/string.h>
 #include <qn/data/properties.h>
 #include <qn/export.h>
-#include <qn/host/registry.h>
 
 #include <array>
 #include <cstdint>

@@ -13,9 +13,9 @@
 // Thread-compatible: one thread at a time per object.
 #pragma once
 
+#include <qn/collections/collection.h>
 #include <qn/core/datetime.h>
 #include <qn/core/string.h>
-#include <qn/data/collection.h>
 #include <qn/export.h>
 #include <qn/files/file_system_object.h>
 

@@ -24,9 +24,9 @@
 #pragma once
 
 #include <qn/core/object.h>
+#include <qn/core/registry.h>
 #include <qn/core/string.h>
 #include <qn/export.h>
-#include <qn/host/registry.h>
 #include <qn/value.h>
 
 #include <cstdint>

@@ -50,9 +50,7 @@ QN_API Ref<WKTGeometry> fromWKT(StringView text);
 // are exactly two numbers (latitude, then longitude); null otherwise.
 QN_API Ref<WKTGeometry> geography(const std::vector<Value>& arguments);
 
-// The geometry's WKT text, or its class's empty value when the class gives
-// none.
-QN_API String toWKT(const WKTGeometry& geometry);
+// toWKT(geometry) is declared beside the geometries, in <qn/host/wkt.h>.
 QN_API String stringValue(const WKTGeometry& geometry);
 // The toWKT text as a JSON string value.
 QN_API Value JSON(const WKTGeometry& geometry);

@@ -20,11 +20,11 @@
 // coordinate in its shortest form that reads back to the same double.
 #pragma once
 
+#include <qn/core/json.h>
 #include <qn/core/object.h>
+#include <qn/core/registry.h>
 #include <qn/core/string.h>
-#include <qn/data/json.h>
 #include <qn/export.h>
-#include <qn/host/registry.h>
 #include <qn/value.h>
 
 #include <cstddef>
@@ -91,6 +91,10 @@ private:
     friend class WKTParser;
     std::optional<String> text_;
 };
+
+// The geometry's WKT text, or its class's empty value when the class gives
+// none.
+QN_API String toWKT(const WKTGeometry& geometry);
 
 // The kinds other than points. Each is made empty and is given its text by
 // the parser.
