@@ -64,30 +64,30 @@ class Array;
 class Dictionary;
 
 enum class ValueKind : std::uint8_t {
-    Absent,
-    Null,
-    Bool,
-    Int,
-    Double,
-    Decimal,
-    String,
-    Date,
-    Data,
-    Uuid,
-    Object,
+    kAbsent,
+    kNull,
+    kBool,
+    kInt,
+    kDouble,
+    kDecimal,
+    kString,
+    kDate,
+    kData,
+    kUuid,
+    kObject,
 };
 
 class QN_API Value {
 public:
     // Absent.
-    Value() noexcept : kind_(ValueKind::Absent) {}
+    Value() noexcept : kind_(ValueKind::kAbsent) {}
     static Value null() noexcept {
         Value v;
-        v.kind_ = ValueKind::Null;
+        v.kind_ = ValueKind::kNull;
         return v;
     }
 
-    Value(bool b) noexcept : kind_(ValueKind::Bool) { u_.b = b; }
+    Value(bool b) noexcept : kind_(ValueKind::kBool) { u_.b = b; }
     template <class T,
               std::enable_if_t<std::is_integral_v<T> && !std::is_same_v<T, bool> &&
                                    !std::is_same_v<T, char> && !std::is_same_v<T, char16_t>,
@@ -95,31 +95,31 @@ public:
     Value(T n) noexcept {
         if constexpr (std::is_unsigned_v<T> && sizeof(T) >= sizeof(std::int64_t)) {
             if (n > static_cast<T>(INT64_MAX)) {
-                kind_ = ValueKind::Decimal;
+                kind_ = ValueKind::kDecimal;
                 new (&u_.dec) qn::Decimal(qn::Decimal::fromParts(false, n, 0));
                 return;
             }
         }
-        kind_ = ValueKind::Int;
+        kind_ = ValueKind::kInt;
         u_.i = static_cast<std::int64_t>(n);
     }
-    Value(double d) noexcept : kind_(ValueKind::Double) { u_.d = d; }
-    Value(const qn::Decimal& d) noexcept : kind_(ValueKind::Decimal) {
+    Value(double d) noexcept : kind_(ValueKind::kDouble) { u_.d = d; }
+    Value(const qn::Decimal& d) noexcept : kind_(ValueKind::kDecimal) {
         new (&u_.dec) qn::Decimal(d);
     }
     Value(qn::String s);
     Value(const char16_t* s) : Value(qn::String(s)) {}
     Value(StringView s) : Value(qn::String(s)) {}
-    Value(DateTime date) noexcept : kind_(ValueKind::Date) { u_.date = date; }
+    Value(DateTime date) noexcept : kind_(ValueKind::kDate) { u_.date = date; }
     Value(qn::Bytes data);
-    Value(const QNUUID& uuid) noexcept : kind_(ValueKind::Uuid) { new (&u_.uuid) QNUUID(uuid); }
+    Value(const QNUUID& uuid) noexcept : kind_(ValueKind::kUuid) { new (&u_.uuid) QNUUID(uuid); }
     template <class T, std::enable_if_t<std::is_base_of_v<qn::Object, T>, int> = 0>
     Value(Ref<T> object) noexcept {
         if (object) {
-            kind_ = ValueKind::Object;
+            kind_ = ValueKind::kObject;
             new (&u_.obj) Ref<qn::Object>(std::move(object));
         } else {
-            kind_ = ValueKind::Absent;
+            kind_ = ValueKind::kAbsent;
         }
     }
     // A raw pointer is never a value: write u"text" for strings.
@@ -159,23 +159,23 @@ public:
     ~Value() { destroy(); }
 
     ValueKind kind() const noexcept { return kind_; }
-    bool isAbsent() const noexcept { return kind_ == ValueKind::Absent; }
-    bool isNull() const noexcept { return kind_ == ValueKind::Null; }
+    bool isAbsent() const noexcept { return kind_ == ValueKind::kAbsent; }
+    bool isNull() const noexcept { return kind_ == ValueKind::kNull; }
     // Absent or the null marker.
-    bool isAbsentOrNull() const noexcept { return kind_ <= ValueKind::Null; }
-    bool isBool() const noexcept { return kind_ == ValueKind::Bool; }
-    bool isInt() const noexcept { return kind_ == ValueKind::Int; }
-    bool isDouble() const noexcept { return kind_ == ValueKind::Double; }
-    bool isDecimal() const noexcept { return kind_ == ValueKind::Decimal; }
+    bool isAbsentOrNull() const noexcept { return kind_ <= ValueKind::kNull; }
+    bool isBool() const noexcept { return kind_ == ValueKind::kBool; }
+    bool isInt() const noexcept { return kind_ == ValueKind::kInt; }
+    bool isDouble() const noexcept { return kind_ == ValueKind::kDouble; }
+    bool isDecimal() const noexcept { return kind_ == ValueKind::kDecimal; }
     // Bool, Int, Double or Decimal: a number object.
     bool isNumber() const noexcept {
-        return kind_ >= ValueKind::Bool && kind_ <= ValueKind::Decimal;
+        return kind_ >= ValueKind::kBool && kind_ <= ValueKind::kDecimal;
     }
-    bool isString() const noexcept { return kind_ == ValueKind::String; }
-    bool isDate() const noexcept { return kind_ == ValueKind::Date; }
-    bool isData() const noexcept { return kind_ == ValueKind::Data; }
-    bool isUuid() const noexcept { return kind_ == ValueKind::Uuid; }
-    bool isObject() const noexcept { return kind_ == ValueKind::Object; }
+    bool isString() const noexcept { return kind_ == ValueKind::kString; }
+    bool isDate() const noexcept { return kind_ == ValueKind::kDate; }
+    bool isData() const noexcept { return kind_ == ValueKind::kData; }
+    bool isUuid() const noexcept { return kind_ == ValueKind::kUuid; }
+    bool isObject() const noexcept { return kind_ == ValueKind::kObject; }
     bool isArray() const noexcept { return asArray() != nullptr; }
     bool isDictionary() const noexcept { return asDictionary() != nullptr; }
 
@@ -211,27 +211,28 @@ public:
 
 private:
     bool holdsShared() const noexcept {
-        return kind_ == ValueKind::String || kind_ == ValueKind::Data || kind_ == ValueKind::Object;
+        return kind_ == ValueKind::kString || kind_ == ValueKind::kData ||
+               kind_ == ValueKind::kObject;
     }
     void destroy() noexcept {
         if (holdsShared()) destroyShared();
-        kind_ = ValueKind::Absent;
+        kind_ = ValueKind::kAbsent;
     }
     void destroyShared() noexcept {
         using StrPtr = std::shared_ptr<const qn::String>;
         using DataPtr = std::shared_ptr<const qn::Bytes>;
-        if (kind_ == ValueKind::String) {
+        if (kind_ == ValueKind::kString) {
             u_.str.~StrPtr();
-        } else if (kind_ == ValueKind::Data) {
+        } else if (kind_ == ValueKind::kData) {
             u_.data.~DataPtr();
         } else {
             u_.obj.~Ref<qn::Object>();
         }
     }
     void copySharedFrom(const Value& other) noexcept {
-        if (kind_ == ValueKind::String) {
+        if (kind_ == ValueKind::kString) {
             new (&u_.str) std::shared_ptr<const qn::String>(other.u_.str);
-        } else if (kind_ == ValueKind::Data) {
+        } else if (kind_ == ValueKind::kData) {
             new (&u_.data) std::shared_ptr<const qn::Bytes>(other.u_.data);
         } else {
             new (&u_.obj) Ref<qn::Object>(other.u_.obj);
@@ -241,13 +242,13 @@ private:
     // other's and whose payload is empty) and leaves `other` Absent.
     void takeFrom(Value& other) noexcept {
         switch (kind_) {
-            case ValueKind::String:
+            case ValueKind::kString:
                 new (&u_.str) std::shared_ptr<const qn::String>(std::move(other.u_.str));
                 break;
-            case ValueKind::Data:
+            case ValueKind::kData:
                 new (&u_.data) std::shared_ptr<const qn::Bytes>(std::move(other.u_.data));
                 break;
-            case ValueKind::Object:
+            case ValueKind::kObject:
                 new (&u_.obj) Ref<qn::Object>(std::move(other.u_.obj));
                 break;
             default:

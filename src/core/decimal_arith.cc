@@ -433,13 +433,13 @@ Decimal Decimal::rounded(int decimals, DecimalRounding mode) const noexcept {
             half = unit / 2;
         }
         switch (mode) {
-            case DecimalRounding::HalfAwayFromZero:
+            case DecimalRounding::kHalfAwayFromZero:
                 up = remainder >= half;
                 break;
-            case DecimalRounding::HalfEven:
+            case DecimalRounding::kHalfEven:
                 up = remainder > half || (remainder == half && (q & 1) != 0);
                 break;
-            case DecimalRounding::TowardZero:
+            case DecimalRounding::kTowardZero:
                 break;
         }
     }

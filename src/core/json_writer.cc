@@ -240,34 +240,34 @@ bool Writer::writeValue(yajl_gen gen, const Value& value) {
     // Longest shortest-round-trip double: "-2.2250738585072014e-308".
     char digits[32];
     switch (value.kind()) {
-        case ValueKind::Absent:
-        case ValueKind::Null:
+        case ValueKind::kAbsent:
+        case ValueKind::kNull:
             return check(yajl_gen_null(gen));
-        case ValueKind::Bool:
+        case ValueKind::kBool:
             return check(yajl_gen_bool(gen, value.boolValue() ? 1 : 0));
-        case ValueKind::Int: {
+        case ValueKind::kInt: {
             const auto result = std::to_chars(digits, digits + sizeof digits, value.integerValue());
             return writeNumber(gen, digits, static_cast<std::size_t>(result.ptr - digits));
         }
-        case ValueKind::Double: {
+        case ValueKind::kDouble: {
             const double d = value.doubleValue();
             if (!std::isfinite(d)) return check(yajl_gen_null(gen));
             const auto result = std::to_chars(digits, digits + sizeof digits, d);
             return writeNumber(gen, digits, static_cast<std::size_t>(result.ptr - digits));
         }
-        case ValueKind::Decimal: {
+        case ValueKind::kDecimal: {
             const Decimal decimal = value.decimalValue();
             if (decimal.isNaN()) return check(yajl_gen_null(gen));
             char text[Decimal::kMaxTextLength];
             return writeNumber(gen, text, decimal.toChars(text));
         }
-        case ValueKind::String:
+        case ValueKind::kString:
             return writeString(gen, value.asString());
-        case ValueKind::Date:
-        case ValueKind::Data:
-        case ValueKind::Uuid:
+        case ValueKind::kDate:
+        case ValueKind::kData:
+        case ValueKind::kUuid:
             return writeString(gen, value.description());
-        case ValueKind::Object:
+        case ValueKind::kObject:
             return writeObject(gen, value);
     }
     return check(yajl_gen_null(gen));

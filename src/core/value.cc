@@ -41,7 +41,7 @@ void appendAscii(String& out, std::string_view ascii) {
 }
 
 bool isIntegral(ValueKind k) noexcept {
-    return k == ValueKind::Bool || k == ValueKind::Int;
+    return k == ValueKind::kBool || k == ValueKind::kInt;
 }
 
 // The Decimal a double stands for, when one holds it exactly.
@@ -179,12 +179,12 @@ void appendData(String& out, const Bytes& data) {
 
 }  // namespace
 
-Value::Value(qn::String s) : kind_(ValueKind::String) {
+Value::Value(qn::String s) : kind_(ValueKind::kString) {
     new (&u_.str)
         std::shared_ptr<const qn::String>(std::make_shared<const qn::String>(std::move(s)));
 }
 
-Value::Value(qn::Bytes data) : kind_(ValueKind::Data) {
+Value::Value(qn::Bytes data) : kind_(ValueKind::kData) {
     new (&u_.data)
         std::shared_ptr<const qn::Bytes>(std::make_shared<const qn::Bytes>(std::move(data)));
 }
@@ -194,15 +194,15 @@ Value::Value(qn::Bytes data) : kind_(ValueKind::Data) {
 // copy should cost little more than the reference count it bumps.
 bool Value::boolValue() const noexcept {
     switch (kind_) {
-        case ValueKind::Bool:
+        case ValueKind::kBool:
             return u_.b;
-        case ValueKind::Int:
+        case ValueKind::kInt:
             return u_.i != 0;
-        case ValueKind::Double:
+        case ValueKind::kDouble:
             return u_.d != 0.0;
-        case ValueKind::Decimal:
+        case ValueKind::kDecimal:
             return !u_.dec.isZero();
-        case ValueKind::String:
+        case ValueKind::kString:
             return stringBool(*u_.str);
         default:
             return false;
@@ -211,15 +211,15 @@ bool Value::boolValue() const noexcept {
 
 std::int64_t Value::integerValue() const noexcept {
     switch (kind_) {
-        case ValueKind::Bool:
+        case ValueKind::kBool:
             return u_.b ? 1 : 0;
-        case ValueKind::Int:
+        case ValueKind::kInt:
             return u_.i;
-        case ValueKind::Double:
+        case ValueKind::kDouble:
             return saturatedInt(u_.d);
-        case ValueKind::Decimal:
+        case ValueKind::kDecimal:
             return u_.dec.toInt64();
-        case ValueKind::String:
+        case ValueKind::kString:
             return stringInteger(*u_.str);
         default:
             return 0;
@@ -228,15 +228,15 @@ std::int64_t Value::integerValue() const noexcept {
 
 double Value::doubleValue() const noexcept {
     switch (kind_) {
-        case ValueKind::Bool:
+        case ValueKind::kBool:
             return u_.b ? 1.0 : 0.0;
-        case ValueKind::Int:
+        case ValueKind::kInt:
             return static_cast<double>(u_.i);
-        case ValueKind::Double:
+        case ValueKind::kDouble:
             return u_.d;
-        case ValueKind::Decimal:
+        case ValueKind::kDecimal:
             return u_.dec.toDouble();
-        case ValueKind::String:
+        case ValueKind::kString:
             return stringDouble(*u_.str);
         default:
             return 0.0;
@@ -245,15 +245,15 @@ double Value::doubleValue() const noexcept {
 
 qn::Decimal Value::decimalValue() const noexcept {
     switch (kind_) {
-        case ValueKind::Bool:
+        case ValueKind::kBool:
             return qn::Decimal(u_.b ? 1 : 0);
-        case ValueKind::Int:
+        case ValueKind::kInt:
             return qn::Decimal(u_.i);
-        case ValueKind::Double:
+        case ValueKind::kDouble:
             return qn::Decimal::fromDouble(u_.d);
-        case ValueKind::Decimal:
+        case ValueKind::kDecimal:
             return u_.dec;
-        case ValueKind::String: {
+        case ValueKind::kString: {
             StringView extent;
             return stringDecimal(*u_.str, extent);
         }
@@ -287,41 +287,41 @@ const Dictionary* Value::asDictionary() const noexcept {
 qn::String Value::description() const {
     qn::String out;
     switch (kind_) {
-        case ValueKind::Absent:
+        case ValueKind::kAbsent:
             appendAscii(out, "(null)");
             break;
-        case ValueKind::Null:
+        case ValueKind::kNull:
             appendAscii(out, "<null>");
             break;
-        case ValueKind::Bool:
+        case ValueKind::kBool:
             out.push_back(u_.b ? u'1' : u'0');
             break;
-        case ValueKind::Int: {
+        case ValueKind::kInt: {
             char buffer[24];
             const auto result = std::to_chars(buffer, buffer + sizeof buffer, u_.i);
             appendAscii(out,
                         std::string_view(buffer, static_cast<std::size_t>(result.ptr - buffer)));
             break;
         }
-        case ValueKind::Double:
+        case ValueKind::kDouble:
             appendDouble(out, u_.d);
             break;
-        case ValueKind::Decimal:
+        case ValueKind::kDecimal:
             out = u_.dec.toString();
             break;
-        case ValueKind::String:
+        case ValueKind::kString:
             out = *u_.str;
             break;
-        case ValueKind::Date:
+        case ValueKind::kDate:
             out = u_.date.description();
             break;
-        case ValueKind::Data:
+        case ValueKind::kData:
             appendData(out, *u_.data);
             break;
-        case ValueKind::Uuid:
+        case ValueKind::kUuid:
             out = u_.uuid.uuidString();
             break;
-        case ValueKind::Object:
+        case ValueKind::kObject:
             out = u_.obj->description();
             break;
     }
@@ -332,12 +332,12 @@ bool Value::isEqual(const Value& other) const noexcept {
     if (isNumber() && other.isNumber()) {
         const ValueKind a = kind_, b = other.kind_;
         if (isIntegral(a) && isIntegral(b)) return integerValue() == other.integerValue();
-        if (a == ValueKind::Double && b == ValueKind::Double)
+        if (a == ValueKind::kDouble && b == ValueKind::kDouble)
             return u_.d == other.u_.d || (std::isnan(u_.d) && std::isnan(other.u_.d));
-        if ((isIntegral(a) && b == ValueKind::Double) ||
-            (a == ValueKind::Double && isIntegral(b))) {
-            const double d = a == ValueKind::Double ? u_.d : other.u_.d;
-            const std::int64_t i = a == ValueKind::Double ? other.integerValue() : integerValue();
+        if ((isIntegral(a) && b == ValueKind::kDouble) ||
+            (a == ValueKind::kDouble && isIntegral(b))) {
+            const double d = a == ValueKind::kDouble ? u_.d : other.u_.d;
+            const std::int64_t i = a == ValueKind::kDouble ? other.integerValue() : integerValue();
             // Below 2^53 an integral double's shortest text is the integer
             // itself, and a fractional double's is never an integer.
             if (std::fabs(d) <= kTwo53)
@@ -345,7 +345,7 @@ bool Value::isEqual(const Value& other) const noexcept {
         }
         // The general case: compare the canonical Decimals.
         const auto canonical = [](const Value& v, qn::Decimal& out) noexcept {
-            if (v.kind_ == ValueKind::Double) return canonicalDouble(v.u_.d, out);
+            if (v.kind_ == ValueKind::kDouble) return canonicalDouble(v.u_.d, out);
             out = v.decimalValue();
             return true;
         };
@@ -355,18 +355,18 @@ bool Value::isEqual(const Value& other) const noexcept {
     }
     if (kind_ != other.kind_) return false;
     switch (kind_) {
-        case ValueKind::Absent:
-        case ValueKind::Null:
+        case ValueKind::kAbsent:
+        case ValueKind::kNull:
             return true;
-        case ValueKind::String:
+        case ValueKind::kString:
             return u_.str == other.u_.str || *u_.str == *other.u_.str;
-        case ValueKind::Date:
+        case ValueKind::kDate:
             return u_.date == other.u_.date;
-        case ValueKind::Data:
+        case ValueKind::kData:
             return u_.data == other.u_.data || *u_.data == *other.u_.data;
-        case ValueKind::Uuid:
+        case ValueKind::kUuid:
             return u_.uuid == other.u_.uuid;
-        case ValueKind::Object:
+        case ValueKind::kObject:
             if (u_.obj == other.u_.obj) return true;
             try {
                 return u_.obj->isEqual(other);
@@ -380,15 +380,15 @@ bool Value::isEqual(const Value& other) const noexcept {
 
 std::size_t Value::hash() const noexcept {
     switch (kind_) {
-        case ValueKind::Absent:
+        case ValueKind::kAbsent:
             return mixHash(0);
-        case ValueKind::Null:
+        case ValueKind::kNull:
             return mixHash(kSeedNull);
-        case ValueKind::Bool:
+        case ValueKind::kBool:
             return mixHash(u_.b ? 1 : 0);
-        case ValueKind::Int:
+        case ValueKind::kInt:
             return mixHash(static_cast<std::uint64_t>(u_.i));
-        case ValueKind::Double: {
+        case ValueKind::kDouble: {
             const double d = u_.d;
             if (std::fabs(d) <= kTwo53 && std::trunc(d) == d)
                 return mixHash(static_cast<std::uint64_t>(static_cast<std::int64_t>(d)));
@@ -399,25 +399,25 @@ std::size_t Value::hash() const noexcept {
             std::memcpy(&bits, &d, sizeof bits);
             return mixHash(bits ^ kSeedDoubleOnly);
         }
-        case ValueKind::Decimal:
+        case ValueKind::kDecimal:
             return hashDecimal(u_.dec);
-        case ValueKind::String:
+        case ValueKind::kString:
             return std::hash<StringView>{}(*u_.str) ^ mixHash(kSeedString);
-        case ValueKind::Date: {
+        case ValueKind::kDate: {
             // 0.0 and -0.0 are equal dates.
             const double s = u_.date.timeIntervalSinceReferenceDate() + 0.0;
             std::uint64_t bits;
             std::memcpy(&bits, &s, sizeof bits);
             return mixHash(bits ^ kSeedDate);
         }
-        case ValueKind::Data: {
+        case ValueKind::kData: {
             const auto& bytes = *u_.data;
             const std::string_view view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
             return std::hash<std::string_view>{}(view) ^ mixHash(kSeedData);
         }
-        case ValueKind::Uuid:
+        case ValueKind::kUuid:
             return u_.uuid.hash() ^ mixHash(kSeedUuid);
-        case ValueKind::Object:
+        case ValueKind::kObject:
             try {
                 return u_.obj->hash();
             } catch (...) {

@@ -452,23 +452,23 @@ std::shared_ptr<DateFormatter> dateFormatterWithTimeZone_UTC_Locale_en_US_POSIX_
 DateFormatterStyle dateFormatterStyleFromQNDataDateFormat(int code) noexcept {
     switch (code) {
         case 1:
-            return DateFormatterStyle::short_;
+            return DateFormatterStyle::kShort;
         case 2:
-            return DateFormatterStyle::medium;
+            return DateFormatterStyle::kMedium;
         default:
-            return DateFormatterStyle::none;
+            return DateFormatterStyle::kNone;
     }
 }
 
 DateFormatterStyle dateFormatterStyleFromQNDataTimeFormat(int code) noexcept {
     switch (code) {
         case 1:
-            return DateFormatterStyle::short_;
+            return DateFormatterStyle::kShort;
         case 2:
         case 3:
-            return DateFormatterStyle::medium;
+            return DateFormatterStyle::kMedium;
         default:
-            return DateFormatterStyle::none;
+            return DateFormatterStyle::kNone;
     }
 }
 
@@ -476,13 +476,13 @@ namespace {
 
 icu::DateFormat::EStyle icuStyle(DateFormatterStyle style) {
     switch (style) {
-        case DateFormatterStyle::short_:
+        case DateFormatterStyle::kShort:
             return icu::DateFormat::kShort;
-        case DateFormatterStyle::medium:
+        case DateFormatterStyle::kMedium:
             return icu::DateFormat::kMedium;
-        case DateFormatterStyle::long_:
+        case DateFormatterStyle::kLong:
             return icu::DateFormat::kLong;
-        case DateFormatterStyle::full:
+        case DateFormatterStyle::kFull:
             return icu::DateFormat::kFull;
         default:
             return icu::DateFormat::kNone;
@@ -493,8 +493,8 @@ String buildStylePattern(const std::string& localeIdentifier, DateFormatterStyle
                          DateFormatterStyle timeStyle, bool milliseconds) {
     const icu::Locale locale = localeOf(localeIdentifier);
     const bool wordy =
-        dateStyle == DateFormatterStyle::long_ || dateStyle == DateFormatterStyle::full ||
-        timeStyle == DateFormatterStyle::long_ || timeStyle == DateFormatterStyle::full;
+        dateStyle == DateFormatterStyle::kLong || dateStyle == DateFormatterStyle::kFull ||
+        timeStyle == DateFormatterStyle::kLong || timeStyle == DateFormatterStyle::kFull;
     if (wordy) {
         std::unique_ptr<icu::DateFormat> format(icu::DateFormat::createDateTimeInstance(
             icuStyle(dateStyle), icuStyle(timeStyle), locale));
@@ -506,11 +506,11 @@ String buildStylePattern(const std::string& localeIdentifier, DateFormatterStyle
     }
     // Numeric texts in the locale's order and clock, every field at full width.
     icu::UnicodeString skeleton;
-    if (dateStyle == DateFormatterStyle::short_) skeleton += u"yyMMdd";
-    if (dateStyle == DateFormatterStyle::medium) skeleton += u"yyyyMMdd";
-    if (timeStyle == DateFormatterStyle::short_) skeleton += u"jjmm";
-    if (timeStyle == DateFormatterStyle::medium) skeleton += u"jjmmss";
-    if (timeStyle != DateFormatterStyle::none && milliseconds) skeleton += u"SSS";
+    if (dateStyle == DateFormatterStyle::kShort) skeleton += u"yyMMdd";
+    if (dateStyle == DateFormatterStyle::kMedium) skeleton += u"yyyyMMdd";
+    if (timeStyle == DateFormatterStyle::kShort) skeleton += u"jjmm";
+    if (timeStyle == DateFormatterStyle::kMedium) skeleton += u"jjmmss";
+    if (timeStyle != DateFormatterStyle::kNone && milliseconds) skeleton += u"SSS";
     if (skeleton.isEmpty()) return String();
     UErrorCode status = U_ZERO_ERROR;
     std::unique_ptr<icu::DateTimePatternGenerator> generator(
@@ -530,7 +530,7 @@ String datePatternForStyles(std::string_view localeIdentifier, DateFormatterStyl
     static std::map<std::tuple<std::string, int, int, bool>, String> patterns;
     std::string locale = localeIdentifier.empty() ? "en_US_POSIX" : std::string(localeIdentifier);
     auto key = std::make_tuple(locale, static_cast<int>(dateStyle), static_cast<int>(timeStyle),
-                               milliseconds && timeStyle != DateFormatterStyle::none);
+                               milliseconds && timeStyle != DateFormatterStyle::kNone);
     std::lock_guard lock(mutex);
     auto it = patterns.find(key);
     if (it != patterns.end()) return it->second;

@@ -18,11 +18,11 @@ QNError QNError::defaultQNError() {
 }
 
 QNError QNError::defaultQNErrorWithDeveloperDescription(const String& description) {
-    return QNError(kDomain, kDefaultCode, kDefaultDescription, description);
+    return QNError(String(kDomain), kDefaultCode, String(kDefaultDescription), description);
 }
 
 QNError QNError::defaultQNErrorWithLocalizedDescription(const String& description) {
-    return QNError(kDomain, kDefaultCode, description);
+    return QNError(String(kDomain), kDefaultCode, description);
 }
 
 QNThreadErrorHandler& QNThreadErrorHandler::errorHandler() {
@@ -36,7 +36,7 @@ void QNThreadErrorHandler::addError(QNError error) {
 
 void QNThreadErrorHandler::addErrorWithCodeDescription(std::int64_t code,
                                                        const String& description) {
-    errors_.emplace_back(QNError::kDomain, code, description);
+    errors_.emplace_back(String(QNError::kDomain), code, description);
 }
 
 void QNThreadErrorHandler::removeErrorsWithCode(std::int64_t code) {

@@ -169,45 +169,45 @@ void appendDouble(std::string& out, double d) {
 void appendValue(std::string& out, const Value& v, int indent) {
     auto pad = [&](int n) { out.append(static_cast<std::size_t>(n), '\t'); };
     switch (v.kind()) {
-        case ValueKind::Absent:
-        case ValueKind::Null:
+        case ValueKind::kAbsent:
+        case ValueKind::kNull:
             return;  // property lists have no null
-        case ValueKind::Bool:
+        case ValueKind::kBool:
             pad(indent);
             out += v.boolValue() ? "<true/>\n" : "<false/>\n";
             return;
-        case ValueKind::Int:
+        case ValueKind::kInt:
             pad(indent);
             out += "<integer>" + std::to_string(v.integerValue()) + "</integer>\n";
             return;
-        case ValueKind::Double:
+        case ValueKind::kDouble:
             pad(indent);
             out += "<real>";
             appendDouble(out, v.doubleValue());
             out += "</real>\n";
             return;
-        case ValueKind::Decimal:
+        case ValueKind::kDecimal:
             pad(indent);
             out += "<real>" + v.decimalValue().toStdString() + "</real>\n";
             return;
-        case ValueKind::String:
-        case ValueKind::Uuid:
+        case ValueKind::kString:
+        case ValueKind::kUuid:
             pad(indent);
             out += "<string>";
             appendEscaped(out, toUtf8(v.description()));
             out += "</string>\n";
             return;
-        case ValueKind::Date:
+        case ValueKind::kDate:
             pad(indent);
             out += "<date>" + internal::formatISO8601UTC(v.asDate()) + "</date>\n";
             return;
-        case ValueKind::Data:
+        case ValueKind::kData:
             pad(indent);
             out += "<data>";
             internal::appendBase64(out, v.asData().data(), v.asData().size());
             out += "</data>\n";
             return;
-        case ValueKind::Object:
+        case ValueKind::kObject:
             if (const Array* a = v.asArray()) {
                 pad(indent);
                 out += "<array>\n";

@@ -16,7 +16,7 @@ namespace qn {
 namespace {
 
 std::atomic<QNUtilities::FatalErrorPolicy>& policyState() {
-    static std::atomic<QNUtilities::FatalErrorPolicy> policy{QNUtilities::FatalErrorPolicy::Raise};
+    static std::atomic<QNUtilities::FatalErrorPolicy> policy{QNUtilities::FatalErrorPolicy::kRaise};
     return policy;
 }
 
@@ -95,11 +95,11 @@ QNUtilities::FatalErrorPolicy QNUtilities::fatalErrorPolicy() noexcept {
 }
 
 bool QNUtilities::tryRecoverFatalErrorWithExceptionNameRecoveryBlock(
-    const String& message, const String& exceptionName, const RecoveryBlock& recovery) {
-    const String& name = exceptionName.empty() ? kGenericExceptionName : exceptionName;
-    QNLog::loggerService()->logMessage(u"Fatal error (" + name + u"): " + message, QNLogTypeFiles,
-                                       QNLogLevelError, true);
-    if (fatalErrorPolicy() == FatalErrorPolicy::Raise) throw FatalError(name, message);
+    const String& message, StringView exceptionName, const RecoveryBlock& recovery) {
+    const StringView name = exceptionName.empty() ? kGenericExceptionName : exceptionName;
+    QNLog::loggerService()->logMessage(u"Fatal error (" + String(name) + u"): " + message,
+                                       QNLogTypeFiles, QNLogLevelError, true);
+    if (fatalErrorPolicy() == FatalErrorPolicy::kRaise) throw FatalError(String(name), message);
     return recovery ? recovery() : true;
 }
 
@@ -109,7 +109,7 @@ bool QNUtilities::tryRecoverFatalError(const String& message) {
 }
 
 bool QNUtilities::tryRecoverFatalErrorWithExceptionName(const String& message,
-                                                        const String& exceptionName) {
+                                                        StringView exceptionName) {
     return tryRecoverFatalErrorWithExceptionNameRecoveryBlock(message, exceptionName, nullptr);
 }
 

@@ -33,12 +33,12 @@ std::int32_t asInt32(std::int64_t n) noexcept {
 // "1e-05"); the other kinds their plain text; "" for no number.
 String numberText(const Value& number) {
     switch (number.kind()) {
-        case ValueKind::Bool:
-        case ValueKind::Int:
+        case ValueKind::kBool:
+        case ValueKind::kInt:
             return number.description();
-        case ValueKind::Decimal:
+        case ValueKind::kDecimal:
             return number.decimalValue().toString();
-        case ValueKind::Double: {
+        case ValueKind::kDouble: {
             const double d = number.doubleValue();
             if (!std::isfinite(d)) return number.description();
             if (d == 0.0) return u"0";  // not "-0"

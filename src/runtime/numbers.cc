@@ -107,15 +107,15 @@ std::int64_t remainderAsInteger(double a, double b) {
 
 bool numberIsZero(const Value& number) noexcept {
     switch (number.kind()) {
-        case ValueKind::Absent:
-        case ValueKind::Null:
+        case ValueKind::kAbsent:
+        case ValueKind::kNull:
             return true;
-        case ValueKind::Bool:
-        case ValueKind::Int:
+        case ValueKind::kBool:
+        case ValueKind::kInt:
             return number.integerValue() == 0;
-        case ValueKind::Double:
+        case ValueKind::kDouble:
             return number.doubleValue() == 0.0;
-        case ValueKind::Decimal:
+        case ValueKind::kDecimal:
             return number.decimalValue().isZero();
         default:
             return false;
@@ -133,15 +133,15 @@ std::int64_t qnIntFromDouble(double value) {
 }
 
 Decimal qnRoundedToDecimals(const Decimal& value, std::int64_t decimals) noexcept {
-    return value.rounded(clampRounding(decimals), DecimalRounding::HalfAwayFromZero);
+    return value.rounded(clampRounding(decimals), DecimalRounding::kHalfAwayFromZero);
 }
 
 Decimal qnRoundedToEvenDecimals(const Decimal& value, std::int64_t decimals) noexcept {
-    return value.rounded(clampRounding(decimals), DecimalRounding::HalfEven);
+    return value.rounded(clampRounding(decimals), DecimalRounding::kHalfEven);
 }
 
 Decimal qnTruncatedToDecimals(const Decimal& value, std::int64_t decimals) noexcept {
-    return value.rounded(clampRounding(decimals), DecimalRounding::TowardZero);
+    return value.rounded(clampRounding(decimals), DecimalRounding::kTowardZero);
 }
 
 // --- Integers ----------------------------------------------------------------
@@ -227,22 +227,22 @@ Value qnDecimalToThePower(const Value& base, const Value& exponent) {
     bool whole = false;
     std::uint64_t n = 0;
     switch (exponent.kind()) {
-        case ValueKind::Absent:
-        case ValueKind::Null:
+        case ValueKind::kAbsent:
+        case ValueKind::kNull:
             whole = true;
             break;
-        case ValueKind::Bool:
-        case ValueKind::Int:
+        case ValueKind::kBool:
+        case ValueKind::kInt:
             whole = exponent.integerValue() >= 0;
             n = static_cast<std::uint64_t>(exponent.integerValue());
             break;
-        case ValueKind::Double: {
+        case ValueKind::kDouble: {
             const double e = exponent.doubleValue();
             whole = e >= 0.0 && e < kTwo63 && std::trunc(e) == e;
             if (whole) n = static_cast<std::uint64_t>(e);
             break;
         }
-        case ValueKind::Decimal: {
+        case ValueKind::kDecimal: {
             const Decimal e = exponent.decimalValue();
             whole = e.isInteger() && !e.isNegative() && e.compare(Decimal(kInt64Max)) <= 0;
             if (whole) n = static_cast<std::uint64_t>(e.toInt64());
@@ -283,14 +283,14 @@ Value qnNumberToThePower(const Value& base, const Value& exponent) {
 
 bool qnIsInteger(const Value& number) noexcept {
     switch (number.kind()) {
-        case ValueKind::Bool:
-        case ValueKind::Int:
+        case ValueKind::kBool:
+        case ValueKind::kInt:
             return true;
-        case ValueKind::Double: {
+        case ValueKind::kDouble: {
             const double d = number.doubleValue();
             return d >= -kTwo63 && d < kTwo63 && std::trunc(d) == d;
         }
-        case ValueKind::Decimal: {
+        case ValueKind::kDecimal: {
             const Decimal d = number.decimalValue();
             return d.isInteger() && d.compare(Decimal(kInt64Max)) <= 0 &&
                    d.compare(Decimal(kInt64Min)) >= 0;

@@ -71,7 +71,7 @@ TEST(ObjectCollectionTest, OutOfRangeGoesToTheFatalErrorHook) {
             std::string::npos);
     }
 
-    ScopedFatalErrorPolicy recover(QNUtilities::FatalErrorPolicy::Recover);
+    ScopedFatalErrorPolicy recover(QNUtilities::FatalErrorPolicy::kRecover);
     test::ScopedCapturingLogger log;
     EXPECT_TRUE(strings.objectAtIndex(0).isAbsent()) << "no item class: nothing to recover with";
     QNObjectCollection trips(String(u"Trip"));

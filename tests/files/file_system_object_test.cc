@@ -273,7 +273,7 @@ TEST(FileSystemObject, DirectoryCreationFailureGoesToTheFatalErrorHook) {
     EXPECT_THROW(QNFileSystemObject::createDirectoryIfNotExistsAtPath(target), FatalError);
     EXPECT_TRUE(logger->contains(u"Error creating " + target + u" directory "));
     {
-        test::ScopedFatalErrorPolicy recover(QNUtilities::FatalErrorPolicy::Recover);
+        test::ScopedFatalErrorPolicy recover(QNUtilities::FatalErrorPolicy::kRecover);
         QNFileSystemObject::createDirectoryWithSubpathSubpath(target, u"Named");
     }
     EXPECT_TRUE(logger->contains(u"Error creating Named directory "));

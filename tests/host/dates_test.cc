@@ -412,8 +412,8 @@ TEST(DateFormatterThreadCacheTest, ConcurrentFormattingParsingAndZoneChanges) {
                 const String zone = QNTimeZone::currentTimeZoneName();
                 wrong += zone != u"UTC" && zone != u"Europe/Madrid";
                 wrong +=
-                    stringFromDateWithStyles(instants[round], "es_ES", DateFormatterStyle::medium,
-                                             DateFormatterStyle::medium, true, TimeZone::utc())
+                    stringFromDateWithStyles(instants[round], "es_ES", DateFormatterStyle::kMedium,
+                                             DateFormatterStyle::kMedium, true, TimeZone::utc())
                         .empty();
             }
         });
@@ -428,27 +428,27 @@ TEST(DateFormatterStylesTest, NumericPatternsInTheLocaleOrder) {
     IcuCalendar utc(u"UTC");
     const DateTime d = utc.at(2021, 3, 5, 14, 7, 9, 123);
     for (const std::string locale : {"en_US_POSIX", "en_US", "es_ES"}) {
-        for (S date : {S::none, S::short_, S::medium}) {
-            for (S time : {S::none, S::short_, S::medium}) {
+        for (S date : {S::kNone, S::kShort, S::kMedium}) {
+            for (S time : {S::kNone, S::kShort, S::kMedium}) {
                 for (bool ms : {false, true}) {
                     const std::string p = toUtf8(datePatternForStyles(locale, date, time, ms));
                     const std::string text = toUtf8(
                         stringFromDateWithStyles(d, locale, date, time, ms, TimeZone::utc()));
                     SCOPED_TRACE(locale + ": " + p + " -> " + text);
                     const auto has = [&](const char* s) { return p.find(s) != std::string::npos; };
-                    EXPECT_EQ(p.empty(), date == S::none && time == S::none);
+                    EXPECT_EQ(p.empty(), date == S::kNone && time == S::kNone);
                     EXPECT_EQ(text.empty(), p.empty());
-                    EXPECT_EQ(has("yyyy"), date == S::medium);
-                    EXPECT_EQ(has("yy") && has("MM") && has("dd") && !has("MMM"), date != S::none);
-                    EXPECT_EQ(has("mm"), time != S::none);
-                    EXPECT_EQ(has("ss"), time == S::medium);
-                    EXPECT_EQ(has("SSS"), time != S::none && ms);
-                    EXPECT_EQ(text.find("2021") != std::string::npos, date == S::medium);
-                    EXPECT_EQ(text.find("123") != std::string::npos, time != S::none && ms);
-                    if (date != S::none && locale != "en_US_POSIX") {
+                    EXPECT_EQ(has("yyyy"), date == S::kMedium);
+                    EXPECT_EQ(has("yy") && has("MM") && has("dd") && !has("MMM"), date != S::kNone);
+                    EXPECT_EQ(has("mm"), time != S::kNone);
+                    EXPECT_EQ(has("ss"), time == S::kMedium);
+                    EXPECT_EQ(has("SSS"), time != S::kNone && ms);
+                    EXPECT_EQ(text.find("2021") != std::string::npos, date == S::kMedium);
+                    EXPECT_EQ(text.find("123") != std::string::npos, time != S::kNone && ms);
+                    if (date != S::kNone && locale != "en_US_POSIX") {
                         EXPECT_EQ(p.find("dd") < p.find("MM"), locale == "es_ES");
                     }
-                    if (time != S::none && locale != "en_US_POSIX") {
+                    if (time != S::kNone && locale != "en_US_POSIX") {
                         EXPECT_EQ(has("hh") && has("a"), locale == "en_US");
                         EXPECT_EQ(has("HH"), locale == "es_ES");
                     }
@@ -456,7 +456,7 @@ TEST(DateFormatterStylesTest, NumericPatternsInTheLocaleOrder) {
             }
         }
     }
-    EXPECT_EQ(stringFromDateWithStyles(d, "es_ES", S::none, S::short_, false,
+    EXPECT_EQ(stringFromDateWithStyles(d, "es_ES", S::kNone, S::kShort, false,
                                        zoneNamed(u"Europe/Madrid")),
               u"15:07");
 }
@@ -471,7 +471,7 @@ TEST(DatesBadInputTest, NeverCrashes) {
         const DateTime d(s);
         EXPECT_EQ(fast->stringFromDate(d), u"") << s;
         EXPECT_EQ(madrid.stringFromDate(d), u"") << s;
-        stringFromDateWithStyles(d, "en_US", DateFormatterStyle::full, DateFormatterStyle::full,
+        stringFromDateWithStyles(d, "en_US", DateFormatterStyle::kFull, DateFormatterStyle::kFull,
                                  true, zoneNamed(u"America/Sao_Paulo"));
         touch(isQnTimeOnlyDateTime(d), isQnDateTime(d), qnDateNSDate(d),
               localTimeZoneDateFromGMT(d), gmtTimeZoneDateFromCurrent(d));

@@ -9,7 +9,7 @@ namespace {
 using Policy = QNUtilities::FatalErrorPolicy;
 
 TEST(FatalErrorPolicyTest, RaiseIsTheDefaultAndThrowsTheGivenNameAndText) {
-    EXPECT_EQ(QNUtilities::fatalErrorPolicy(), Policy::Raise);
+    EXPECT_EQ(QNUtilities::fatalErrorPolicy(), Policy::kRaise);
     test::ScopedCapturingLogger log;
     bool ran = false;
     try {
@@ -37,7 +37,7 @@ TEST(FatalErrorPolicyTest, RaiseIsTheDefaultAndThrowsTheGivenNameAndText) {
 }
 
 TEST(FatalErrorPolicyTest, RecoverLogsRunsTheBlockAndReturnsItsAnswer) {
-    test::ScopedFatalErrorPolicy recover(Policy::Recover);
+    test::ScopedFatalErrorPolicy recover(Policy::kRecover);
     test::ScopedCapturingLogger log;
     int runs = 0;
     EXPECT_FALSE(QNUtilities::tryRecoverFatalErrorWithRecoveryBlock(u"no item", [&] {

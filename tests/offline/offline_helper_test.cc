@@ -25,7 +25,7 @@ namespace {
 
 Ref<Dictionary> infoWith(const char16_t* style) {
     auto info = makeRef<Dictionary>();
-    if (style) info->set(QNOfflineHelper::kGeneratorLanguageKey, Value(style));
+    if (style) info->set(String(QNOfflineHelper::kGeneratorLanguageKey), Value(style));
     return info;
 }
 
@@ -36,7 +36,7 @@ TEST(GeneratorStyleTest, DefaultStyleUnlessTheKeySaysOtherwise) {
     EXPECT_FALSE(QNOfflineHelper::isSwiftGeneratorForInfoDictionary(*infoWith(u"objc")));
     EXPECT_FALSE(QNOfflineHelper::isSwiftGeneratorForInfoDictionary(*infoWith(u"")));
     auto numeric = makeRef<Dictionary>();
-    numeric->set(QNOfflineHelper::kGeneratorLanguageKey, Value(1));
+    numeric->set(String(QNOfflineHelper::kGeneratorLanguageKey), Value(1));
     EXPECT_FALSE(QNOfflineHelper::isSwiftGeneratorForInfoDictionary(*numeric));
 }
 

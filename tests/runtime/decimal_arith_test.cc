@@ -81,8 +81,8 @@ TEST(DecimalArithVectors, RoundedAndPowerMatchPython) {
         SCOPED_TRACE(std::string(v.a) + " to " + std::to_string(v.decimals));
         const Decimal a = dec(v.a);
         expectResult(a.rounded(v.decimals), v.halfAway);
-        expectResult(a.rounded(v.decimals, DecimalRounding::HalfEven), v.halfEven);
-        expectResult(a.rounded(v.decimals, DecimalRounding::TowardZero), v.towardZero);
+        expectResult(a.rounded(v.decimals, DecimalRounding::kHalfEven), v.halfEven);
+        expectResult(a.rounded(v.decimals, DecimalRounding::kTowardZero), v.towardZero);
         EXPECT_TRUE(v.decimals != 0 || a.integralPart().toStdString() == v.towardZero);
     }
     for (const auto& v : kPowerVectors) {
@@ -162,7 +162,7 @@ TEST(DecimalArith, ZeroResultsAreNeverNegative) {
                                dec("-1e-128") * dec("1e-128"),
                                dec("-1e-128") / dec("1e127"),
                                dec("-0.4").rounded(0),
-                               dec("-0.5").rounded(0, DecimalRounding::HalfEven),
+                               dec("-0.5").rounded(0, DecimalRounding::kHalfEven),
                                dec("-0.9").integralPart(),
                                -Decimal(),
                                dec("-0").abs(),
@@ -207,8 +207,8 @@ TEST(DecimalArith, RoundedTiesFollowTheMode) {
         SCOPED_TRACE(text + " to " + std::to_string(decimals));
         const Decimal d = dec(text);
         expectResult(d.rounded(decimals), away);
-        expectResult(d.rounded(decimals, DecimalRounding::HalfEven), even);
-        expectResult(d.rounded(decimals, DecimalRounding::TowardZero), toward);
+        expectResult(d.rounded(decimals, DecimalRounding::kHalfEven), even);
+        expectResult(d.rounded(decimals, DecimalRounding::kTowardZero), toward);
     }
     EXPECT_EQ(dec("1.50").rounded(2).exponent(), -2) << "fitting values keep their stored form";
 }

@@ -74,7 +74,7 @@ TEST(IntegerArithmetic, RemainderAndQuotientTruncateTowardZero) {
 }
 
 TEST(IntegerArithmetic, FailuresAreReportedAndRecoveredWithDocumentedValues) {
-    test::ScopedFatalErrorPolicy recover(Policy::Recover);
+    test::ScopedFatalErrorPolicy recover(Policy::kRecover);
     test::ScopedCapturingLogger log;
     EXPECT_EQ(qnIntegerDivide(7, 0), 0);
     EXPECT_TRUE(log->contains(u"Division by zero: 7 / 0."));

@@ -118,7 +118,7 @@ TEST(StringPaddingTest, PadsCutsAndOvershootsWithLongFills) {
     EXPECT_THROW(qnStringOfLengthByAppendingLeftOccurrencesOfString(u"a", kMax, u"xyz"),
                  FatalError);
     {
-        test::ScopedFatalErrorPolicy recover(QNUtilities::FatalErrorPolicy::Recover);
+        test::ScopedFatalErrorPolicy recover(QNUtilities::FatalErrorPolicy::kRecover);
         test::ScopedCapturingLogger log;
         EXPECT_EQ(qnEmptyStringOfLength(kMax), u"");
         EXPECT_EQ(qnStringOfLengthByAppendingRightOccurrencesOfString(u"ab", kMax, u"x"), u"ab");
@@ -152,7 +152,7 @@ TEST(StringCharacterCodeTest, AsciiAndUnicodeValues) {
 TEST(StringCharacterCodeTest, InvalidScalarsGoToTheFatalErrorHook) {
     test::ScopedCapturingLogger log;
     {
-        test::ScopedFatalErrorPolicy recover(QNUtilities::FatalErrorPolicy::Recover);
+        test::ScopedFatalErrorPolicy recover(QNUtilities::FatalErrorPolicy::kRecover);
         for (std::int64_t code : {std::int64_t{0x110000}, std::int64_t{0xD800}, kMax})
             EXPECT_EQ(qnFromUnicodeValue(code), u"");
         EXPECT_TRUE(log->contains(u"Could not create Unicode scalar for Chr function: 1114112"));

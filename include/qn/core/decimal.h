@@ -28,9 +28,9 @@ __extension__ typedef __int128 int128;
 
 // How a value that has more digits than wanted loses them.
 enum class DecimalRounding {
-    HalfAwayFromZero,  // 2.5 -> 3, -2.5 -> -3 (the arithmetic's own rule)
-    HalfEven,          // 2.5 -> 2, 3.5 -> 4
-    TowardZero,        // 2.9 -> 2, -2.9 -> -2
+    kHalfAwayFromZero,  // 2.5 -> 3, -2.5 -> -3 (the arithmetic's own rule)
+    kHalfEven,          // 2.5 -> 2, 3.5 -> 4
+    kTowardZero,        // 2.9 -> 2, -2.9 -> -2
 };
 
 class QN_API Decimal {
@@ -135,9 +135,9 @@ public:
     // rounds to tens, hundreds, ...). A value that already fits is returned
     // unchanged (trailing zeros are not added).
     Decimal rounded(int decimals,
-                    DecimalRounding mode = DecimalRounding::HalfAwayFromZero) const noexcept;
+                    DecimalRounding mode = DecimalRounding::kHalfAwayFromZero) const noexcept;
     // The integral part (toward zero).
-    Decimal integralPart() const noexcept { return rounded(0, DecimalRounding::TowardZero); }
+    Decimal integralPart() const noexcept { return rounded(0, DecimalRounding::kTowardZero); }
 
     friend Decimal operator+(const Decimal& a, const Decimal& b) noexcept { return a.add(b); }
     friend Decimal operator-(const Decimal& a, const Decimal& b) noexcept { return a.subtract(b); }

@@ -209,7 +209,7 @@ dateFormatterWithTimeZone_UTC_Locale_en_US_POSIX_forDateFormat(StringView patter
 // medium one a four-digit year; a short time has hours and minutes, a medium
 // one seconds too (and milliseconds when asked). The locale chooses the
 // 12- or 24-hour clock.
-enum class DateFormatterStyle { none, short_, medium, long_, full };
+enum class DateFormatterStyle { kNone, kShort, kMedium, kLong, kFull };
 
 // Date picture codes: 0 none, 1 two-digit year (short), 2 four-digit year
 // (medium).

@@ -16,9 +16,9 @@ namespace qn {
 // for the user (localized) and one for the developer.
 class QN_API QNError {
 public:
-    static inline const String kDomain = u"QNErrorDomain";
+    static constexpr StringView kDomain = u"QNErrorDomain";
     static constexpr std::int64_t kDefaultCode = -1;
-    static inline const String kDefaultDescription = u"An unexpected error has occurred.";
+    static constexpr StringView kDefaultDescription = u"An unexpected error has occurred.";
 
     QNError() = default;
     QNError(String domain, std::int64_t code, String localizedDescription,
@@ -40,9 +40,9 @@ public:
     }
 
 private:
-    String domain_ = kDomain;
+    String domain_{kDomain};
     std::int64_t code_ = kDefaultCode;
-    String localizedDescription_ = kDefaultDescription;
+    String localizedDescription_{kDefaultDescription};
     String developerDescription_;
 };
 
@@ -92,8 +92,9 @@ private:
 // reason "<operation> must be overridden in a subclass.".
 class QN_API InvalidArgumentException : public FatalError {
 public:
-    static inline const String kName = u"NSInvalidArgumentException";
-    explicit InvalidArgumentException(String reason) : FatalError(kName, std::move(reason)) {}
+    static constexpr StringView kName = u"NSInvalidArgumentException";
+    explicit InvalidArgumentException(String reason)
+        : FatalError(String(kName), std::move(reason)) {}
     // The exception for an abstract operation named `operation`.
     static InvalidArgumentException mustBeOverridden(std::string_view operation);
 };

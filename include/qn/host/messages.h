@@ -14,13 +14,13 @@ class QN_API QNSDTMessagesHelper {
 public:
     static constexpr std::int64_t kErrorType = 1;
     // The Id of a message made from a JSON input failure.
-    static inline const String kJSONErrorId = u"FromJSON Error";
+    static constexpr StringView kJSONErrorId = u"FromJSON Error";
 
     // An error message record with that Id and Description.
     static Value errorSDTMessageWithIdDescription(const String& id, const String& description);
     // The error message record of a JSON input failure.
     static Value sdtDataFromJSONErrorSDTMessageWithDescription(const String& description) {
-        return errorSDTMessageWithIdDescription(kJSONErrorId, description);
+        return errorSDTMessageWithIdDescription(String(kJSONErrorId), description);
     }
 };
 

@@ -23,8 +23,8 @@ class Dictionary;
 
 class QN_API QNOfflineHelper {
 public:
-    static inline const String kGeneratorLanguageKey = u"QNiOSGeneratorLanguage";
-    static inline const String kDefaultStyleValue = u"swift";
+    static constexpr StringView kGeneratorLanguageKey = u"QNiOSGeneratorLanguage";
+    static constexpr StringView kDefaultStyleValue = u"swift";
 
     // True for the default style: the key is missing or its value is exactly
     // "swift". Decided on first call; never changes afterwards.

@@ -36,16 +36,16 @@ class QN_API QNUtilities {
 public:
     // What tryRecoverFatalError does with a programming error of generated code.
     enum class FatalErrorPolicy {
-        Raise,    // throw qn::FatalError (the default)
-        Recover,  // log at error level, run the recovery block, return
+        kRaise,    // throw qn::FatalError (the default)
+        kRecover,  // log at error level, run the recovery block, return
     };
     static void setFatalErrorPolicy(FatalErrorPolicy policy) noexcept;
     static FatalErrorPolicy fatalErrorPolicy() noexcept;
 
     // Exception names the library passes.
-    static inline const String kGenericExceptionName = u"NSGenericException";
-    static inline const String kRangeExceptionName = u"NSRangeException";
-    static inline const String kInvalidArgumentExceptionName = u"NSInvalidArgumentException";
+    static constexpr StringView kGenericExceptionName = u"NSGenericException";
+    static constexpr StringView kRangeExceptionName = u"NSRangeException";
+    static constexpr StringView kInvalidArgumentExceptionName = u"NSInvalidArgumentException";
 
     using RecoveryBlock = std::function<bool()>;
 
@@ -55,13 +55,13 @@ public:
     // block): whether the caller may continue with a recovered value.
     static bool tryRecoverFatalError(const String& message);
     static bool tryRecoverFatalErrorWithExceptionName(const String& message,
-                                                      const String& exceptionName);
+                                                      StringView exceptionName);
     static bool tryRecoverFatalErrorWithRecoveryBlock(const String& message,
                                                       const RecoveryBlock& recovery);
     static bool tryRecoverFatalErrorWithExceptionNameRecoveryBlock(const String& message,
-                                                                   const String& exceptionName,
+                                                                   StringView exceptionName,
                                                                    const RecoveryBlock& recovery);
-    static bool tryRecoverFatalError(const String& message, const String& exceptionName,
+    static bool tryRecoverFatalError(const String& message, StringView exceptionName,
                                      const RecoveryBlock& recovery = nullptr) {
         return tryRecoverFatalErrorWithExceptionNameRecoveryBlock(message, exceptionName, recovery);
     }
