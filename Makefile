@@ -18,7 +18,8 @@ build: deps
 demo: build
 	$(BUILD)/tools/qn/qn demo examples/bundle
 
-# Every test: the warnings-as-errors build, then the same suite under
+# Every test: the formatting check, the warnings-as-errors build (with an
+# application built against its install), then the same suite under
 # AddressSanitizer + UndefinedBehaviorSanitizer, the threaded tests under
 # ThreadSanitizer, and a short run of each fuzz target.
 test: deps
@@ -27,5 +28,6 @@ test: deps
 bench: build
 	$(BUILD)/bench/qn_bench --benchmark_min_time=0.2
 
+# The same files scripts/check-format.sh checks in `make test`.
 format:
-	git ls-files '*.h' '*.cc' | xargs clang-format -i
+	@bash scripts/check-format.sh --fix

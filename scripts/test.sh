@@ -14,6 +14,12 @@ summary=$(mktemp)
 trap 'rm -f "$summary"' EXIT
 run_ctest() { ctest "$@" | tee -a "$summary"; }
 
+# Formatting first: it takes seconds and needs no build.
+step "Formatting (clang-format)"
+bash scripts/check-format.sh
+
+# This configuration's tests include install_consumer: the build installed
+# into a fresh prefix, with tests/consumer built and run against it.
 step "Release build with warnings as errors"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQN_WERROR=ON
 cmake --build build -j "$jobs"
