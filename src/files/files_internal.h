@@ -11,6 +11,7 @@
 #include <qn/host/utilities.h>
 
 #include "host/paths.h"
+#include "host/url.h"
 
 #include <filesystem>
 #include <optional>

@@ -6,6 +6,7 @@
 
 #include <mutex>
 #include "host/paths.h"
+#include "host/url.h"
 
 namespace qn {
 namespace {

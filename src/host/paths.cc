@@ -11,8 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "core/ascii.h"
-
 namespace qn::internal {
 
 namespace fs = std::filesystem;
@@ -114,65 +112,6 @@ String pathExtension(StringView path) {
     std::size_t dot = name.rfind(u'.');
     if (dot == String::npos || dot == 0 || name == u"/") return {};
     return name.substr(dot + 1);
-}
-
-namespace {
-
-bool isPathByteKept(unsigned char c) {
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return true;
-    return std::strchr("-._~/!$&'()*+,;=:@", c) != nullptr && c != '\0';
-}
-
-}  // namespace
-
-String fileURLForPath(StringView absolutePath) {
-    std::string bytes = toUtf8(absolutePath);
-    String out = u"file://";
-    out.reserve(out.size() + bytes.size() * 3);
-    for (unsigned char c : bytes) {
-        if (isPathByteKept(c)) {
-            out.push_back(c);
-        } else {
-            out.push_back(u'%');
-            out.push_back(static_cast<char16_t>(kUpperHexDigits[c >> 4]));
-            out.push_back(static_cast<char16_t>(kUpperHexDigits[c & 15]));
-        }
-    }
-    return out;
-}
-
-std::optional<String> pathOfFileURL(StringView text) {
-    if (text.size() < 5 || !equalsIgnoringASCIICase(text.substr(0, 5), u"file:"))
-        return std::nullopt;
-    StringView rest = text.substr(5);
-    if (rest.starts_with(u"//")) {
-        rest.remove_prefix(2);
-        std::size_t slash = rest.find(u'/');
-        StringView host = rest.substr(0, slash);
-        // Only this machine's files have a path here.
-        if (!host.empty() && !equalsIgnoringASCIICase(host, u"localhost")) return String();
-        rest = slash == StringView::npos ? StringView() : rest.substr(slash);
-    }
-    rest = rest.substr(0, rest.find_first_of(u"?#"));
-    if (rest.empty() || rest[0] != u'/') return String();
-    // "%" and hex digits are ASCII: decoding the UTF-8 form keeps every
-    // other character as it was.
-    const std::string encoded = toUtf8(rest);
-    std::string bytes;
-    bytes.reserve(encoded.size());
-    for (std::size_t i = 0; i < encoded.size(); ++i) {
-        if (encoded[i] != '%') {
-            bytes.push_back(encoded[i]);
-            continue;
-        }
-        if (i + 2 >= encoded.size()) return String();
-        int hi = hexValue(encoded[i + 1]), lo = hexValue(encoded[i + 2]);
-        if (hi < 0 || lo < 0) return String();
-        bytes.push_back(static_cast<char>(hi * 16 + lo));
-        i += 2;
-    }
-    if (bytes.find('\0') != std::string::npos || !isValidUtf8(bytes)) return String();
-    return fromUtf8(bytes);
 }
 
 }  // namespace qn::internal

@@ -1,4 +1,4 @@
-// Paths and file URLs shared by the library's components; not part of the
+// Paths shared by the library's components; not part of the
 // public API.
 //
 // Paths are qn::String (UTF-16) everywhere in the library and become UTF-8
@@ -33,13 +33,7 @@ String lastPathComponent(StringView path);
 // The extension of the last component without the dot; "" when it has none
 // (a leading dot starts no extension: ".profile" has none).
 String pathExtension(StringView path);
-// "file://" and the path percent-encoded (every byte but unreserved
-// characters, "/" and the sub-delimiters that may stand in a path).
-String fileURLForPath(StringView absolutePath);
-// The percent-decoded path of a "file:" URL whose host is empty or
-// "localhost"; "" for a "file:" URL that names no local path (another host,
-// a relative path, a bad escape, invalid UTF-8, U+0000); absent when `text`
-// is not a "file:" URL at all.
-std::optional<String> pathOfFileURL(StringView text);
+
+// File URLs: fileURLForPath and pathOfFileURL, in "host/url.h".
 
 }  // namespace qn::internal

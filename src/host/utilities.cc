@@ -11,6 +11,9 @@
 #include <map>
 #include <mutex>
 
+#include "core/ascii.h"
+#include "host/url.h"
+
 namespace qn {
 
 namespace {
@@ -20,32 +23,10 @@ std::atomic<QNUtilities::FatalErrorPolicy>& policyState() {
     return policy;
 }
 
-bool isAsciiAlpha(char16_t c) {
-    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
-}
-bool isAsciiDigit(char16_t c) {
-    return c >= u'0' && c <= u'9';
-}
-bool isHexDigit(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-void appendPercentByte(String& out, unsigned char byte) {
-    static constexpr char16_t kHex[] = u"0123456789ABCDEF";
-    out += u'%';
-    out += kHex[byte >> 4];
-    out += kHex[byte & 15];
-}
-
-bool isUnreserved(unsigned char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-           c == '.' || c == '_' || c == '~';
-}
-
 // Characters that may stand in a URL as they are (RFC 3986 reserved and
 // unreserved).
 bool isURLCharacter(unsigned char c) {
-    if (isUnreserved(c)) return true;
+    if (internal::isUnreservedURLByte(c)) return true;
     switch (c) {
         case ':':
         case '/':
@@ -192,9 +173,9 @@ String QNUtilities::stringWithQNFormatValues(StringView format, const std::vecto
     String text;
     text.reserve(format.size() + 8);
     for (std::size_t i = 0; i < format.size();) {
-        if (format[i] == u'%' && i + 1 < format.size() && isAsciiDigit(format[i + 1])) {
+        if (format[i] == u'%' && i + 1 < format.size() && internal::isAsciiDigit(format[i + 1])) {
             std::size_t j = i + 1;
-            while (j < format.size() && isAsciiDigit(format[j]))
+            while (j < format.size() && internal::isAsciiDigit(format[j]))
                 ++j;
             text += u"#{";
             text.append(format.substr(i + 1, j - i - 1));
@@ -214,15 +195,11 @@ String QNUtilities::stringWithQNFormatValues(StringView format, const std::vecto
 }
 
 std::optional<String> QNUtilities::urlFromMaybeEscapedURLString(StringView text) {
-    // A scheme: a letter, then letters, digits, "+", "-" or ".", then ":".
-    std::size_t colon = 0;
-    if (text.empty() || !isAsciiAlpha(text[0])) return std::nullopt;
-    for (colon = 1; colon < text.size() && text[colon] != u':'; ++colon) {
-        char16_t c = text[colon];
-        if (!isAsciiAlpha(c) && !isAsciiDigit(c) && c != u'+' && c != u'-' && c != u'.')
-            return std::nullopt;
-    }
-    if (colon >= text.size() || colon + 1 >= text.size()) return std::nullopt;
+    // A scheme, then ":" and something after it.
+    const std::size_t colon = text.find(u':');
+    if (colon == StringView::npos || colon + 1 >= text.size() ||
+        !internal::isURLScheme(text.substr(0, colon)))
+        return std::nullopt;
 
     std::string utf8 = toUtf8(text);
     String out;
@@ -230,33 +207,23 @@ std::optional<String> QNUtilities::urlFromMaybeEscapedURLString(StringView text)
     for (std::size_t i = 0; i < utf8.size(); ++i) {
         auto c = static_cast<unsigned char>(utf8[i]);
         if (c == '%') {
-            if (i + 2 < utf8.size() && isHexDigit(utf8[i + 1]) && isHexDigit(utf8[i + 2])) {
+            if (i + 2 < utf8.size() && internal::isHexDigit(utf8[i + 1]) &&
+                internal::isHexDigit(utf8[i + 2])) {
                 out += u'%';  // already escaped: keep
             } else {
-                appendPercentByte(out, c);
+                internal::appendPercentEscape(out, c);
             }
         } else if (isURLCharacter(c)) {
             out += static_cast<char16_t>(c);
         } else {
-            appendPercentByte(out, c);
+            internal::appendPercentEscape(out, c);
         }
     }
     return out;
 }
 
 String QNUtilities::urlSimpleEscapeString(StringView text) {
-    std::string utf8 = toUtf8(text);
-    String out;
-    out.reserve(utf8.size() * 3);
-    for (char ch : utf8) {
-        auto c = static_cast<unsigned char>(ch);
-        if (isUnreserved(c)) {
-            out += static_cast<char16_t>(c);
-        } else {
-            appendPercentByte(out, c);
-        }
-    }
-    return out;
+    return internal::percentEncoded(text, internal::isUnreservedURLByte);
 }
 
 bool QNUtilities::excludePathFromBackup(const std::string& path) {

@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "host/paths.h"
+#include "host/url.h"
 
 namespace qn {
 namespace {

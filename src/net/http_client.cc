@@ -18,8 +18,6 @@
 #include <qn/runtime/numbers.h>
 #include <qn/runtime/strings.h>
 
-#include <curl/curl.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -31,9 +29,11 @@
 #include <utility>
 #include <vector>
 
+#include "core/ascii.h"
 #include "core/base64.h"
 #include "files/files_internal.h"
 #include "host/internal.h"
+#include "host/url.h"
 
 namespace qn {
 
@@ -50,145 +50,41 @@ void consoleMessage(const String& text) {
     QNLog::loggerService()->logMessage(text, QNLogTypeNetwork, QNLogLevelInfo, true);
 }
 
-char16_t asciiLower(char16_t c) noexcept {
-    return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + (u'a' - u'A')) : c;
-}
-
 String asciiLowercased(StringView s) {
     String out(s);
     for (char16_t& c : out)
-        c = asciiLower(c);
+        c = internal::asciiLower(c);
     return out;
 }
 
 String asciiUppercased(StringView s) {
     String out(s);
     for (char16_t& c : out)
-        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - (u'a' - u'A'));
+        c = internal::asciiUpper(c);
     return out;
 }
 
-bool equalsIgnoringAsciiCase(StringView a, StringView b) noexcept {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (asciiLower(a[i]) != asciiLower(b[i])) return false;
-    return true;
-}
+using internal::equalsIgnoringASCIICase;
 
 void appendBytes(Bytes& out, std::string_view bytes) {
     out.insert(out.end(), bytes.begin(), bytes.end());
 }
 
 // ---------------------------------------------------------------------------
-// URLs, through libcurl's parser (the one the transport uses, so what parses
-// here is what the transport can send).
+// URLs
 
-using UrlHandle = std::unique_ptr<CURLU, decltype(&curl_url_cleanup)>;
-
-// URL text for libcurl's parser. Bytes above ASCII cannot be URL syntax:
-// they are escaped, so text with non-ASCII characters still makes a URL (in
-// the UTF-8 servers expect). Blanks and control characters make no URL, in
-// a relative reference as in an absolute one (libcurl would escape the
-// first and refuse the second).
-std::optional<std::string> urlBytes(StringView text) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : toUtf8(text)) {
-        if (c <= 0x20 || c == 0x7F) return std::nullopt;
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += kHex[c >> 4];
-            out += kHex[c & 0xF];
-        }
-    }
-    return out;
+// `text` read as a URL reference, with characters beyond ASCII escaped as
+// UTF-8; absent when it is none (blanks and control characters make none).
+std::optional<internal::URL> parseReference(StringView text) {
+    const std::optional<String> escaped = internal::escapeNonASCII(text);
+    return escaped ? internal::URL::parse(*escaped) : std::nullopt;
 }
 
-std::optional<std::string> urlPart(CURLU* url, CURLUPart part) {
-    char* text = nullptr;
-    if (curl_url_get(url, part, &text, 0) != CURLUE_OK || text == nullptr) return std::nullopt;
-    std::string out(text);
-    curl_free(text);
-    return out;
-}
-
-// A handle holding `text` parsed as an absolute URL (any scheme); null when
-// it is none.
-UrlHandle parseAbsoluteURL(StringView text) {
-    UrlHandle url(curl_url(), &curl_url_cleanup);
-    if (!url) return {nullptr, &curl_url_cleanup};
-    auto bytes = urlBytes(text);
-    if (!bytes || curl_url_set(url.get(), CURLUPART_URL, bytes->c_str(),
-                               CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK)
-        return {nullptr, &curl_url_cleanup};
-    return url;
-}
-
-// `reference` resolved against an absolute URL text; absent when either does
-// not make a URL.
-std::optional<String> resolveURL(StringView base, StringView reference) {
-    UrlHandle url = parseAbsoluteURL(base);
-    if (!url) return std::nullopt;
-    auto bytes = urlBytes(reference);
-    if (!bytes || curl_url_set(url.get(), CURLUPART_URL, bytes->c_str(),
-                               CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK)
-        return std::nullopt;
-    auto text = urlPart(url.get(), CURLUPART_URL);
-    if (!text) return std::nullopt;
-    return fromUtf8(*text);
-}
-
-// Whether a server address ("scheme://host[:port]") is a URL that libcurl
-// writes back unchanged (with the "/" of its empty path).
-bool isPlainServerURL(StringView server) {
-    UrlHandle url = parseAbsoluteURL(server);
-    if (!url) return false;
-    auto text = urlPart(url.get(), CURLUPART_URL);
-    return text && *text == toUtf8(server) + "/";
-}
-
-bool isHexDigit(char16_t c) noexcept {
-    return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
-}
-
-// Whether `reference` is an absolute path (and query) that resolves to
-// itself after a plain server address: only characters a URL keeps as they
-// are, well-formed escapes, no dot segment, no fragment. The common request
-// path then needs no URL parser (the resolution above costs most of an
-// execution's own time).
-bool isPlainAbsolutePath(StringView reference) noexcept {
-    if (reference.empty() || reference[0] != u'/' || reference.starts_with(u"//")) return false;
-    for (std::size_t i = 0; i < reference.size(); ++i) {
-        char16_t c = reference[i];
-        if (c == u'%') {
-            if (i + 2 >= reference.size() || !isHexDigit(reference[i + 1]) ||
-                !isHexDigit(reference[i + 2]))
-                return false;
-            continue;
-        }
-        bool plain = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') ||
-                     (c >= u'0' && c <= u'9') ||
-                     StringView(u"-._~!$&'()*+,;=:@/?").find(c) != StringView::npos;
-        if (!plain) return false;
-    }
-    StringView path = reference.substr(0, reference.find(u'?'));
-    for (std::size_t start = 1; start <= path.size();) {
-        std::size_t end = std::min(path.find(u'/', start), path.size());
-        StringView segment = path.substr(start, end - start);
-        if (segment == u"." || segment == u"..") return false;
-        start = end + 1;
-    }
-    return true;
-}
-
-std::optional<String> absoluteURL(StringView text) {
-    UrlHandle url = parseAbsoluteURL(text);
-    if (!url) return std::nullopt;
-    auto out = urlPart(url.get(), CURLUPART_URL);
-    if (!out) return std::nullopt;
-    return fromUtf8(*out);
+// The form a transport sends of a URL with a scheme and a host; absent for
+// any other.
+std::optional<internal::URL> transportURL(const internal::URL& url) {
+    if (!url.scheme || !url.hasAuthority || url.host.empty()) return std::nullopt;
+    return url.normalized();
 }
 
 // ---------------------------------------------------------------------------
@@ -201,11 +97,10 @@ std::string encodeForBody(StringView text, const StringEncoding& encoding) {
     return toUtf8(text);
 }
 
-// The bytes of a file named by a body path: a "file://" prefix is dropped;
-// absent when the file cannot be read.
+// The bytes of a file named by a body path or a file URL; absent when the
+// file cannot be read.
 std::optional<std::string> readBodyFile(StringView path) {
-    StringView plain = path;
-    if (plain.starts_with(u"file://")) plain.remove_prefix(7);
+    const String plain = internal::pathOfFileURL(path).value_or(String(path));
     if (plain.empty()) return std::nullopt;
     std::filesystem::path systemPath = internal::toSystemPath(plain);
     if (systemPath.empty()) return std::nullopt;
@@ -294,9 +189,6 @@ struct QNHttpClient::Impl {
     std::optional<String> proxyServerHost;
     std::int64_t proxyServerPort = 0;
     String wsdlurl;
-    // The last server address checked for the resolution shortcut.
-    String checkedServer;
-    bool serverIsPlain = false;
 
     // Shared with the completion on the transfer thread.
     mutable std::mutex mutex;
@@ -334,6 +226,12 @@ struct QNHttpClient::Impl {
 
     static void complete(const std::weak_ptr<Impl>& weak, std::uint64_t generation, Bytes bytes,
                          std::optional<QNURLResponse> response, std::optional<QNURLError> error);
+
+    // The execution's steps after its target: the body from the pending
+    // parameters, then the request on its way once the previous response is
+    // in (the pending parameters are cleared for the next execution).
+    void attachBody(QNURLRequest& request);
+    static void send(const std::shared_ptr<Impl>& self, QNURLRequest request);
 };
 
 void QNHttpClient::Impl::complete(const std::weak_ptr<Impl>& weak, std::uint64_t generation,
@@ -463,33 +361,30 @@ String QNHttpClient::url() const {
 
 bool QNHttpClient::portIsDefaultPortForScheme(std::int64_t port, StringView scheme) {
     if (port == 0) return true;
-    if (equalsIgnoringAsciiCase(scheme, u"http")) return port == 80;
-    if (equalsIgnoringAsciiCase(scheme, u"https")) return port == 443;
+    if (equalsIgnoringASCIICase(scheme, u"http")) return port == 80;
+    if (equalsIgnoringASCIICase(scheme, u"https")) return port == 443;
     return false;
 }
 
 void QNHttpClient::setUrl(StringView text) {
-    UrlHandle url = parseAbsoluteURL(text);
+    const std::optional<internal::URL> parsed = parseReference(text);
+    const std::optional<internal::URL> url = parsed ? transportURL(*parsed) : std::nullopt;
     if (!url) {
         consoleMessage(u"Could not get URL form string: " + String(text));
         return;
     }
-    setHost(fromUtf8(urlPart(url.get(), CURLUPART_HOST).value_or("")));
-    std::int64_t port = 0;
-    if (auto explicitPort = urlPart(url.get(), CURLUPART_PORT))
-        port = std::strtoll(explicitPort->c_str(), nullptr, 10);
-    setPort(port);
+    setHost(url->host);
+    setPort(url->port.value_or(0));
     // The path is what url() and relative executions put after the server
     // address, so keeping it there reaches the address that was set.
-    setBaseURL(fromUtf8(urlPart(url.get(), CURLUPART_PATH).value_or("")));
+    setBaseURL(url->path);
     // The scheme as written: only an exact "https" makes the client secure.
-    std::size_t colon = text.find(u':');
-    setSecure(colon != StringView::npos && text.substr(0, colon) == u"https");
+    setSecure(parsed->scheme == u"https");
 }
 
 void QNHttpClient::addHeaderValue(StringView name, StringView value) {
     String stored(value);
-    if (equalsIgnoringAsciiCase(name, u"Content-Type") &&
+    if (equalsIgnoringASCIICase(name, u"Content-Type") &&
         qnStartsWith(asciiLowercased(value), u"multipart/form-data")) {
         d_->multipartTemplate = std::make_shared<QNHttpMultipartTemplate>();
         stored = d_->multipartTemplate->contentType();
@@ -532,39 +427,47 @@ void QNHttpClient::addAuthentication(std::int64_t scheme, StringView realm, Stri
     addAuthenticationRealmNameValue(scheme == 1 || scheme == 2 ? scheme : 0, realm, name, value);
 }
 
+namespace {
+
+// The URL an execution reaches: `urlText` itself when it is absolute, else
+// resolved against the client's server address (below its base URL when it
+// does not start with "/"). Absent, after logging why, when it is no URL.
+std::optional<String> executionTarget(const QNHttpClient& client, StringView urlText) {
+    std::optional<internal::URL> target;
+    String composed;
+    if (urlText.starts_with(u"http://") || urlText.starts_with(u"https://")) {
+        composed = String(urlText);
+        if (auto url = parseReference(composed)) target = transportURL(*url);
+    } else {
+        composed = urlText.starts_with(u"/") ? String(urlText) : client.baseURL() + String(urlText);
+        const std::optional<internal::URL> server = parseReference(client.serverURLString());
+        const std::optional<internal::URL> reference = parseReference(composed);
+        if (server && reference && server->scheme)
+            target = transportURL(server->resolve(*reference));
+    }
+    if (target) return target->text();
+    const QNURLError error = QNURLError::withCode(kBadURLErrorCode);
+    QNLog::loggerService()->logMessage(u"HttpClient: could not create URL: " +
+                                           error.localizedDescription + u"\n\tServer URL: " +
+                                           client.serverURLString() + u"\n\tURL Path: " + composed,
+                                       QNLogTypeNetwork, QNLogLevelError, true);
+    return std::nullopt;
+}
+
+}  // namespace
+
 void QNHttpClient::executeUrl(StringView method, StringView urlText) {
     Impl& d = *d_;
     d.setError(0, String());
     if (qn_is_main_thread()) return;
 
-    // Target URL.
-    String composed;
-    std::optional<String> target;
-    if (urlText.starts_with(u"http://") || urlText.starts_with(u"https://")) {
-        composed = String(urlText);
-        target = absoluteURL(composed);
-    } else {
-        composed = urlText.starts_with(u"/") ? String(urlText) : d.baseURL + String(urlText);
-        String server = serverURLString();
-        if (server != d.checkedServer) {
-            d.serverIsPlain = isPlainServerURL(server);
-            d.checkedServer = server;
-        }
-        if (d.serverIsPlain && isPlainAbsolutePath(composed))
-            target = server + composed;
-        else
-            target = resolveURL(server, composed);
-    }
+    const std::optional<String> target = executionTarget(*this, urlText);
     if (!target) {
-        QNURLError error = QNURLError::withCode(kBadURLErrorCode);
+        // Nothing is sent: the parameters wait for the next execution.
+        const QNURLError error = QNURLError::withCode(kBadURLErrorCode);
         d.setError(error.code, error.localizedDescription);
-        QNLog::loggerService()->logMessage(u"HttpClient: could not create URL: " +
-                                               error.localizedDescription + u"\n\tServer URL: " +
-                                               serverURLString() + u"\n\tURL Path: " + composed,
-                                           QNLogTypeNetwork, QNLogLevelError, true);
         return;
     }
-
     QNURLRequest request = QNHttpRequestHelper::mutableURLRequestForURL(*target);
     request.setTimeoutInterval(
         static_cast<double>(d.timeout >= 1 ? d.timeout : kDefaultTimeoutSeconds));
@@ -572,8 +475,16 @@ void QNHttpClient::executeUrl(StringView method, StringView urlText) {
     request.setHTTPMethod(upper.empty() ? String(u"GET") : std::move(upper));
 
     if (auto delegate = d.delegate.lock()) addString(delegate->stringBodyForHTTPClient(*this));
+    d.attachBody(request);
+    for (const auto& [name, value] : d.headersToSend)
+        request.setValueForHTTPHeaderField(value, name);
+    if (!d.includeCookies) request.setValueForHTTPHeaderField(u"", u"Cookie");
 
-    // Body.
+    Impl::send(d_, std::move(request));
+}
+
+void QNHttpClient::Impl::attachBody(QNURLRequest& request) {
+    Impl& d = *this;
     StringEncoding encoding = requestEncoding(request);
     if (d.multipartTemplate) {
         const QNHttpMultipartTemplate& parts = *d.multipartTemplate;
@@ -628,11 +539,10 @@ void QNHttpClient::executeUrl(StringView method, StringView urlText) {
     // read a bodiless POST up to the end of the connection).
     const String& verb = request.httpMethod();
     if (!request.httpBody() && verb != u"GET" && verb != u"HEAD") request.setHTTPBody(Bytes());
+}
 
-    for (const auto& [name, value] : d.headersToSend)
-        request.setValueForHTTPHeaderField(value, name);
-    if (!d.includeCookies) request.setValueForHTTPHeaderField(u"", u"Cookie");
-
+void QNHttpClient::Impl::send(const std::shared_ptr<Impl>& self, QNURLRequest request) {
+    Impl& d = *self;
     // Gate: wait for the previous response before sending the next request.
     if (!d.gate)
         d.gate = std::make_unique<std::counting_semaphore<>>(0);
@@ -652,7 +562,7 @@ void QNHttpClient::executeUrl(StringView method, StringView urlText) {
         d.errCode = 0;
         d.errDescription.clear();
     }
-    std::weak_ptr<Impl> weak = d_;
+    std::weak_ptr<Impl> weak = self;
     auto completion = [weak, generation](Bytes bytes, std::optional<QNURLResponse> response,
                                          std::optional<QNURLError> error) {
         Impl::complete(weak, generation, std::move(bytes), std::move(response), std::move(error));
@@ -733,7 +643,7 @@ Ref<Dictionary> QNHttpClient::getHeaders() {
     std::vector<std::pair<String, String>> fields;
     for (const auto& field : response->headers) {
         auto it = std::find_if(fields.begin(), fields.end(), [&](const auto& f) {
-            return equalsIgnoringAsciiCase(f.first, field.first);
+            return equalsIgnoringASCIICase(f.first, field.first);
         });
         if (it == fields.end())
             fields.push_back(field);
@@ -752,7 +662,7 @@ String QNHttpClient::getHeader(StringView name) {
     // lower case: fall back to a case-blind match.
     if (found->isAbsent()) {
         for (const auto& [key, value] : *headers) {
-            if (equalsIgnoringAsciiCase(key, name)) {
+            if (equalsIgnoringASCIICase(key, name)) {
                 found = &value;
                 break;
             }

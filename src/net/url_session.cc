@@ -18,6 +18,7 @@
 
 #include "host/internal.h"
 #include "host/paths.h"
+#include "host/url.h"
 
 #include <curl/curl.h>
 
