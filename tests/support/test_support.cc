@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <stdexcept>
 
@@ -35,13 +36,21 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ec);
 }
 
-fs::path TempDir::write(const std::string& relative, std::string_view contents) const {
-    auto target = path_ / relative;
-    fs::create_directories(target.parent_path());
-    std::ofstream out(target, std::ios::binary | std::ios::trunc);
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void writeFile(const fs::path& path, std::string_view contents) {
+    fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
-    if (!out) throw std::runtime_error("cannot write " + target.string());
-    return target;
+    if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+fs::path TempDir::write(const std::string& relative, std::string_view contents) const {
+    writeFile(path_ / relative, contents);
+    return path_ / relative;
 }
 
 ScopedCapturingLogger::ScopedCapturingLogger()
@@ -122,55 +131,33 @@ void writeSampleBundle(const TempDir& dir, const std::string& generatorStyle) {
     info += "</dict>";
     dir.write("Info.plist", plistDocument(info));
     dir.write("qnconfig.plist", plistDocument(R"(<dict>
-  <key>QNlanguage</key><string>English</string>
-  <key>QNyear_limit</key><integer>30</integer>
-  <key>QNLanguajesData</key>
-  <array>
-    <dict>
-      <key>QNLanguajeCode</key><string>English</string>
-      <key>QNLanguajeSection</key><string>English</string>
-      <key>QNCulture</key><string>en_US</string>
-      <key>QNDateFormat</key><string>MDY</string>
-      <key>QNTimeFormat</key><string>12</string>
-      <key>QNDecimalPoint</key><string>.</string>
-      <key>QNThousandSep</key><string>,</string>
-    </dict>
-    <dict>
-      <key>QNLanguajeCode</key><string>Spanish</string>
-      <key>QNLanguajeSection</key><string>Castellano</string>
-      <key>QNCulture</key><string>es_ES</string>
-      <key>QNDateFormat</key><string>DMY4</string>
-      <key>QNTimeFormat</key><string>24</string>
-      <key>QNDecimalPoint</key><string>,</string>
-      <key>QNThousandSep</key><string>.</string>
-    </dict>
-    <dict>
-      <key>QNLanguajeCode</key><string>Plain</string>
-      <key>QNDecimalPoint</key><string>.</string>
-    </dict>
+  <key>QNlanguage</key><string>English</string><key>QNyear_limit</key><integer>30</integer>
+  <key>QNLanguajesData</key><array>
+    <dict><key>QNLanguajeCode</key><string>English</string>
+      <key>QNLanguajeSection</key><string>English</string><key>QNCulture</key><string>en_US</string>
+      <key>QNDateFormat</key><string>MDY</string><key>QNTimeFormat</key><string>12</string>
+      <key>QNDecimalPoint</key><string>.</string><key>QNThousandSep</key><string>,</string></dict>
+    <dict><key>QNLanguajeCode</key><string>Spanish</string>
+      <key>QNLanguajeSection</key><string>Castellano</string><key>QNCulture</key><string>es_ES</string>
+      <key>QNDateFormat</key><string>DMY4</string><key>QNTimeFormat</key><string>24</string>
+      <key>QNDecimalPoint</key><string>,</string><key>QNThousandSep</key><string>.</string></dict>
+    <dict><key>QNLanguajeCode</key><string>Plain</string>
+      <key>QNDecimalPoint</key><string>.</string></dict>
   </array>
 </dict>)"));
     dir.write("model.json", R"({
-  "appName": "Sample",
-  "connectivitySupport": 1,
-  "serverBaseUrl": "https://server.example/app/",
-  "synchronizerObjectName": "SampleSync",
-  "defaultLanguage": "English",
-  "theme": "Blue",
+  "appName": "Sample", "connectivitySupport": 1, "serverBaseUrl": "https://server.example/app/",
+  "synchronizerObjectName": "SampleSync", "defaultLanguage": "English", "theme": "Blue",
   "procedures": [
-    {"name": "PrcTotals", "parameters": [
-      {"name": "Id", "type": "numeric"},
-      {"name": "Total", "type": "numeric", "direction": "out"}]},
-    {"name": "PrcEmpty"}
-  ],
+    {"name": "PrcTotals", "parameters": [{"name": "Id", "type": "numeric"},
+                                         {"name": "Total", "type": "numeric", "direction": "out"}]},
+    {"name": "PrcEmpty"}],
   "languages": [
     {"name": "English", "code": "eng", "culture": "en_US", "dateFormat": "ENG",
      "languageCode": "en", "countryCode": "US",
      "translations": {"hello": "Hello %1", "bye": "Goodbye", "pair": "%2 then %1"}},
-    {"name": "Spanish", "code": "spa", "dateFormat": "SPA",
-     "languageCode": "es", "countryCode": "ES",
-     "translations": "translations/Spanish.json"}
-  ]
+    {"name": "Spanish", "code": "spa", "dateFormat": "SPA", "languageCode": "es",
+     "countryCode": "ES", "translations": "translations/Spanish.json"}]
 })");
     dir.write("translations/Spanish.json", R"({"hello": "Hola %1", "bye": "Adiós"})");
 }

@@ -1,7 +1,10 @@
 // Test helpers shared by every suite: fresh temporary folders, a capturing
-// logger installed for the life of a scope, and bundles built on disk.
+// logger installed for the life of a scope, bundles built on disk, a latch;
+// and, so that the suites need not repeat them, GoogleTest and the standard
+// headers most of them use.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <qn/host.h>
 
 // QN_TEST_UNDER_TSAN is 1 in a ThreadSanitizer build (GCC or clang), so a
@@ -14,12 +17,38 @@
 #endif
 #endif
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <limits>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 namespace qn::test {
+
+// An object's error pair, to be compared whole: ErrorPair{code, description}.
+using ErrorPair = std::pair<std::int64_t, String>;
+template <class T>
+ErrorPair errorOf(T& object) {
+    return {object.errCode(), String(object.errDescription())};
+}
+
+// The whole contents of a file; "" when it cannot be read.
+std::string readFile(const std::filesystem::path& path);
+// Writes `contents` to `path`, creating its folders.
+void writeFile(const std::filesystem::path& path, std::string_view contents);
 
 // A new empty folder under the system's temporary directory, removed with
 // everything in it when the object goes.
@@ -36,6 +65,30 @@ public:
 
 private:
     std::filesystem::path path_;
+};
+
+// Counts arrivals; a waiter blocks until a number is reached, so a test
+// decides when held work goes on without racing the clock. The wait is
+// bounded only so that a broken build fails instead of hanging. Share it
+// through a shared_ptr with anything that may outlive the test (a server
+// handler still waking when the test is over).
+class Latch {
+public:
+    // Notifies under the lock: the waiter may destroy the latch once it wakes.
+    void arrive() {
+        std::lock_guard lock(mutex_);
+        ++count_;
+        cv_.notify_all();
+    }
+    bool waitFor(int n = 1) {
+        std::unique_lock lock(mutex_);
+        return cv_.wait_for(lock, std::chrono::seconds(30), [&] { return count_ >= n; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    int count_ = 0;
 };
 
 // Installs a QNCapturingLogger while in scope, then puts the previous one back.
