@@ -1,21 +1,16 @@
 // QNHttpClient against a real server on 127.0.0.1: what the client puts into
 // its requests, how responses read back, the response gate between
-// executions and getters, and clients that go away with a request in flight.
-// Wire format, bodies and error mapping belong to the URL session tests.
+// executions and getters, clients that go away with a request in flight, and
+// the XML reader on a response. Wire format, bodies and error mapping belong
+// to the URL session tests; the XML writer's body for its own client only to
+// the writer's tests.
+#include <qn/data.h>
 #include <qn/files.h>
 #include <qn/host.h>
 #include <qn/net.h>
 
-#include <gtest/gtest.h>
-
-#include <atomic>
-#include <chrono>
-#include <filesystem>
 #include <fstream>
-#include <functional>
 #include <future>
-#include <iterator>
-#include <string>
 
 #include "net/test_server.h"
 #include "support/test_support.h"
@@ -34,21 +29,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-// Holds server handlers until released (at most 10 s), so a test decides
-// how long a request stays in flight. Handlers keep their own `held()`: a
-// handler may still be waking when the test that made the latch is over.
-class Latch {
-public:
-    std::function<void()> held() const {
-        return [opened = opened_] { opened.wait_for(10s); };
-    }
-    void release() { open_.set_value(); }
-
-private:
-    std::promise<void> open_;
-    std::shared_future<void> opened_ = open_.get_future().share();
-};
 
 class HttpClientTest : public ::testing::Test {
 protected:
@@ -189,49 +169,55 @@ TEST(HttpClientCookies, EmptyCookieFieldUnlessCookiesIncluded) {
     }
 }
 
-TEST_F(HttpClientTest, MultipartParts) {
+// Multipart bodies as they go over the wire (the test server would consume
+// them while parsing).
+TEST(HttpClientMultipart, PartsOfVariablesAndReadableFiles) {
     test::TempDir dir;
     fs::path png = dir.write("pic.png", std::string("\x89PNG\0data", 9));
     fs::path other = dir.write("notes.zzq", "plain");
     String gone = fromUtf8((dir.path() / "gone.txt").string());
-
-    auto c = client();
-    c->addHeaderValue(u"content-type", u"Multipart/Form-Data; boundary=mine");
-    ASSERT_TRUE(c->isMultipart());
-    c->addVariableValue(u"v 1", u"x y");
-    c->addFile(fromUtf8(png.string()));
-    c->addFile(fromUtf8(other.string()));
-    c->addFileVariableName(gone, u"lost");
-    c->addString(u"not in a multipart body");
-    auto r = send(*c, u"POST", u"/m");
-    EXPECT_FALSE(c->isMultipart());
-
-    const std::string type = r.header("content-type");
+    auto post = [](QNHttpClient& c) {
+        test::RawRequestCapture capture;
+        c.setHost(u"127.0.0.1");
+        c.setPort(capture.port());
+        c.executeUrl(u"POST", u"/m");
+        EXPECT_EQ(c.statusCode(), 200);
+        const std::string wire = capture.request();
+        const std::size_t end = wire.find("\r\n\r\n");
+        std::string head = wire.substr(0, end);
+        for (char& ch : head)
+            ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+        const std::size_t type = head.find("\r\ncontent-type: ") + 16;
+        return std::pair(head.substr(type, head.find("\r\n", type) - type), wire.substr(end + 4));
+    };
+    QNHttpClient c;
+    c.addHeaderValue(u"content-type", u"Multipart/Form-Data; boundary=mine");
+    ASSERT_TRUE(c.isMultipart());
+    c.addVariableValue(u"v 1", u"x y");
+    c.addFile(fromUtf8(png.string()));
+    c.addFile(fromUtf8(other.string()));
+    c.addFileVariableName(gone, u"lost");
+    c.addString(u"not in a multipart body");
+    auto [type, body] = post(c);
+    EXPECT_FALSE(c.isMultipart());
     const std::string prefix = "multipart/form-data; boundary=----------------------------";
     ASSERT_EQ(type.rfind(prefix, 0), 0u) << type;
     EXPECT_EQ(type.find_first_not_of("0123456789", prefix.size()), std::string::npos);
-    std::string boundary = type.substr(type.find('=') + 1);
-    EXPECT_TRUE(r.body.ends_with("\r\n--" + boundary + "--"));
-
-    auto parts = test::parseMultipart(r.body, boundary);
-    ASSERT_EQ(parts.size(), 3u);
-    EXPECT_EQ(parts[0].headers, "Content-Disposition: form-data; name=\"v%201\";");
-    EXPECT_EQ(parts[0].body, "x%20y");
-    EXPECT_EQ(parts[1].headers,
-              "Content-Disposition: form-data; name=\"0\"; filename=\"pic.png\"\r\n"
-              "Content-Type: image/png");
-    EXPECT_EQ(parts[1].body, std::string("\x89PNG\0data", 9));
-    EXPECT_EQ(parts[2].headers,
-              "Content-Disposition: form-data; name=\"1\"; filename=\"notes.zzq\"\r\n"
-              "Content-Type: application/octet-stream");
-    EXPECT_EQ(parts[2].body, "plain");
+    const std::string b = "\r\n--" + type.substr(type.find('=') + 1);
+    EXPECT_EQ(body, b + "\r\nContent-Disposition: form-data; name=\"v%201\";\r\n\r\nx%20y" + b +
+                        "\r\nContent-Disposition: form-data; name=\"0\"; filename=\"pic.png\"\r\n"
+                        "Content-Type: image/png\r\n\r\n" +
+                        std::string("\x89PNG\0data", 9) + b +
+                        "\r\nContent-Disposition: form-data; name=\"1\"; filename=\"notes.zzq\"\r\n"
+                        "Content-Type: application/octet-stream\r\n\r\nplain" +
+                        b + "--");
 
     // Nothing readable: no body at all.
-    c->addHeaderValue(u"Content-Type", u"multipart/form-data");
-    c->addFile(gone);
-    r = send(*c, u"POST", u"/m");
-    EXPECT_EQ(r.body, "");
-    EXPECT_EQ(r.header("Content-Type").rfind("multipart/form-data; boundary=-", 0), 0u);
+    c.addHeaderValue(u"Content-Type", u"multipart/form-data");
+    c.addFile(gone);
+    std::tie(type, body) = post(c);
+    EXPECT_EQ(body, "");
+    EXPECT_EQ(type.rfind("multipart/form-data; boundary=-", 0), 0u);
 }
 
 TEST_F(HttpClientTest, StatusHeadersAndCharsets) {
@@ -246,8 +232,7 @@ TEST_F(HttpClientTest, StatusHeadersAndCharsets) {
     auto c = client();
     c->executeUrl(u"GET", u"/latin");
     EXPECT_EQ(c->statusCode(), 404);
-    EXPECT_EQ(c->errCode(), 0);
-    EXPECT_EQ(c->errDescription(), u"");
+    EXPECT_EQ(test::errorOf(*c), test::ErrorPair(0, u""));
     EXPECT_EQ(c->getString(), u"\u00e9t\u00e9");
     EXPECT_EQ(c->getHeader(u"X-Reply"), u"yes");
     EXPECT_EQ(c->getHeader(u"x-reply"), u"yes");
@@ -264,8 +249,7 @@ TEST_F(HttpClientTest, StatusHeadersAndCharsets) {
     fs::create_directories(dir);
     std::ofstream(dir / "out.txt") << "older content that is longer than the answer";
     ASSERT_TRUE(c->toFile(folder + u"/out.txt"));
-    std::ifstream in(dir / "out.txt", std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "ok\xFF");
+    EXPECT_EQ(test::readFile(dir / "out.txt"), "ok\xFF");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
     // A path that leaves its root writes nothing.
     EXPECT_FALSE(c->toFile(u"$TEMP/../../../http-client-escape"));
@@ -287,30 +271,26 @@ TEST(HttpClientGate, GettersBeforeAnyExecutionAnswerAtOnce) {
         EXPECT_TRUE(log->contains(m)) << toUtf8(m);
 }
 
-TEST_F(HttpClientTest, TimeoutAndBadURL) {
-    Latch latch;
-    server.on("GET", "/slow", [wait = latch.held()](const auto&, httplib::Response& res) {
-        wait();
-        res.set_content("late", "text/plain");
-    });
-    auto c = client();
-    c->setTimeout(1);
-    c->executeUrl(u"GET", u"/slow");
-    EXPECT_EQ(c->errCode(), -1001);
-    EXPECT_NE(c->errDescription(), u"");
-    EXPECT_EQ(c->statusCode(), 0);
-    latch.release();
+TEST_F(HttpClientTest, TransportAndURLFailures) {
+    test::ScopedCapturingLogger log;
+    // A transport failure: the session's code and text, no status.
+    test::ClosedPort closed;
+    auto refused = client();
+    refused->setPort(closed.port);
+    refused->executeUrl(u"GET", u"/x");
+    EXPECT_EQ(test::errorOf(*refused),
+              test::ErrorPair(-1004, QNURLError::withCode(-1004).localizedDescription));
+    EXPECT_EQ(refused->statusCode(), 0);
 
     // A bad URL: logged, nothing sent, the parameters wait for the next try,
     // and the previous response still answers.
-    c->setTimeout(30);
+    auto c = client();
     send(*c, u"GET", u"/fine");
     const std::size_t before = server.requestCount();
-    test::ScopedCapturingLogger log;
     c->addVariableValue(u"kept", u"1");
     c->executeUrl(u"POST", u"/with space");
-    EXPECT_EQ(c->errCode(), -1000);
-    EXPECT_EQ(c->errDescription(), QNURLError::withCode(-1000).localizedDescription);
+    EXPECT_EQ(test::errorOf(*c),
+              test::ErrorPair(-1000, QNURLError::withCode(-1000).localizedDescription));
     EXPECT_EQ(c->statusCode(), 200);
     EXPECT_EQ(server.requestCount(), before);
     EXPECT_TRUE(log->contains(u"HttpClient: could not create URL: "));
@@ -319,29 +299,48 @@ TEST_F(HttpClientTest, TimeoutAndBadURL) {
     EXPECT_EQ(c->errCode(), 0);
 }
 
+// Asked for the body before the execution waits at the gate: releases the
+// request in flight from there.
+struct ReleasingBody : QNHTTPClientDelegate {
+    std::shared_ptr<test::Latch> release = std::make_shared<test::Latch>();
+    std::optional<String> stringBodyForHTTPClient(QNHttpClient&) override {
+        release->arrive();
+        return std::nullopt;
+    }
+};
+
 TEST_F(HttpClientTest, InFlightSecondExecutionWaitsForTheFirstResponse) {
-    Latch latch;
-    server.on("GET", "/first", [wait = latch.held()](const auto&, auto&) { wait(); });
+    auto body = std::make_shared<ReleasingBody>();
+    server.on("GET", "/first", [latch = body->release](const auto&, httplib::Response& res) {
+        latch->waitFor();
+        res.set_content("1", "text/plain");
+    });
+    test::ScopedCapturingLogger log;
+    QNNetworkLog::setEnabled(true);
     auto c = client();
-    c->setTimeout(1);
     c->executeUrl(u"GET", u"/first");  // returns while the server holds it
-    c->setTimeout(30);
-    auto second = std::async(std::launch::async, [&] { c->executeUrl(u"GET", u"/second"); });
-    EXPECT_EQ(second.wait_for(300ms), std::future_status::timeout);
-    EXPECT_EQ(server.lastRequest().path, "/first");
-    second.get();  // once the first has timed out
-    EXPECT_EQ(c->statusCode(), 200);
-    EXPECT_EQ(c->errCode(), 0);  // the first request's timeout is not the second's
-    EXPECT_EQ(server.lastRequest().path, "/second");
-    latch.release();
+    c->setHttpClientDelegate(body);
+    std::async(std::launch::async, [&] { c->executeUrl(u"GET", u"/second"); }).get();
+    EXPECT_EQ(c->getString(), u"ok");
+    EXPECT_EQ(c->errCode(), 0);
+    QNNetworkLog::setEnabled(false);
+    // The first answer came in (and was logged) before the second request was
+    // sent; answering a request the client had left would log nothing.
+    std::vector<String> lines;
+    for (const auto& line : log->lines())
+        lines.push_back(line.text.substr(0, line.text.find(u'\n')));
+    const String first = fromUtf8(server.url("/first")), second = fromUtf8(server.url("/second"));
+    EXPECT_EQ(lines, (std::vector<String>{u"HTTP request: GET " + first,
+                                          u"HTTP response: 200 " + first + u" (1 bytes)",
+                                          u"HTTP request: GET " + second,
+                                          u"HTTP response: 200 " + second + u" (2 bytes)"}));
 }
 
 TEST_F(HttpClientTest, InFlightClientDestroyedIsNeverTouched) {
-    Latch latch;
-    // Shared with handlers that may outlive the test.
+    auto latch = std::make_shared<test::Latch>();
     auto answered = std::make_shared<std::atomic<int>>(0);
-    server.on("GET", "/hold", [wait = latch.held(), answered](const auto&, httplib::Response& res) {
-        wait();
+    server.on("GET", "/hold", [latch, answered](const auto&, httplib::Response& res) {
+        latch->waitFor();
         ++*answered;
         res.set_content("done", "text/plain");
     });
@@ -351,7 +350,7 @@ TEST_F(HttpClientTest, InFlightClientDestroyedIsNeverTouched) {
         c.reset();  // does not wait for the answer
     }
     EXPECT_EQ(answered->load(), 0);
-    latch.release();
+    latch->arrive();
     // A later client still works once the abandoned completions have run.
     auto c = client();
     c->executeUrl(u"GET", u"/hold");
@@ -359,9 +358,9 @@ TEST_F(HttpClientTest, InFlightClientDestroyedIsNeverTouched) {
 }
 
 TEST_F(HttpClientTest, ThreadRunningTheMainQueueNeitherSendsNorWaits) {
-    Latch latch;
-    server.on("GET", "/held", [wait = latch.held()](const auto&, httplib::Response& res) {
-        wait();
+    auto latch = std::make_shared<test::Latch>();
+    server.on("GET", "/held", [latch](const auto&, httplib::Response& res) {
+        latch->waitFor();
         res.set_content("x", "text/plain");
     });
     auto c = client();
@@ -376,7 +375,7 @@ TEST_F(HttpClientTest, ThreadRunningTheMainQueueNeitherSendsNorWaits) {
     qn_main_queue_drain(5s);
     EXPECT_EQ(status, 0);
     EXPECT_FALSE(written);
-    latch.release();
+    latch->arrive();
     EXPECT_EQ(c->getString(), u"x");
     for (const auto& r : server.requests())
         EXPECT_NE(r.path, "/never");
@@ -403,6 +402,56 @@ TEST(HttpClientProperties, ReadAndWriteByName) {
     EXPECT_EQ(c.url(), u"http://n.example/p");
     EXPECT_EQ(ClassRegistry::classNamed(std::string_view("QNHttpClient"))->create()->className(),
               u"QNHttpClient");
+}
+
+TEST_F(HttpClientTest, XmlReaderOnResponsesFetchingNothingElse) {
+    auto reply = [this](const std::string& path, std::string body, int status = 200) {
+        server.on("GET", path, [body, status](const httplib::Request&, httplib::Response& res) {
+            res.status = status;
+            res.set_content(body, "application/xml; charset=utf-8");
+        });
+    };
+    reply("/orders.xml", "<orders><order id=\"7\">caf\xC3\xA9</order><order id=\"8\"/></orders>");
+    reply("/secret", "TOPSECRET");
+    reply("/secret.dtd", "<!ENTITY leak \"TOPSECRET\">");
+
+    auto c = client();
+    c->executeUrl(u"GET", u"/orders.xml");
+    QNXMLReader reader;
+    ASSERT_EQ(reader.openResponse(*c), 0);
+    ASSERT_EQ(reader.readTypeName(QNXMLReader::kElement, u"order"), 1);
+    EXPECT_EQ(reader.getAttributeByName(u"id"), u"7");
+    EXPECT_EQ(reader.value(), u"caf\u00e9");
+    ASSERT_EQ(reader.read(), 1);
+    EXPECT_EQ(reader.getAttributeByIndex(1), u"8");
+    // A response that is no XML (the server's plain "ok") opens, then reads
+    // nothing.
+    c->executeUrl(u"GET", u"/text");
+    ASSERT_EQ(reader.openResponse(*c), 0);
+    EXPECT_EQ(reader.read(), 0);
+    EXPECT_FALSE(reader.eof());
+
+    // External entities and DTDs are never fetched, from a string or a file.
+    // (Resources from the server's static folder: the URL contents and the
+    // reader's own opening tests.)
+    test::TempDir dir;
+    const std::string secret = server.url("/secret"), dtd = server.url("/secret.dtd");
+    const std::size_t requests = server.requestCount();
+    for (const std::string& doc :
+         {"<!DOCTYPE r [<!ENTITY x SYSTEM \"" + secret + "\">]><r><a>&x;</a><b a=\"1\">t</b></r>",
+          "<!DOCTYPE r SYSTEM \"" + dtd + "\"><r>&leak;</r>",
+          "<!DOCTYPE r [<!ENTITY % p SYSTEM \"" + dtd + "\"> %p;]><r>&leak;</r>",
+          "<!DOCTYPE r PUBLIC \"-//X//Y\" \"" + dtd + "\"><r/>"}) {
+        for (bool fromFile : {false, true}) {
+            QNXMLReader r;
+            ASSERT_EQ(fromFile ? r.open(fromUtf8(dir.write("doc.xml", doc).string()))
+                               : r.openFromString(fromUtf8(doc)),
+                      0);
+            while (r.read() == 1)
+                EXPECT_EQ(toUtf8(r.value()).find("TOPSECRET"), std::string::npos) << doc;
+        }
+    }
+    EXPECT_EQ(server.requestCount(), requests);
 }
 
 }  // namespace

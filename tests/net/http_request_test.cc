@@ -4,15 +4,7 @@
 #include <qn/net/http_request.h>
 #include <qn/net/soap.h>
 
-#include <gtest/gtest.h>
-
 #include <qn/host/model.h>
-
-#include <atomic>
-#include <optional>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "support/test_support.h"
 
@@ -37,72 +29,53 @@ bool under(StringView url) {
     return QNHttpRequestHelper::isURLUnderApplicationServer(url);
 }
 
-TEST(HttpRequestHelperTest, UrlsUnderServerWithImplicitPort) {
-    ServerModel model("https://srv/app/");
-    // Case is ignored in scheme, host and path components.
-    EXPECT_TRUE(under(u"HTTPS://SRV/App/rest/x"));
-    EXPECT_TRUE(under(u"https://srv/app/x?q=1#top"));
-    EXPECT_TRUE(under(u"https://srv/app"));
-    EXPECT_TRUE(under(u"https://user:pw@srv/app/x"));
-    EXPECT_TRUE(under(u"https://srv//app//x"));
-    EXPECT_TRUE(under(u"https://srv/%61pp/x"));  // escapes compare decoded
-    // The scheme's default port may be written out; no other port.
-    EXPECT_TRUE(under(u"https://srv:443/app/x"));
-    EXPECT_FALSE(under(u"https://srv:8443/app/x"));
-    EXPECT_FALSE(under(u"https://srv:80/app/x"));
-    EXPECT_FALSE(under(u"https://srv/other/x"));
-    EXPECT_FALSE(under(u"https://srv/application/x"));
-    EXPECT_FALSE(under(u"https://srv/"));  // fewer path components
-    EXPECT_FALSE(under(u"https://srv"));
-    EXPECT_FALSE(under(u"http://srv/app/x"));
-    EXPECT_FALSE(under(u"https://srv.example/app/x"));
-    EXPECT_FALSE(under(u"/app/x"));  // no scheme, no host
-    EXPECT_FALSE(under(u""));
-    EXPECT_FALSE(under(u"https://srv/app/a b"));
-    EXPECT_FALSE(under(u"https://srv:99999/app/x"));
-}
+TEST(HttpRequestHelperTest, UrlsUnderTheServerBaseURL) {
+    {
+        ServerModel model("https://srv/app/");
+        // Case is ignored in scheme, host and path components; escapes compare
+        // decoded; the scheme's default port may be written out.
+        for (const char16_t* url :
+             {u"HTTPS://SRV/App/rest/x", u"https://srv/app/x?q=1#top", u"https://srv/app",
+              u"https://user:pw@srv/app/x", u"https://srv//app//x", u"https://srv/%61pp/x",
+              u"https://srv:443/app/x"})
+            EXPECT_TRUE(under(url)) << toUtf8(url);
+        // Other ports, paths, schemes and hosts; fewer path components; no
+        // scheme and host.
+        for (const char16_t* url :
+             {u"https://srv:8443/app/x", u"https://srv:80/app/x", u"https://srv/other/x",
+              u"https://srv/application/x", u"https://srv/", u"https://srv", u"http://srv/app/x",
+              u"https://srv.example/app/x", u"/app/x", u"", u"https://srv/app/a b",
+              u"https://srv:99999/app/x"})
+            EXPECT_FALSE(under(url)) << toUtf8(url);
 
-TEST(HttpRequestHelperTest, ExplicitPortsAndMissingParts) {
-    {
-        ServerModel model("https://srv:8443/app/");
-        EXPECT_FALSE(under(u"https://srv/app/x"));  // the explicit port must be repeated
-        EXPECT_TRUE(under(u"https://srv:8443/app/x"));
-        EXPECT_FALSE(under(u"https://srv:443/app/x"));
+        QNURLRequest inside = QNHttpRequestHelper::mutableURLRequestForURL(u"https://srv/app/x");
+        EXPECT_EQ(inside.url(), u"https://srv/app/x");
+        EXPECT_EQ(inside.httpMethod(), u"GET");
+        QNURLRequest outside = QNHttpRequestHelper::mutableURLRequestForURL(u"http://other/y");
+        EXPECT_EQ(outside.url(), u"http://other/y");
+        EXPECT_FALSE(outside.httpBody());
+        EXPECT_TRUE(outside.allHTTPHeaderFields().empty());
     }
-    {
-        ServerModel model("https://srv:443/app/");
-        EXPECT_FALSE(under(u"https://srv/app/x"));
+    // An explicit port must be repeated; a base without a path has every path
+    // under it; one without a scheme and port cannot vouch for any port.
+    const struct {
+        std::optional<std::string> base;
+        const char16_t* url;
+        bool under;
+    } cases[] = {{"https://srv:8443/app/", u"https://srv/app/x", false},
+                 {"https://srv:8443/app/", u"https://srv:8443/app/x", true},
+                 {"https://srv:8443/app/", u"https://srv:443/app/x", false},
+                 {"https://srv:443/app/", u"https://srv/app/x", false},
+                 {"http://srv", u"http://srv", true},
+                 {"http://srv", u"HTTP://srv:80/anything", true},
+                 {"http://srv", u"http://srv:443/anything", false},
+                 {"//srv/app/", u"//srv/app/x", false},
+                 {"not a url", u"not a url", false},
+                 {std::nullopt, u"https://srv/app/x", false}};
+    for (const auto& c : cases) {
+        ServerModel model(c.base);
+        EXPECT_EQ(under(c.url), c.under) << c.base.value_or("(none)") << " " << toUtf8(c.url);
     }
-    {
-        ServerModel model("http://srv");  // no path: every path is under
-        EXPECT_TRUE(under(u"http://srv"));
-        EXPECT_TRUE(under(u"HTTP://srv:80/anything"));
-        EXPECT_FALSE(under(u"http://srv:443/anything"));
-    }
-    {
-        // A base without a scheme and port cannot vouch for any port.
-        ServerModel model("//srv/app/");
-        EXPECT_FALSE(under(u"//srv/app/x"));
-    }
-    {
-        ServerModel model("not a url");
-        EXPECT_FALSE(under(u"not a url"));
-    }
-    {
-        ServerModel model(std::nullopt);
-        EXPECT_FALSE(under(u"https://srv/app/x"));
-    }
-}
-
-TEST(HttpRequestHelperTest, RequestsForUrls) {
-    ServerModel model("https://srv/app/");
-    QNURLRequest inside = QNHttpRequestHelper::mutableURLRequestForURL(u"https://srv/app/x");
-    EXPECT_EQ(inside.url(), u"https://srv/app/x");
-    EXPECT_EQ(inside.httpMethod(), u"GET");
-    QNURLRequest outside = QNHttpRequestHelper::mutableURLRequestForURL(u"http://other/y");
-    EXPECT_EQ(outside.url(), u"http://other/y");
-    EXPECT_FALSE(outside.httpBody());
-    EXPECT_TRUE(outside.allHTTPHeaderFields().empty());
 }
 
 TEST(HttpRequestTest, ServerPartsFromTheModel) {
@@ -118,42 +91,37 @@ TEST(HttpRequestTest, ServerPartsFromTheModel) {
         EXPECT_TRUE(request.secure());
         EXPECT_EQ(request.baseURL(), u"https://server.example/app/");
     }
-    {
-        ServerModel model("http://srv/");
-        EXPECT_EQ(request.serverPort(), 80);
-        EXPECT_FALSE(request.secure());
-        EXPECT_EQ(request.scriptPath(), u"/");
-    }
-    {
-        ServerModel model("http://srv:8080/");
-        EXPECT_EQ(request.serverPort(), 8080);
-        EXPECT_EQ(QNHttpRequest().serverPort(), 8080);  // a plain instance answers the same
-    }
-    {
-        ServerModel model("HTTPS://srv/");  // secure only for exactly "https"
-        EXPECT_FALSE(request.secure());
-        EXPECT_EQ(request.serverPort(), 80);
-    }
-    {
-        ServerModel model(std::nullopt);
-        EXPECT_EQ(request.serverHost(), u"");
-        EXPECT_EQ(request.serverPort(), 80);
-        EXPECT_EQ(request.scriptPath(), u"");
-        EXPECT_FALSE(request.secure());
-        EXPECT_EQ(request.baseURL(), u"");
+    // Secure only for exactly "https".
+    const struct {
+        std::optional<std::string> base;
+        const char16_t *host, *script, *baseURL;
+        std::int64_t port;
+        bool secure;
+    } cases[] = {{"http://srv/", u"srv", u"/", u"http://srv/", 80, false},
+                 {"http://srv:8080/", u"srv", u"/", u"http://srv:8080/", 8080, false},
+                 {"HTTPS://srv/", u"srv", u"/", nullptr, 80, false},
+                 {std::nullopt, u"", u"", u"", 80, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.base.value_or("(none)"));
+        ServerModel model(c.base);
+        EXPECT_EQ(request.serverHost(), c.host);
+        EXPECT_EQ(request.serverPort(), c.port);
+        EXPECT_EQ(QNHttpRequest().serverPort(), c.port);  // a plain instance answers the same
+        EXPECT_EQ(request.scriptPath(), c.script);
+        EXPECT_EQ(request.secure(), c.secure);
+        if (c.baseURL) {
+            EXPECT_EQ(request.baseURL(), c.baseURL);
+        }
     }
 }
 
 TEST(SoapTest, LocationsByExactName) {
     QNSoapLocationCollection locations;
     auto fresh = locations.item(u"A");
-    EXPECT_EQ(fresh->secure, -1);
-    EXPECT_EQ(fresh->timeout, -1);
-    EXPECT_EQ(fresh->authenticationMethod, -1);
-    EXPECT_EQ(fresh->proxyAuthenticationMethod, -1);
-    EXPECT_EQ(fresh->port, 0);
-    EXPECT_EQ(fresh->host, u"");
-    EXPECT_EQ(fresh->wsdlurl, u"");
+    EXPECT_EQ(
+        std::tuple(fresh->secure, fresh->timeout, fresh->authenticationMethod,
+                   fresh->proxyAuthenticationMethod, fresh->port, fresh->host, fresh->wsdlurl),
+        std::tuple(-1, -1, -1, -1, 0, String(), String()));
     // A fresh location is never stored: changing it changes nothing.
     fresh->host = u"changed";
     EXPECT_NE(locations.item(u"A"), fresh);
@@ -169,31 +137,12 @@ TEST(SoapTest, LocationsByExactName) {
     EXPECT_EQ(locations.items().size(), 1u);
 }
 
-TEST(SoapTest, ProcessStateStartsEmptyAndIsReplaceable) {
+// The process state starts empty, is replaceable, and takes concurrent first
+// access and updates.
+TEST(SoapTest, ConcurrentFirstAccessAndUpdates) {
     EXPECT_EQ(QNSoapParamBase::getSOAPErr(), 0);
     EXPECT_EQ(QNSoapParamBase::getSOAPErrMsg(), u"");
     EXPECT_EQ(QNSoapParamBase::nLocRead(), 0);
-    auto shared = QNSoapParamBase::colLocations();
-    ASSERT_TRUE(shared);
-    EXPECT_EQ(QNSoapParamBase::colLocations(), shared);
-
-    auto replacement = std::make_shared<QNSoapLocationCollection>();
-    QNSoapParamBase::setColLocations(replacement);
-    EXPECT_EQ(QNSoapParamBase::colLocations(), replacement);
-    QNSoapParamBase::setColLocations(nullptr);
-    auto recreated = QNSoapParamBase::colLocations();
-    ASSERT_TRUE(recreated);
-    EXPECT_TRUE(recreated->items().empty());
-
-    QNSoapParamBase::setNSOAPErr(3);
-    QNSoapParamBase::setSSOAPErrMsg(u"Fault");
-    EXPECT_EQ(QNSoapParamBase::getSOAPErr(), 3);
-    EXPECT_EQ(QNSoapParamBase::getSOAPErrMsg(), u"Fault");
-    QNSoapParamBase::setNSOAPErr(0);
-    QNSoapParamBase::setSSOAPErrMsg(u"");
-}
-
-TEST(SoapTest, ConcurrentFirstAccessAndUpdates) {
     constexpr int kThreads = 8;
     std::vector<Ref<QNSoapLocationCollection>> seen(kThreads);
     std::atomic<bool> go{false};
@@ -217,10 +166,24 @@ TEST(SoapTest, ConcurrentFirstAccessAndUpdates) {
     go = true;
     for (auto& thread : threads)
         thread.join();
+    ASSERT_TRUE(seen[0]);
     for (const auto& collection : seen)
         EXPECT_EQ(collection, seen[0]);
+    EXPECT_EQ(QNSoapParamBase::colLocations(), seen[0]);
     EXPECT_GE(QNSoapParamBase::getSOAPErr(), 0);
     EXPECT_LT(QNSoapParamBase::getSOAPErr(), kThreads);
+
+    auto replacement = std::make_shared<QNSoapLocationCollection>();
+    QNSoapParamBase::setColLocations(replacement);
+    EXPECT_EQ(QNSoapParamBase::colLocations(), replacement);
+    QNSoapParamBase::setColLocations(nullptr);
+    auto recreated = QNSoapParamBase::colLocations();
+    ASSERT_TRUE(recreated);
+    EXPECT_TRUE(recreated->items().empty());
+    QNSoapParamBase::setNSOAPErr(3);
+    QNSoapParamBase::setSSOAPErrMsg(u"Fault");
+    EXPECT_EQ(QNSoapParamBase::getSOAPErr(), 3);
+    EXPECT_EQ(QNSoapParamBase::getSOAPErrMsg(), u"Fault");
     QNSoapParamBase::setNSOAPErr(0);
     QNSoapParamBase::setSSOAPErrMsg(u"");
     QNSoapParamBase::setNLocRead(0);

@@ -1,7 +1,7 @@
 // A real HTTP server on 127.0.0.1 for the networking tests: an ephemeral
 // port, its own accept thread, handlers that may be added at any time, and a
-// record of every request as it arrived (raw body included, also for
-// multipart bodies, which the server would otherwise consume while parsing).
+// record of every request as it arrived. (httplib consumes multipart bodies
+// while parsing them: RawRequestCapture keeps those.)
 //
 // Without a handler for a method and path the server answers 200 "ok".
 //
@@ -53,38 +53,6 @@ struct RecordedRequest {
     std::size_t headerCount(const std::string& name) const { return headers.count(name); }
 };
 
-// One part of a multipart/form-data body.
-struct MultipartPart {
-    std::string headers;  // the header lines, "\r\n"-separated
-    std::string body;
-};
-
-// The parts of a multipart body given its boundary; empty when the body does
-// not contain the closing delimiter.
-inline std::vector<MultipartPart> parseMultipart(const std::string& body,
-                                                 const std::string& boundary) {
-    std::vector<MultipartPart> parts;
-    const std::string delimiter = "--" + boundary;
-    std::size_t pos = body.find(delimiter);
-    if (pos == std::string::npos) return {};
-    while (true) {
-        pos += delimiter.size();
-        if (body.compare(pos, 2, "--") == 0) return parts;
-        if (body.compare(pos, 2, "\r\n") != 0) return {};
-        pos += 2;
-        const std::size_t next = body.find("\r\n" + delimiter, pos);
-        if (next == std::string::npos) return {};
-        const std::string part = body.substr(pos, next - pos);
-        const std::size_t split = part.find("\r\n\r\n");
-        if (split == std::string::npos) {
-            parts.push_back({part, {}});
-        } else {
-            parts.push_back({part.substr(0, split), part.substr(split + 4)});
-        }
-        pos = next + 2;
-    }
-}
-
 class TestServer {
 public:
     using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
@@ -101,19 +69,6 @@ public:
         server_.Patch(".*", route);
         server_.Delete(".*", route);
         server_.Options(".*", route);
-        // httplib parses (and consumes) multipart bodies before any handler
-        // sees them; renaming the content type keeps the raw bytes for the
-        // record. dispatch() puts the original type back.
-        server_.set_pre_routing_handler([](const httplib::Request& req, httplib::Response&) {
-            // The request object is the server's own mutable one.
-            auto& mutableRequest = const_cast<httplib::Request&>(req);
-            auto it = mutableRequest.headers.find("Content-Type");
-            if (it != mutableRequest.headers.end() && startsWithNoCase(it->second, kMultipart)) {
-                mutableRequest.headers.emplace(kOriginalTypeField, it->second);
-                it->second = "application/octet-stream";
-            }
-            return httplib::Server::HandlerResponse::Unhandled;
-        });
         // Clients keep connections open between requests, and httplib gives
         // each open connection a worker until it idles out: enough workers
         // for concurrent tests, and a short idle time so the destructor
@@ -176,9 +131,6 @@ public:
     }
 
 private:
-    static constexpr const char* kMultipart = "multipart/form-data";
-    static constexpr const char* kOriginalTypeField = "X-Test-Server-Original-Content-Type";
-
     struct Route {
         std::string method;
         std::string path;
@@ -191,22 +143,7 @@ private:
         }
     };
 
-    static bool startsWithNoCase(const std::string& text, std::string_view prefix) {
-        return text.size() >= prefix.size() &&
-               std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
-                   return std::tolower(static_cast<unsigned char>(a)) ==
-                          std::tolower(static_cast<unsigned char>(b));
-               });
-    }
-
     void dispatch(const httplib::Request& req, httplib::Response& res) {
-        auto& mutableRequest = const_cast<httplib::Request&>(req);
-        auto original = mutableRequest.headers.find(kOriginalTypeField);
-        if (original != mutableRequest.headers.end()) {
-            auto type = mutableRequest.headers.find("Content-Type");
-            if (type != mutableRequest.headers.end()) type->second = original->second;
-            mutableRequest.headers.erase(original);
-        }
         RecordedRequest record{req.method, req.path, req.target, req.headers, req.body};
         Handler handler;
         {
@@ -236,9 +173,27 @@ private:
     std::vector<RecordedRequest> requests_;
 };
 
+// A loopback port that is bound but never listens: connections are refused.
+struct ClosedPort {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    int port = 0;
+    std::string url;
+    ClosedPort() {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+        port = ntohs(address.sin_port);
+        url = "http://127.0.0.1:" + std::to_string(port) + "/";
+    }
+    ~ClosedPort() { ::close(fd); }
+};
+
 // Accepts one connection on 127.0.0.1, keeps the request exactly as it came
 // over the wire (head and Content-Length body) and answers with a fixed
-// response. For what httplib hides: it drops fields with empty values.
+// response. For what httplib hides: fields with empty values, multipart bodies.
 class RawRequestCapture {
 public:
     explicit RawRequestCapture(std::string response =

@@ -3,25 +3,12 @@
 // code with exactly one completion.
 #include <qn/net/url_session.h>
 
-#include <gtest/gtest.h>
-
 #include <qn/host/entity_helper.h>
 #include <qn/host/log.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <future>
-#include <string>
-#include <thread>
-#include <utility>
-#include <vector>
 
 #include "net/test_server.h"
 #include "support/test_support.h"
@@ -93,23 +80,7 @@ Bytes bytesOf(std::string_view text) {
     return Bytes(text.begin(), text.end());
 }
 
-// A loopback port that is bound but never listens: connections are refused.
-struct ClosedPort {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    std::string url;
-    ClosedPort() {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-        url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/";
-    }
-    ~ClosedPort() { ::close(fd); }
-};
-
-TEST(URLRequestTest, HeaderFieldsKeepFirstSpellingAndReplaceAnyCase) {
+TEST(URLRequestTest, HeaderFieldsCharsetsAndMimeTypes) {
     QNURLRequest request(u"http://h/");
     request.setValueForHTTPHeaderField(u"a", u"X-One");
     request.setValueForHTTPHeaderField(u"b", u"X-Two");
@@ -119,9 +90,8 @@ TEST(URLRequestTest, HeaderFieldsKeepFirstSpellingAndReplaceAnyCase) {
     EXPECT_EQ(request.valueForHTTPHeaderField(u"X-ONE"), u"c");
     EXPECT_FALSE(request.valueForHTTPHeaderField(u"X-Three"));
     EXPECT_FALSE(request.httpBody());
-}
 
-TEST(URLResponseTest, CharsetOfContentTypeDecidesTheEncoding) {
+    // The charset of the content type decides a response's encoding.
     QNURLResponse response;
     EXPECT_TRUE(qnStringEncodingFromURLResponse(response).isUTF8());
     response.headers = {{u"content-type", u"text/plain; format=flowed; Charset=\"ISO-8859-1\""}};
@@ -132,9 +102,8 @@ TEST(URLResponseTest, CharsetOfContentTypeDecidesTheEncoding) {
     EXPECT_TRUE(qnStringEncodingFromURLResponse(response).isUTF8());
     response.headers = {{u"Content-Type", u"text/plain;charset="}};
     EXPECT_FALSE(response.textEncodingName());
-}
 
-TEST(MimeTypeTest, KnownExtensionsInAnyCase) {
+    // Known extensions in any case.
     EXPECT_EQ(mimeTypeForPathExtension(u"png"), u"image/png");
     EXPECT_EQ(mimeTypeForPathExtension(u"JPG"), u"image/jpeg");
     EXPECT_EQ(mimeTypeForPathExtension(u"Json"), u"application/json");
@@ -145,7 +114,13 @@ TEST(MimeTypeTest, KnownExtensionsInAnyCase) {
 }
 
 TEST(URLSessionTest, RequestsArriveAsSentAndAnswersComeBackWhole) {
-    test::TestServer server;
+    std::string big(5 * 1024 * 1024 + 17, '\0');
+    for (std::size_t i = 0; i < big.size(); ++i)
+        big[i] = static_cast<char>(i * 31 % 251);
+    test::TestServer server;  // after `big`, which its handler reads
+    server.on("GET", "/big", [&big](const httplib::Request&, httplib::Response& res) {
+        res.set_content(big, "application/octet-stream");
+    });
     server.on("*", "/echo", [](const httplib::Request& req, httplib::Response& res) {
         res.status = 201;
         res.set_header("X-Reply", "one");
@@ -217,6 +192,13 @@ TEST(URLSessionTest, RequestsArriveAsSentAndAnswersComeBackWhole) {
     EXPECT_EQ(redirect.response->statusCode, 302);
     EXPECT_EQ(redirect.response->valueForHTTPHeaderField(u"Location"), u"/to");
     EXPECT_EQ(server.requestCount(), before + 1);
+
+    // Large bodies both ways.
+    EXPECT_TRUE(send(requestFor(server, "/big")).body() == big);
+    QNURLRequest large = requestFor(server, "/echo", u"POST");
+    large.setHTTPBody(bytesOf(big));
+    EXPECT_EQ(send(large).data.size(), big.size() + 9);  // "got POST " and the body
+    EXPECT_TRUE(server.lastRequest().body == big);
 }
 
 TEST(URLSessionTest, HeaderLinesOnTheWire) {
@@ -238,36 +220,16 @@ TEST(URLSessionTest, HeaderLinesOnTheWire) {
     EXPECT_EQ(wire.substr(wire.size() - 6), "\r\n\r\n{}");
 }
 
-TEST(URLSessionTest, LargeBodiesBothWays) {
-    std::string big(5 * 1024 * 1024 + 17, '\0');
-    for (std::size_t i = 0; i < big.size(); ++i)
-        big[i] = static_cast<char>(i * 31 % 251);
-    test::TestServer server;  // after `big`, which its handler reads
-    server.on("GET", "/big", [&big](const httplib::Request&, httplib::Response& res) {
-        res.set_content(big, "application/octet-stream");
-    });
-    server.on("POST", "/size", [](const httplib::Request& req, httplib::Response& res) {
-        res.set_content(std::to_string(req.body.size()), "text/plain");
-    });
-    EXPECT_TRUE(send(requestFor(server, "/big")).body() == big);
-
-    QNURLRequest post = requestFor(server, "/size", u"POST");
-    post.setHTTPBody(bytesOf(big));
-    EXPECT_EQ(send(post).body(), std::to_string(big.size()));
-    EXPECT_TRUE(server.lastRequest().body == big);
-}
-
 TEST(URLSessionTest, FailuresMapToURLErrorCodes) {
-    std::atomic<bool> release{false};
+    auto release = std::make_shared<test::Latch>();
     test::TestServer server;
-    server.on("GET", "/slow", [&release](const httplib::Request&, httplib::Response& res) {
-        for (int i = 0; i < 500 && !release; ++i)
-            std::this_thread::sleep_for(10ms);
+    server.on("GET", "/slow", [release](const httplib::Request&, httplib::Response& res) {
+        release->waitFor();
         res.set_content("late", "text/plain");
     });
     QNURLRequest slow = requestFor(server, "/slow");
     slow.setTimeoutInterval(0.3);
-    ClosedPort closed;
+    test::ClosedPort closed;
     test::RawRequestCapture hangUp("");  // reads the request, closes unanswered
     QNURLRequest nowhere(u"http://no-such-host.invalid/");
     nowhere.setTimeoutInterval(20);
@@ -294,15 +256,15 @@ TEST(URLSessionTest, FailuresMapToURLErrorCodes) {
             EXPECT_EQ(outcome.error->localizedDescription, c.description);
         }
     }
-    release = true;
+    release->arrive();
 }
 
 TEST(URLSessionTest, CancelInFlightCompletesOnceAsCancelled) {
-    std::atomic<bool> release{false};
+    auto arrived = std::make_shared<test::Latch>(), release = std::make_shared<test::Latch>();
     test::TestServer server;
-    server.on("GET", "/hold", [&release](const httplib::Request&, httplib::Response& res) {
-        for (int i = 0; i < 500 && !release; ++i)
-            std::this_thread::sleep_for(10ms);
+    server.on("GET", "/hold", [arrived, release](const httplib::Request&, httplib::Response& res) {
+        arrived->arrive();
+        release->waitFor();
         res.set_content("late", "text/plain");
     });
     // Cancelled before it was resumed: nothing is sent.
@@ -315,8 +277,7 @@ TEST(URLSessionTest, CancelInFlightCompletesOnceAsCancelled) {
     // Cancelled from two threads while in flight; resuming again does nothing.
     Pending held = start(requestFor(server, "/hold"));
     held.task->resume();
-    while (server.requestCount() == 0)
-        std::this_thread::sleep_for(1ms);
+    ASSERT_TRUE(arrived->waitFor());
     std::thread other([&held] { held.task->cancel(); });
     other.join();
     held.task->cancel();
@@ -329,9 +290,10 @@ TEST(URLSessionTest, CancelInFlightCompletesOnceAsCancelled) {
     EXPECT_TRUE(done.wait().response);
     done.task->cancel();
 
-    // Gives a second completion of any of these tasks the time to fail the test.
-    release = true;
-    std::this_thread::sleep_for(50ms);
+    // The held answer now goes out; a task completed again by it would fail
+    // the test while one more request makes its round trip.
+    release->arrive();
+    EXPECT_EQ(send(requestFor(server, "/hold")).body(), "late");
 }
 
 TEST(URLSessionTest, ConcurrentTasksFromSeveralThreads) {
@@ -373,9 +335,12 @@ TEST(URLSessionExitTest, InFlightTaskAtExitEndsCancelled) {
     EXPECT_EXIT(
         {
             // Left to the exit, like everything else in flight.
+            static auto* arrived = new test::Latch();
+            static auto* never = new test::Latch();
             static auto* server = new test::TestServer();
             server->on("GET", "/hold", [](const httplib::Request&, httplib::Response&) {
-                std::this_thread::sleep_for(3s);
+                arrived->arrive();
+                never->waitFor();
             });
             auto task = QNURLSession::qnSharedSession().dataTaskWithRequestCompletionHandler(
                 requestFor(*server, "/hold"),
@@ -384,8 +349,7 @@ TEST(URLSessionExitTest, InFlightTaskAtExitEndsCancelled) {
                                  static_cast<long long>(error ? error->code : 0));
                 });
             task->resume();
-            while (server->requestCount() == 0)
-                std::this_thread::sleep_for(1ms);
+            arrived->waitFor();
             std::exit(0);
         },
         ::testing::ExitedWithCode(0), "^completion -999\n$");
