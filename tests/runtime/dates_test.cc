@@ -1,12 +1,8 @@
-#include <gtest/gtest.h>
 #include <qn/host.h>
 #include <qn/runtime.h>
 
 #include <array>
-#include <cmath>
 #include <cstdio>
-#include <limits>
-#include <thread>
 
 #include "support/test_support.h"
 
@@ -43,7 +39,6 @@ public:
 
 class DatesTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { test::loadSharedConfigurationFromSampleBundle(); }
     void SetUp() override {
         test::writeSampleBundle(dir_);
         bundle_.emplace(dir_.path());
@@ -139,10 +134,8 @@ TEST_F(DatesTest, EmptyAndTimeOnlyValuesReadThroughEveryForm) {
     // Time-only values keep their time of day in UTC whatever the zone.
     ScopedTimeZone madrid(u"Europe/Madrid", true);
     const DateTime t = timeOnly(9, 5, 7, 250);
-    EXPECT_EQ(qnHours(t), 9);
-    EXPECT_EQ(qnMinutes(t), 5);
-    EXPECT_EQ(qnSeconds(t), 7);
-    EXPECT_EQ(qnMilliseconds(t), 250);
+    EXPECT_EQ(std::tuple(qnHours(t), qnMinutes(t), qnSeconds(t), qnMilliseconds(t)),
+              std::tuple(9, 5, 7, 250));
     EXPECT_EQ(qnDateTimeYear(t) + qnDateTimeMonth(t) + qnDateTimeDay(t), 0);
     EXPECT_EQ(qnDateTimeDayOfWeek(t) + qnDateDayOfWeek(t), 0);
     EXPECT_EQ(qnDateTimeCharMonth(t), u"");
@@ -372,14 +365,13 @@ TEST_F(DatesTest, ConcurrentFormattingAndParsingGiveEachThreadItsText) {
                     toUtf8(qnDateToStringWithFormatDelimiter(d, 5, String(1, delimiter))) ==
                         shown &&
                     toUtf8(qnDateCharMonth(d)) == kMonths[mo - 1];
-                if (!ok) ++failures[t];
+                failures[t] += !ok;
             }
         });
     }
     for (auto& th : threads)
         th.join();
-    for (int t = 0; t < kThreads; ++t)
-        EXPECT_EQ(failures[t], 0) << "thread " << t;
+    EXPECT_EQ(failures, std::vector<int>(kThreads, 0));
 }
 
 }  // namespace

@@ -1,19 +1,113 @@
-#include <gtest/gtest.h>
+// The string built-ins: UTF-8 conversion (ICU as the reference), blanks,
+// substrings, searching, padding, character codes, transforms, formats,
+// comparisons and like patterns.
+#include <qn/core/string.h>
 #include <qn/host.h>
 #include <qn/runtime.h>
+#include <unicode/ustring.h>
 
+#include "runtime/like.h"
 #include "support/test_support.h"
 
-#include <cstdint>
-#include <limits>
+#include <random>
 #include <stdexcept>
-#include <string>
-#include <thread>
-#include <tuple>
-#include <vector>
 
 namespace qn {
 namespace {
+
+String repeat(const String& s, int n) {
+    String out;
+    for (int i = 0; i < n; ++i)
+        out += s;
+    return out;
+}
+
+// ICU's own conversions, U+FFFD for what is ill-formed: the reference for the
+// converter's hand-decoded fast paths and for the validator.
+String icuRepair(const std::string& bytes) {
+    std::u16string out(bytes.size() + 1, u'\0');
+    int32_t length = 0;
+    UErrorCode status = U_ZERO_ERROR;
+    u_strFromUTF8WithSub(out.data(), static_cast<int32_t>(out.size()), &length, bytes.data(),
+                         static_cast<int32_t>(bytes.size()), 0xFFFD, nullptr, &status);
+    out.resize(U_SUCCESS(status) ? static_cast<std::size_t>(length) : 0);
+    return out;
+}
+std::string icuUtf8(const String& text) {
+    std::string out(text.size() * 3 + 1, '\0');
+    int32_t length = 0;
+    UErrorCode status = U_ZERO_ERROR;
+    u_strToUTF8WithSub(out.data(), static_cast<int32_t>(out.size()), &length, text.data(),
+                       static_cast<int32_t>(text.size()), 0xFFFD, nullptr, &status);
+    out.resize(U_SUCCESS(status) ? static_cast<std::size_t>(length) : 0);
+    return out;
+}
+
+TEST(Utf8Conversion, RoundTripsEveryPlaneAndLongTextsPastTheStackBuffer) {
+    const String samples[] = {
+        u"", u"plain ASCII", u"caf\u00e9 \u00fcber \u00df \u65e5\u672c\u8a9e \u20ac \U0001F600",
+        // The first and last code point of each encoded length, around the surrogates.
+        u"\u0080\u07FF\u0800\uD7FF\uE000\uFFFD\uFFFF\U00010000\U0010FFFF",
+        String(1, u'\0') + u"embedded NUL"};
+    for (const String& s : samples) {
+        EXPECT_EQ(fromUtf8(toUtf8(s)), s);
+        EXPECT_TRUE(isValidUtf8(toUtf8(s)));
+    }
+    EXPECT_EQ(toUtf8(u"\u00e9\U0001F600"), "\xC3\xA9\xF0\x9F\x98\x80");
+    EXPECT_EQ(fromUtf8("\xE2\x82\xAC"), u"\u20ac");
+    // Lengths around the point where the conversion stops using the stack.
+    for (int n : {1, 51, 52, 68, 69, 341, 342, 5000}) {
+        const String mixed = repeat(u"a\u00e9\u20ac\U0001F600", n);
+        const std::string utf8 = toUtf8(mixed);
+        EXPECT_EQ(utf8.size(), static_cast<std::size_t>(n) * 10);
+        EXPECT_EQ(fromUtf8(utf8), mixed);
+        EXPECT_EQ(toUtf8(String(n, u'x')), std::string(n, 'x'));
+    }
+}
+
+TEST(Utf8Conversion, IllFormedInputAgreesWithIcu) {
+    const auto lone = [](std::initializer_list<char16_t> units) { return String(units); };
+    // Lone surrogates: low before high is two, not a pair; a high one at the
+    // very end swallows nothing; also past the stack buffer.
+    for (const String& text :
+         {lone({0xD800}), lone({0xDFFF}), lone({0xDC00, 0xD800}), lone({u'a', 0xD83D}),
+          lone({0xD83D, u'b'}), String(1200, u'x') + char16_t(0xD800)}) {
+        EXPECT_EQ(toUtf8(text), icuUtf8(text));
+        EXPECT_NE(toUtf8(text).find("\xEF\xBF\xBD"), std::string::npos);
+    }
+    // Overlong forms, encoded surrogates, code points above U+10FFFF;
+    // truncated sequences (one replacement for the whole prefix); lone
+    // continuation bytes, also after an ASCII run long enough for the
+    // word-at-a-time scan.
+    for (const std::string bytes :
+         {"\xC1\xBF", "\xE0\x9F\xBF", "\xED\xA0\x80", "\xED\xBF\xBF", "\xF0\x8F\xBF\xBF",
+          "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xF8\x88\x80\x80\x80", "\xFF\xFE", "\xC2",
+          "\xE1\x80", "\xF1\x80\x80", "ok\xC3", "\xC2\x41", "\xF0\x9F\x98\x41", "\xE1\x80\xC0",
+          "\x80\x61\xBF", "0123456789abcde\x80"}) {
+        EXPECT_FALSE(isValidUtf8(bytes)) << ::testing::PrintToString(bytes);
+        EXPECT_EQ(fromUtf8(bytes), icuRepair(bytes)) << ::testing::PrintToString(bytes);
+    }
+    EXPECT_EQ(fromUtf8("\xF0\x9F\x98\x41"), u"\uFFFDA");
+    EXPECT_EQ(fromUtf8("\xF8\x88\x80\x80\x80"), String(5, u'\uFFFD'));
+
+    // Random bytes; runs of ASCII around the odd bytes exercise the
+    // eight-byte path too.
+    std::mt19937 random(7);
+    const unsigned char alphabet[] = {0x00, 0x41, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0,
+                                      0xC2, 0xDF, 0xE0, 0xED, 0xEF, 0xF0, 0xF4, 0xF5, 0xFF};
+    for (int i = 0; i < 20000; ++i) {
+        std::string bytes(random() % 24, '\0');
+        for (char& c : bytes)
+            c = static_cast<char>(random() % 3 ? alphabet[random() % sizeof alphabet] : 'a');
+        SCOPED_TRACE(::testing::PrintToString(bytes));
+        const String repaired = icuRepair(bytes);
+        ASSERT_EQ(fromUtf8(bytes), repaired);
+        // Well-formed input, and only well-formed input, survives the repair.
+        ASSERT_EQ(isValidUtf8(bytes), toUtf8(repaired) == bytes);
+    }
+}
+
+// --- Built-ins -------------------------------------------------------------
 
 constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
 constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
@@ -44,8 +138,7 @@ TEST(StringSubstringTest, PositionsAndLengthsClampOrGiveEmpty) {
     const std::tuple<std::int64_t, std::int64_t, const char16_t*> cases[] = {
         {3, -1, u"cdef"},  {5, 10, u"ef"},      {1, 7, u"abcdef"}, {6, 1, u"f"}, {0, 2, u""},
         {7, 1, u""},       {7, -1, u""},        {1, -2, u""},      {2, 0, u""},  {kMin, -1, u""},
-        {kMax, kMax, u""}, {2, kMax, u"bcdef"}, {1, kMin, u""},
-    };
+        {kMax, kMax, u""}, {2, kMax, u"bcdef"}, {1, kMin, u""}};
     for (const auto& [from, length, expected] : cases)
         EXPECT_EQ(qnSubstringFromLength(u"abcdef", from, length), expected)
             << from << " " << length;
@@ -54,9 +147,11 @@ TEST(StringSubstringTest, PositionsAndLengthsClampOrGiveEmpty) {
 
     // Left and right: a negative or too large count gives the whole text.
     const std::tuple<std::int64_t, const char16_t*, const char16_t*> counts[] = {
-        {-1, u"abc", u"abc"}, {0, u"", u""},          {2, u"ab", u"bc"},
-        {5, u"abc", u"abc"},  {kMin, u"abc", u"abc"},
-    };
+        {-1, u"abc", u"abc"},
+        {0, u"", u""},
+        {2, u"ab", u"bc"},
+        {5, u"abc", u"abc"},
+        {kMin, u"abc", u"abc"}};
     for (const auto& [n, left, right] : counts) {
         EXPECT_EQ(QNutil::left(u"abc", n), left) << n;
         EXPECT_EQ(QNutil::right(u"abc", n), right) << n;
@@ -99,15 +194,13 @@ TEST(StringSearchTest, ReplaceAndAffixes) {
 TEST(StringPaddingTest, PadsCutsAndOvershootsWithLongFills) {
     using Case = std::tuple<const char16_t*, std::int64_t, std::optional<StringView>,
                             const char16_t*, const char16_t*>;
-    const Case cases[] = {
-        {u"12345", 3, std::nullopt, u"345", u"123"},
-        {u"7", 3, u"0", u"007", u"700"},
-        {u"7", 0, u"0", u"", u""},
-        {u"7", -1, u"0", u"", u""},
-        {u"7", kMin, u"0", u"", u""},
-        {u"ab", 4, u"xy", u"xyxyab", u"abxyxy"},
-        {u"ab", 4, u"", u"  ab", u"ab  "},
-    };
+    const Case cases[] = {{u"12345", 3, std::nullopt, u"345", u"123"},
+                          {u"7", 3, u"0", u"007", u"700"},
+                          {u"7", 0, u"0", u"", u""},
+                          {u"7", -1, u"0", u"", u""},
+                          {u"7", kMin, u"0", u"", u""},
+                          {u"ab", 4, u"xy", u"xyxyab", u"abxyxy"},
+                          {u"ab", 4, u"", u"  ab", u"ab  "}};
     for (const auto& [text, length, fill, left, right] : cases) {
         EXPECT_EQ(qnStringOfLengthByAppendingLeftOccurrencesOfString(text, length, fill), left);
         EXPECT_EQ(qnStringOfLengthByAppendingRightOccurrencesOfString(text, length, fill), right);
@@ -131,8 +224,7 @@ TEST(StringPaddingTest, PadsCutsAndOvershootsWithLongFills) {
 
 TEST(StringCharacterCodeTest, AsciiAndUnicodeValues) {
     const std::pair<String, std::int64_t> ascii[] = {
-        {u"", 0}, {u"A", 65}, {u"\u00E9", -23}, {u"\u0100", 0}, {u"\u0080", -128}, {kSmile, 0x3D},
-    };
+        {u"", 0}, {u"A", 65}, {u"\u00E9", -23}, {u"\u0100", 0}, {u"\u0080", -128}, {kSmile, 0x3D}};
     for (const auto& [s, code] : ascii)
         EXPECT_EQ(qnAsciiValue(s), code) << toUtf8(s);
     EXPECT_EQ(qnFromAsciiValue(65 + 256), u"A");
@@ -166,7 +258,7 @@ TEST(StringCharacterCodeTest, InvalidScalarsGoToTheFatalErrorHook) {
     }
 }
 
-TEST(StringTransformTest, DiacriticsAndJSON) {
+TEST(StringTransformTest, DiacriticsJSONAndURLs) {
     // Decomposed input and stacked marks go; letters such as "ae" stay; the
     // kana voicing mark goes while Hangul recomposes.
     const std::pair<String, String> stripped[] = {{u"Cr\u00E8me Br\u00FBl\u00E9e", u"Creme Brulee"},
@@ -183,10 +275,15 @@ TEST(StringTransformTest, DiacriticsAndJSON) {
         {u"a\nb\rc\bd\fe", u"a\\nb\\rc\\bd\\fe"},
         {u"C:\\new", u"C:\\\\new"},
         {String(1, u'\0') + u"\x1F\x7F", u"\\u0000\\u001f\x7F"},
-        {u"\u2028" + kSmile, u"\u2028" + kSmile},
-    };
+        {u"\u2028" + kSmile, u"\u2028" + kSmile}};
     for (const auto& [in, out] : json)
         EXPECT_EQ(qnJSONEncode(in), out) << toUtf8(in);
+
+    // A URL keeps its syntax; other text is escaped whole (parameters escape
+    // as the host's simple escape, tested there).
+    EXPECT_EQ(QNutil::urlEncode(u"http://example.com/a b?q=\u00E9"),
+              u"http://example.com/a%20b?q=%C3%A9");
+    EXPECT_EQ(QNutil::urlEncode(u"not a url/?"), u"not%20a%20url%2F%3F");
 }
 
 TEST(StringFormatTest, PlaceholdersAndTextReadings) {
@@ -242,13 +339,6 @@ TEST(QNutilStringTest, ByteCountPerCharset) {
         EXPECT_EQ(QNutil::byteCount(s, charset), expected) << toUtf8(s) << " " << toUtf8(charset);
 }
 
-TEST(QNutilStringTest, UrlEncoding) {
-    EXPECT_EQ(QNutil::urlEncode(u"http://example.com/a b?q=\u00E9"),
-              u"http://example.com/a%20b?q=%C3%A9");
-    EXPECT_EQ(QNutil::urlEncode(u"not a url/?"), u"not%20a%20url%2F%3F");
-    EXPECT_EQ(QNutil::urlParameterEncode(u"a b&c=d/\u00E9~"), u"a%20b%26c%3Dd%2F%C3%A9~");
-}
-
 TEST(QNutilStringTest, CompareOrderedValues) {
     using Case = std::tuple<Value, const char16_t*, Value, bool>;
     const double nan = std::numeric_limits<double>::quiet_NaN();
@@ -291,6 +381,115 @@ TEST(StringsConcurrentTest, IcuBackedBuiltInsFromSeveralThreads) {
     for (auto& thread : threads)
         thread.join();
     EXPECT_EQ(wrong, std::vector<int>(wrong.size(), 0));
+}
+
+// --- Like ------------------------------------------------------------------
+
+TEST(LikePatternTest, TranslatesToTheExpectedRegexText) {
+    // Escapes on: leading "%" drop the "^" anchor, other "%" runs become ".*".
+    const std::tuple<const char16_t*, bool, const char16_t*> cases[] = {
+        {u"abc", true, u"^abc"},
+        {u"%", true, u""},
+        {u"%%abc%", true, u"abc.*"},
+        {u"a%%%b%", true, u"^a.*b.*"},
+        // Every "_" not after a backslash is a wildcard, even one right after
+        // another "_" or at the front once leading "%" are gone.
+        {u"a__b", true, u"^a..b"},
+        {u"%_", true, u"."},
+        {u"_%", true, u"^..*"},
+        // Escaped signs: the doubled backslash loses one copy and escapes the
+        // sign for the regex.
+        {u"50\\%", true, u"^50\\%"},
+        {u"a\\_b", true, u"^a\\_b"},
+        {u"\\%%", true, u"^\\%.*"},
+        {u"\\_\\_", true, u"^\\_\\_"},
+        {u"\\__", true, u"^\\_."},
+        // A lone backslash is literal; before a sign it escapes that sign.
+        {u"a\\b", true, u"^a\\\\b"},
+        {u"a\\\\%", true, u"^a\\\\\\%"},
+        // Regex syntax is escaped, braces are not.
+        {u".*[]()$^|?+", true, u"^\\.\\*\\[\\]\\(\\)\\$\\^\\|\\?\\+"},
+        {u"a{2}", true, u"^a{2}"},
+        // A surrogate pair is carried over whole.
+        {u"\U0001F600%", true, u"^\U0001F600.*"},
+        // Escapes off: no anchor, every run and every "_" is a wildcard.
+        {u"%a%%b_", false, u".*a.*b."},
+        {u"50\\%", false, u"50\\\\.*"}};
+    for (const auto& [pattern, useEscapes, regex] : cases)
+        EXPECT_EQ(internal::likePatternToRegex(pattern, useEscapes), regex) << toUtf8(pattern);
+}
+
+TEST(LikeTest, MatchesInBothEscapeModes) {
+    // What the regex engine makes of translated patterns, each with a subject
+    // that matches and one that does not. Escapes on: only the start is
+    // anchored; metacharacters are literal while braces stay a quantifier;
+    // "_" takes a whole surrogate pair; "%" does not cross a line break.
+    const std::tuple<const char16_t*, const char16_t*, const char16_t*> cases[] = {
+        {u"Riv", u"Rivers", u"iRivers"},
+        {u"R%z", u"Rxyz", u"Rxy"},
+        {u"%_", u"x", u""},
+        {u"50\\%", u"50%", u"50x"},
+        {u"a\\_b", u"a_b", u"axb"},
+        {u"a.c", u"a.c", u"abc"},
+        {u"f(x)[ab]|$^?+*", u"f(x)[ab]|$^?+*", u"fx"},
+        {u"a{2}", u"aa", u"a{2}"},
+        {u"_x", u"\U0001F600x", u"abx"},
+        {u"a%b", u"a-b", u"a\nb"}};
+    for (const auto& [pattern, like, unlike] : cases) {
+        EXPECT_TRUE(qnIsLikeString(like, pattern)) << toUtf8(pattern);
+        EXPECT_FALSE(qnIsLikeString(unlike, pattern)) << toUtf8(pattern);
+    }
+    EXPECT_TRUE(qnIsLikeString(u"", u"%") && qnIsLikeString(u"abc", u""));
+    EXPECT_FALSE(qnIsLikeString(u"a{", u"a{")) << "does not compile";
+    // Escapes off: the backslash is an ordinary character.
+    EXPECT_TRUE(qnIsLikeStringUseEscapeCharacter(u"50\\x", u"50\\%", false));
+}
+
+TEST(LikeTest, CacheKeepsPatternsAndEscapeModesApart) {
+    // More patterns than the cache holds, twice round, with both modes of one
+    // pattern interleaved (escapes off is unanchored): evictions must never
+    // hand back the wrong regex.
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < 200; ++i) {
+            const String n = asciiString(std::to_string(i));
+            const String pattern = u"id" + n + u"\\_%";
+            EXPECT_TRUE(qnIsLikeString(u"id" + n + u"_tail", pattern)) << i;
+            EXPECT_FALSE(qnIsLikeString(u"id" + n + u"xtail", pattern)) << i;
+            EXPECT_FALSE(qnIsLikeStringUseEscapeCharacter(u"id" + n + u"_tail", pattern, false));
+            EXPECT_FALSE(qnIsLikeString(u"Riverside", u"side"));
+            EXPECT_TRUE(qnIsLikeStringUseEscapeCharacter(u"Riverside", u"side", false));
+        }
+    }
+}
+
+TEST(LikeTest, LongPatternsAndSubjects) {
+    // Patterns beyond the cached size are compiled for the call.
+    const String longPattern = String(3000, u'a') + u"%z";
+    EXPECT_TRUE(qnIsLikeString(String(3000, u'a') + u"bbz", longPattern));
+    EXPECT_FALSE(qnIsLikeString(String(2999, u'a') + u"bbz", longPattern));
+    // A long subject neither overflows the backtracking stack nor is cut short.
+    const String subject = String(1'000'000, u'a') + u"b";
+    EXPECT_TRUE(qnIsLikeString(subject, u"%ab"));
+    EXPECT_FALSE(qnIsLikeString(subject, u"a%c"));
+}
+
+TEST(LikeConcurrentTest, ThreadsMatchWithTheirOwnCaches) {
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([t, &wrong] {
+            // Shared and per-thread patterns, so caches both hit and evict.
+            for (int i = 0; i < 3000; ++i) {
+                const String n = asciiString(std::to_string((i * 7 + t) % 97));
+                wrong += !qnIsLikeString(u"row" + n + u"-end", u"row" + n + u"-%");
+                wrong += qnIsLikeString(u"row" + n, u"%x%");
+                wrong += !qnIsLikeStringUseEscapeCharacter(u"Riverside", u"side", false);
+            }
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 }  // namespace

@@ -1,13 +1,6 @@
 #include <qn/value.h>
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cmath>
-#include <limits>
-#include <string>
-#include <tuple>
-#include <vector>
+#include "support/test_support.h"
 
 // Outside any namespace so that its C++ name is also its class name.
 class ValueTestGadget : public qn::Object {};
@@ -117,8 +110,7 @@ TEST(ValueKinds, EachKindDescribesAndReadsByTheTable) {
         {list({}), K::kObject, u"()", false, 0, 0.0, "0"},
         {map({{u"b", 2}, {u"a", nested}}), K::kObject, u"{b = 2; a = (1, a, (null));}", false, 0,
          0.0, "0"},
-        {map({}), K::kObject, u"{}", false, 0, 0.0, "0"},
-    };
+        {map({}), K::kObject, u"{}", false, 0, 0.0, "0"}};
     for (const auto& [value, kind, text, b, i, d, decimal] : cases) {
         SCOPED_TRACE(toUtf8(text));
         EXPECT_EQ(value.kind(), kind);
@@ -159,8 +151,7 @@ TEST(ValueReadings, StringsFollowTheTextRules) {
         {u"1e300", 1, 1e300, "NaN"},
         {u"1e-300", 1, 1e-300, "0"},
         {u"-1e400", -1, -kInf, "NaN"},
-        {u"1e-400", 1, 0.0, "0"},
-    };
+        {u"1e-400", 1, 0.0, "0"}};
     for (const auto& [text, i, d, decimal] : cases) {
         SCOPED_TRACE(toUtf8(text));
         EXPECT_EQ(Value(text).integerValue(), i);
@@ -192,8 +183,7 @@ TEST(ValueEquality, PartitionsIntoTheExpectedClassesAndTheHashFollows) {
         {DateTime(0), DateTime(-0.0)},
         {gadget, gadget},
         {list({1, 2}), list({true, 2.0}), list({1.0, dec("2")})},
-        {map({{u"a", 1}, {u"b", u"x"}}), map({{u"b", u"x"}, {u"a", true}})},
-    };
+        {map({{u"a", 1}, {u"b", u"x"}}), map({{u"b", u"x"}, {u"a", true}})}};
     // Each equal only to itself. 2^53 + 1 has no double; doubles beyond the
     // Decimal range equal only themselves; a stored Absent is not a missing key.
     addSingletons(classes, Value(), Value::null(), 2, 1.5, -1, kMin, dec("0.10000000000000001"),
@@ -326,8 +316,7 @@ TEST(DateTimeCivil, KnownInstantsAndCarries) {
         {civil(1582, 10, 4), -12219379200.0, u"1582-10-04 00:00:00 +0000"},  // Julian before
         {civil(1, 1, 1), -62135769600.0, u"0001-01-01 00:00:00 +0000"},
         {civil(0, 12, 31, 23, 59, 59), -62135769601.0, u"0000-12-31 23:59:59 +0000"},
-        {civil(-44, 3, 15), -63549532800.0, u"-0044-03-15 00:00:00 +0000"},
-    };
+        {civil(-44, 3, 15), -63549532800.0, u"-0044-03-15 00:00:00 +0000"}};
     for (const auto& [c, since1970, text] : cases) {
         const DateTime t = DateTime::fromCivilUTC(c);
         EXPECT_EQ(t.timeIntervalSince1970(), since1970);
