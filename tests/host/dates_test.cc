@@ -1,7 +1,6 @@
 // The host date services against ICU itself: formatters must be
 // indistinguishable from a strict SimpleDateFormat (the direct path for fixed
 // numeric patterns included), calendars from ICU's lenient GregorianCalendar.
-#include <gtest/gtest.h>
 
 #include <qn/host/dates.h>
 #include <unicode/gregocal.h>
@@ -10,14 +9,8 @@
 #include "host/date_internal.h"
 #include "support/test_support.h"
 
-#include <atomic>
-#include <cmath>
 #include <cstdio>
-#include <limits>
 #include <random>
-#include <thread>
-#include <tuple>
-#include <vector>
 
 namespace qn {
 namespace {
@@ -181,7 +174,7 @@ TEST(DateFormatterTest, WritesAndParsesExactlyAsStrictIcu) {
         {"en_US_POSIX", u"dd/MM/yyyy", u"UTC", 20000},
         {"en_US_POSIX", u"MM-dd-yy hh:mmaa", u"UTC", 5000},
         {"en_US_POSIX", u"yyyy-MM-dd HH:mm:ss.SSS", u"Europe/Madrid", 5000},
-        {"ar_EG", u"yyyy-MM-dd", u"UTC", 2000},  // native digits: never the direct path
+        {"ar_EG", u"yyyy-MM-dd", u"UTC", 2000}  // native digits: never the direct path
     };
     // Invalid, short, long, padded and pre-Gregorian texts, "|"-separated.
     const String texts =
@@ -244,8 +237,7 @@ TEST(CalendarTest, AgreesWithIcuGregorianCalendar) {
     const std::pair<const char16_t*, std::vector<DateTime>> zones[] = {
         {u"UTC", {}},
         {u"Europe/Madrid", {utc.at(2021, 3, 28, 1), utc.at(2021, 10, 31, 1)}},
-        {u"America/Sao_Paulo", {utc.at(2018, 11, 4, 3), utc.at(2019, 2, 17, 2)}},
-    };
+        {u"America/Sao_Paulo", {utc.at(2018, 11, 4, 3), utc.at(2019, 2, 17, 2)}}};
     for (const auto& [id, transitions] : zones) {
         SCOPED_TRACE(toUtf8(id));
         IcuCalendar icu(id);
@@ -299,10 +291,9 @@ TEST(CalendarTest, MonthEndsCutoverDaylightSavingAndTheEmptyDate) {
     // in autumn (ICU takes the later); whole days count as ICU's add() moves.
     const Calendar madrid(zoneNamed(u"Europe/Madrid"));
     IcuCalendar icuMadrid(u"Europe/Madrid");
+    EXPECT_EQ(madrid.dateFromComponents(2021, 3, 28, 2, 30), icuMadrid.at(2021, 3, 28, 2, 30));
     EXPECT_EQ(madrid.dateFromComponents(2021, 3, 28, 2, 30), utc.at(2021, 3, 28, 1, 30));
-    EXPECT_EQ(icuMadrid.at(2021, 3, 28, 2, 30), utc.at(2021, 3, 28, 1, 30));
     EXPECT_EQ(madrid.dateFromComponents(2021, 10, 31, 2, 30), utc.at(2021, 10, 31, 1, 30));
-    EXPECT_EQ(icuMadrid.at(2021, 10, 31, 2, 30), utc.at(2021, 10, 31, 1, 30));
     const DateTime firstTwoThirty = utc.at(2021, 10, 31, 0, 30);
     EXPECT_EQ(madrid.dateByAddingDays(firstTwoThirty, 0), firstTwoThirty);
     EXPECT_EQ(madrid.dateByAddingMonths(firstTwoThirty, 0), firstTwoThirty);

@@ -1,20 +1,11 @@
-#include <gtest/gtest.h>
 
 #include <qn/host/dispatch.h>
 #include <qn/host/log.h>
 
 #include "support/test_support.h"
 
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <future>
-#include <memory>
-#include <mutex>
 #include <stdexcept>
-#include <string>
-#include <thread>
-#include <vector>
 
 namespace qn {
 namespace {
@@ -23,27 +14,7 @@ using namespace std::chrono_literals;
 
 // Generous: only there so a broken build fails instead of hanging.
 constexpr auto kHangGuard = 30s;
-
-// Counts arrivals; a waiter blocks until a number is reached. With one
-// arrival it is a one-shot gate.
-class Latch {
-public:
-    // Notifies under the lock: the waiter may destroy the latch once it wakes.
-    void arrive() {
-        std::lock_guard lock(mutex_);
-        ++count_;
-        cv_.notify_all();
-    }
-    bool waitFor(int n = 1) {
-        std::unique_lock lock(mutex_);
-        return cv_.wait_for(lock, kHangGuard, [&] { return count_ >= n; });
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    int count_ = 0;
-};
+using test::Latch;
 
 // ---------------------------------------------------------------------------
 // Background pool
@@ -67,8 +38,7 @@ TEST(DispatchTest, HigherPriorityFirstAndFifoAmongEquals) {
     std::mutex mutex;
     std::vector<std::string> order;
     const std::vector<std::pair<std::string, int>> items = {
-        {"a", 0}, {"b", 5}, {"c", 0}, {"d", 10}, {"e", 5}, {"f", -3}, {"g", 10}, {"h", 0},
-    };
+        {"a", 0}, {"b", 5}, {"c", 0}, {"d", 10}, {"e", 5}, {"f", -3}, {"g", 10}, {"h", 0}};
     for (const auto& [name, priority] : items) {
         auto work = [&, name = name] {
             std::lock_guard lock(mutex);

@@ -1,14 +1,9 @@
-#include <gtest/gtest.h>
+#include "support/test_support.h"
 
 #include <qn/host/log.h>
 
-#include <atomic>
-#include <memory>
 #include <set>
 #include <sstream>
-#include <string>
-#include <thread>
-#include <vector>
 
 namespace qn {
 namespace {
@@ -31,30 +26,23 @@ TEST(LogTest, StandardErrorWritesUtf8LinesAtOrAboveTheMinimumOrForTheConsole) {
               "qn[1][0] console info\nqn[2][1] caf\xC3\xA9 \xF0\x9F\x98\x80\nqn[3][3] \n");
 }
 
-TEST(LogTest, CapturingLoggerKeepsEveryLine) {
-    QNCapturingLogger logger;
-    logger.logMessage(u"first line", QNLogTypeFiles, QNLogLevelDebug);
-    logger.logMessage(u"second line", QNLogTypeDatabase, QNLogLevelFatal, true);
-    auto lines = logger.lines();
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0].text, u"first line");
-    EXPECT_EQ(lines[0].level, QNLogLevelDebug);
-    EXPECT_FALSE(lines[0].console);
-    EXPECT_EQ(lines[1].type, QNLogTypeDatabase);
-    EXPECT_TRUE(lines[1].console);
-
-    EXPECT_TRUE(logger.contains(u"nd li"));
-    EXPECT_FALSE(logger.contains(u"third"));
-    logger.clear();
-    EXPECT_TRUE(logger.lines().empty());
-}
-
 TEST(LogTest, ServiceReplacementReturnsThePreviousLoggerAndNullRestoresTheDefault) {
     auto original = QNLog::loggerService();
     auto capturing = std::make_shared<QNCapturingLogger>();
     EXPECT_EQ(QNLog::setLoggerService(capturing), original);
-    QNLog::loggerService()->logMessage(u"to the capture", QNLogTypeFiles, QNLogLevelInfo);
-    EXPECT_TRUE(capturing->contains(u"to the capture"));
+    QNLog::loggerService()->logMessage(u"to the capture", QNLogTypeFiles, QNLogLevelDebug);
+    QNLog::loggerService()->logMessage(u"second", QNLogTypeDatabase, QNLogLevelFatal, true);
+    // The capturing logger keeps every line whole.
+    auto lines = capturing->lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(std::tuple(lines[0].text, lines[0].type, lines[0].level, lines[0].console),
+              std::tuple(String(u"to the capture"), QNLogTypeFiles, QNLogLevelDebug, false));
+    EXPECT_EQ(std::tuple(lines[1].type, lines[1].level, lines[1].console),
+              std::tuple(QNLogTypeDatabase, QNLogLevelFatal, true));
+    EXPECT_TRUE(capturing->contains(u"the cap"));
+    EXPECT_FALSE(capturing->contains(u"third"));
+    capturing->clear();
+    EXPECT_TRUE(capturing->lines().empty());
 
     EXPECT_EQ(QNLog::setLoggerService(nullptr), capturing);
     auto restored = QNLog::loggerService();

@@ -1,9 +1,7 @@
-#include <gtest/gtest.h>
 #include <qn/host.h>
 
-#include <atomic>
+#include <array>
 #include <cstdlib>
-#include <thread>
 
 #include "support/test_support.h"
 
@@ -42,15 +40,11 @@ TEST(ApplicationModelTest, ReadsTheSampleModel) {
     auto app = QNModel::currentModel().appModel();
     EXPECT_EQ(app.appName, u"Sample");
     EXPECT_EQ(app.connectivitySupport, 1);
-}
 
-TEST(ApplicationModelTest, ChangingTheBundleRereadsTheModel) {
-    TempDir a, b;
-    test::writeSampleBundle(a);
-    b.write("model.json", R"({"appName": "Other"})");
-    ScopedBundle first(a.path());
-    EXPECT_EQ(QNApplicationModel::currentModel()->appName(), u"Sample");
-    ScopedBundle second(b.path());
+    // Changing the bundle rereads the model.
+    TempDir other;
+    other.write("model.json", R"({"appName": "Other"})");
+    ScopedBundle second(other.path());
     EXPECT_EQ(QNApplicationModel::currentModel()->appName(), u"Other");
     EXPECT_FALSE(QNApplicationModel::currentModel()->isOffline());
 }
@@ -145,32 +139,29 @@ TEST(UserDataTest, ValuesPersistAcrossReloadsAndRemovals) {
     EXPECT_TRUE(std::filesystem::exists(bundle.storage().path() / "support" / "QNUserData.plist"));
 }
 
-TEST(UserDataTest, UnwritableStoreKeepsMemoryAndDiskInAgreement) {
+TEST(UserDataTest, CorruptOrUnwritableStore) {
     TempDir dir;
     ScopedBundle bundle(dir.path());
     auto& model = QNModel::currentModel();
+    test::ScopedCapturingLogger log;
+    // A corrupt store is logged and starts empty.
+    bundle.storage().write("support/QNUserData.plist", "garbage that is no plist");
+    model.reloadUserData();
+    EXPECT_TRUE(model.getUserDataForKey(u"a").isAbsent());
+    EXPECT_TRUE(log->contains(u"user data ignored"));
+
+    // Memory and disk stay in agreement when the store cannot be written:
+    // make the folder a file, and every later write fails.
     ASSERT_TRUE(model.setUserDataForKey(Value(1), u"kept"));
-    // Make the folder a file: every later write fails.
     auto support = bundle.storage().path() / "blocked";
     bundle.storage().write("blocked", "not a folder");
     QNObjectsModelServices::applicationStorageService().setApplicationSupportDirectory(support /
                                                                                        "x");
-    test::ScopedCapturingLogger log;
     EXPECT_FALSE(model.setUserDataForKey(Value(2), u"lost"));
     EXPECT_TRUE(model.getUserDataForKey(u"lost").isAbsent())
         << "a value that was not saved is not kept";
     EXPECT_EQ(model.getUserDataForKey(u"kept").integerValue(), 1);
     EXPECT_TRUE(log->contains(u"user data not saved"));
-}
-
-TEST(UserDataTest, CorruptStoreIsLoggedAndStartsEmpty) {
-    TempDir dir;
-    ScopedBundle bundle(dir.path());
-    bundle.storage().write("support/QNUserData.plist", "garbage that is no plist");
-    QNModel::currentModel().reloadUserData();
-    test::ScopedCapturingLogger log;
-    EXPECT_TRUE(QNModel::currentModel().getUserDataForKey(u"a").isAbsent());
-    EXPECT_TRUE(log->contains(u"user data ignored"));
 }
 
 TEST(EnvironmentTest, StorageFoldersDefaultToPerUserLocationsNamedAfterTheApplication) {
@@ -229,34 +220,24 @@ TEST(CoreInitializationOnceTest, ObserversRunOnceBeforeAnyInitializerReturns) {
     test::writeSampleBundle(dir);
     ::setenv("QN_BUNDLE", dir.path().c_str(), 1);
     constexpr int kThreads = 6;
-    struct Seen {
-        const void* model = nullptr;
-        const void* storage = nullptr;
-        const void* center = nullptr;
-        const void* appModel = nullptr;
-        const void* bundle = nullptr;
-        const void* logger = nullptr;
-    };
+    using Seen = std::array<const void*, 6>;
     std::vector<Seen> seen(kThreads);
     std::vector<std::thread> threads;
     for (int i = 0; i < kThreads; ++i) {
         threads.emplace_back([&seen, i] {
-            seen[i].model = &QNModel::currentModel();
-            seen[i].storage = &QNObjectsModelServices::applicationStorageService();
-            seen[i].center = &QNNotificationCenter::defaultCenter();
-            seen[i].appModel = QNApplicationModel::currentModel().get();
-            seen[i].bundle = QNBundle::mainBundle().get();
-            seen[i].logger = QNLog::loggerService().get();
+            seen[i] = {&QNModel::currentModel(),
+                       &QNObjectsModelServices::applicationStorageService(),
+                       &QNNotificationCenter::defaultCenter(),
+                       QNApplicationModel::currentModel().get(),
+                       QNBundle::mainBundle().get(),
+                       QNLog::loggerService().get()};
         });
     }
     for (auto& t : threads)
         t.join();
     bool ok = QNApplicationModel::currentModel()->appName() == u"Sample";
-    for (const auto& s : seen) {
-        ok = ok && s.model == seen[0].model && s.storage == seen[0].storage &&
-             s.center == seen[0].center && s.appModel == seen[0].appModel &&
-             s.bundle == seen[0].bundle && s.logger == seen[0].logger;
-    }
+    for (const auto& s : seen)
+        ok = ok && s == seen[0];
     std::exit(ok ? 0 : 1);
 }
 

@@ -1,13 +1,8 @@
-#include <gtest/gtest.h>
+#include "support/test_support.h"
 
 #include <qn/host/notifications.h>
 
-#include <atomic>
-#include <memory>
 #include <stdexcept>
-#include <string>
-#include <thread>
-#include <vector>
 
 namespace qn {
 namespace {

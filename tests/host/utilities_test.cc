@@ -1,5 +1,7 @@
-#include <gtest/gtest.h>
+// Errors (QNError, the per-thread error lists, fatal errors and their
+// policy) and the host's small utilities.
 #include <qn/host.h>
+#include <qn/host/errors.h>
 
 #include "support/test_support.h"
 
@@ -7,6 +9,87 @@ namespace qn {
 namespace {
 
 using Policy = QNUtilities::FatalErrorPolicy;
+using Fields = std::tuple<String, std::int64_t, String, String>;
+
+Fields fields(const QNError& e) {
+    return {e.domain(), e.code(), e.localizedDescription(), e.developerDescription()};
+}
+
+TEST(QNErrorTest, DefaultsAndFactories) {
+    const String generic = u"An unexpected error has occurred.";
+    EXPECT_EQ(fields(QNError()), Fields(u"QNErrorDomain", -1, generic, generic));
+    EXPECT_EQ(fields(QNError::defaultQNError()), fields(QNError()));
+    // The user keeps seeing the generic text; the developer sees the detail.
+    EXPECT_EQ(fields(QNError::defaultQNErrorWithDeveloperDescription(u"socket closed")),
+              Fields(u"QNErrorDomain", -1, generic, u"socket closed"));
+    EXPECT_EQ(fields(QNError::defaultQNErrorWithLocalizedDescription(u"Sin conexi\u00f3n")),
+              Fields(u"QNErrorDomain", -1, u"Sin conexi\u00f3n", u"Sin conexi\u00f3n"));
+    EXPECT_EQ(fields(QNError(u"Other", 42, u"user text", u"dev text")),
+              Fields(u"Other", 42, u"user text", u"dev text"));
+}
+
+// Codes of the current thread's errors, in order.
+std::vector<std::int64_t> codes() {
+    std::vector<std::int64_t> result;
+    for (const auto& error : QNThreadErrorHandler::errorHandler().errors())
+        result.push_back(error.code());
+    return result;
+}
+
+TEST(ThreadErrorHandlerTest, EachThreadKeepsItsOwnListInOrder) {
+    auto& handler = QNThreadErrorHandler::errorHandler();
+    handler.clear();
+    constexpr int kThreads = 4;
+    std::vector<std::vector<std::int64_t>> seen(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t, &seen] {
+            auto& mine = QNThreadErrorHandler::errorHandler();
+            for (int i = 0; i < 100; ++i) {
+                mine.addErrorWithCodeDescription(t, u"mine");
+                mine.addErrorWithCodeDescription(-1, u"removed");
+                std::this_thread::yield();
+            }
+            mine.removeErrorsWithCode(-1);
+            seen[t] = codes();
+        });
+    }
+
+    EXPECT_EQ(handler.lastError(), nullptr);
+    handler.addErrorWithCodeDescription(7, u"first seven");
+    handler.addError(QNError(u"Other", 3, u"three"));
+    handler.addErrorWithCodeDescription(7, u"second seven");
+    handler.addErrorWithCodeDescription(9, u"nine");
+    EXPECT_EQ(codes(), (std::vector<std::int64_t>{7, 3, 7, 9}));
+    EXPECT_EQ(fields(handler.errors()[0]),
+              Fields(u"QNErrorDomain", 7, u"first seven", u"first seven"));
+    EXPECT_EQ(handler.lastError(), &handler.errors().back());
+    // Every error with the code goes, whatever its domain or position; the
+    // others keep their order.
+    handler.removeErrorsWithCode(7);
+    handler.removeErrorsWithCode(12345);
+    EXPECT_EQ(codes(), (std::vector<std::int64_t>{3, 9}));
+
+    for (auto& thread : threads)
+        thread.join();
+    // Each new thread started empty and saw only its own errors.
+    for (int t = 0; t < kThreads; ++t)
+        EXPECT_EQ(seen[t], std::vector<std::int64_t>(100, t));
+    EXPECT_EQ(codes(), (std::vector<std::int64_t>{3, 9}));
+    handler.clear();
+}
+
+TEST(FatalErrorTest, NameReasonAndUtf8What) {
+    EXPECT_STREQ(FatalError(u"NSRangeException", u"index 3 \u2192 [0 .. 2]").what(),
+                 "NSRangeException: index 3 \xE2\x86\x92 [0 .. 2]");
+    const FatalError& overridden =
+        InvalidArgumentException::mustBeOverridden("r\xC3\xA9sum\xC3\xA9");
+    EXPECT_EQ(overridden.name(), u"NSInvalidArgumentException");
+    EXPECT_EQ(overridden.reason(), u"r\u00e9sum\u00e9 must be overridden in a subclass.");
+    EXPECT_STREQ(overridden.what(),
+                 "NSInvalidArgumentException: r\xC3\xA9sum\xC3\xA9 must be overridden in a "
+                 "subclass.");
+}
 
 TEST(FatalErrorPolicyTest, RaiseIsTheDefaultAndThrowsTheGivenNameAndText) {
     EXPECT_EQ(QNUtilities::fatalErrorPolicy(), Policy::kRaise);
@@ -30,6 +113,7 @@ TEST(FatalErrorPolicyTest, RaiseIsTheDefaultAndThrowsTheGivenNameAndText) {
     EXPECT_THROW(QNUtilities::tryRecoverFatalError(u"plain"), FatalError);
     try {
         QNUtilities::tryRecoverFatalErrorWithExceptionName(u"x", u"");
+        FAIL() << "nothing was thrown";
     } catch (const FatalError& e) {
         EXPECT_EQ(e.name(), QNUtilities::kGenericExceptionName)
             << "an empty name gets the generic one";
@@ -58,16 +142,7 @@ TEST(FatalErrorPolicyTest, RecoverLogsRunsTheBlockAndReturnsItsAnswer) {
     EXPECT_NE(lines[1].text.find(u"NSRangeException"), String::npos);
 }
 
-TEST(FatalErrorPolicyTest, AbstractOperationsRaiseInvalidArgument) {
-    try {
-        throw InvalidArgumentException::mustBeOverridden("execute");
-    } catch (const FatalError& e) {
-        EXPECT_EQ(e.name(), u"NSInvalidArgumentException");
-        EXPECT_EQ(e.reason(), u"execute must be overridden in a subclass.");
-    }
-}
-
-TEST(UtilitiesTest, TextOfObjects) {
+TEST(UtilitiesTest, TextOfObjectsAndSplitting) {
     EXPECT_EQ(QNUtilities::stringFromObject(Value(u"abc")), u"abc");
     EXPECT_EQ(QNUtilities::stringFromObject(Value(12)), u"12");
     EXPECT_EQ(QNUtilities::stringFromObject(Value()), u"");
@@ -75,24 +150,18 @@ TEST(UtilitiesTest, TextOfObjects) {
     EXPECT_FALSE(QNUtilities::nonEmptyStringFromObject(Value(u"")));
     EXPECT_FALSE(QNUtilities::nonEmptyStringFromObject(Value()));
     EXPECT_EQ(QNUtilities::nonEmptyStringFromObject(Value(u" ")), u" ");
-}
 
-TEST(UtilitiesTest, SplitAtTheFirstOccurrenceOnly) {
-    String left = u"keep", right = u"keep";
-    EXPECT_TRUE(QNUtilities::splitStringByFirstOcurrenceOfStringToLeftAndRigth(u"a=b=c", u"=", left,
-                                                                               right));
-    EXPECT_EQ(left, u"a");
-    EXPECT_EQ(right, u"b=c");
-    EXPECT_TRUE(
-        QNUtilities::splitStringByFirstOcurrenceOfStringToLeftAndRigth(u"=x", u"=", left, right));
-    EXPECT_EQ(left, u"");
-    EXPECT_EQ(right, u"x");
-    left = right = u"keep";
-    EXPECT_FALSE(
-        QNUtilities::splitStringByFirstOcurrenceOfStringToLeftAndRigth(u"abc", u"::", left, right));
-    EXPECT_FALSE(
-        QNUtilities::splitStringByFirstOcurrenceOfStringToLeftAndRigth(u"abc", u"", left, right));
-    EXPECT_EQ(left, u"keep") << "outputs untouched when not found";
+    // At the first occurrence only; the outputs are untouched when not found.
+    auto split = [](StringView text, StringView separator) {
+        String left = u"keep", right = u"keep";
+        const bool found = QNUtilities::splitStringByFirstOcurrenceOfStringToLeftAndRigth(
+            text, separator, left, right);
+        return std::tuple(found, left, right);
+    };
+    EXPECT_EQ(split(u"a=b=c", u"="), std::tuple(true, String(u"a"), String(u"b=c")));
+    EXPECT_EQ(split(u"=x", u"="), std::tuple(true, String(u""), String(u"x")));
+    EXPECT_EQ(split(u"abc", u"::"), std::tuple(false, String(u"keep"), String(u"keep")));
+    EXPECT_EQ(split(u"abc", u""), std::tuple(false, String(u"keep"), String(u"keep")));
 }
 
 TEST(UtilitiesTest, CharsetNamesMapToEncodings) {
@@ -107,13 +176,12 @@ TEST(UtilitiesTest, CharsetNamesMapToEncodings) {
     EXPECT_EQ(latin1, QNUtilities::stringEncodingFromCharsetString(u"ISO-8859-1"));
     EXPECT_EQ(QNUtilities::stringEncodingFromCharsetString(u"windows-1252")->name(),
               "windows-1252");
-    EXPECT_FALSE(QNUtilities::stringEncodingFromCharsetString(u"no-such-charset"));
-    EXPECT_FALSE(QNUtilities::stringEncodingFromCharsetString(u""));
-    EXPECT_FALSE(QNUtilities::stringEncodingFromCharsetString(u"utf\u00e98"));
-    EXPECT_FALSE(QNUtilities::stringEncodingFromCharsetString(String(500, u'x')));
+    for (const String& unknown :
+         {String(u"no-such-charset"), String(u""), String(u"utf\u00e98"), String(500, u'x')})
+        EXPECT_FALSE(QNUtilities::stringEncodingFromCharsetString(unknown)) << toUtf8(unknown);
 }
 
-TEST(UtilitiesTest, PlaceholderSubstitution) {
+TEST(UtilitiesTest, PlaceholderSubstitutionAndURLEscaping) {
     auto f = [](StringView format, std::vector<Value> values) {
         return QNUtilities::stringWithQNFormatValues(format, values);
     };
@@ -123,31 +191,26 @@ TEST(UtilitiesTest, PlaceholderSubstitution) {
         << "a placeholder without value stays braced";
     EXPECT_EQ(f(u"%12%", {}), u"#{12}%");
     EXPECT_EQ(f(u"100%", {Value(1)}), u"100%");
-}
 
-TEST(UtilitiesTest, URLEscaping) {
     EXPECT_EQ(QNUtilities::urlSimpleEscapeString(u"a b&c=d/\u00e9~"), u"a%20b%26c%3Dd%2F%C3%A9~");
     EXPECT_EQ(QNUtilities::urlFromMaybeEscapedURLString(u"https://h.example/a b?q=\u00e9&x=%41"),
               u"https://h.example/a%20b?q=%C3%A9&x=%41");
     EXPECT_EQ(QNUtilities::urlFromMaybeEscapedURLString(u"http://h/100%"), u"http://h/100%25");
-    EXPECT_FALSE(QNUtilities::urlFromMaybeEscapedURLString(u"no scheme here"));
-    EXPECT_FALSE(QNUtilities::urlFromMaybeEscapedURLString(u"1http://x"));
-    EXPECT_FALSE(QNUtilities::urlFromMaybeEscapedURLString(u"mailto:"));
-    EXPECT_FALSE(QNUtilities::urlFromMaybeEscapedURLString(u""));
+    for (const char16_t* bad : {u"no scheme here", u"1http://x", u"mailto:", u""})
+        EXPECT_FALSE(QNUtilities::urlFromMaybeEscapedURLString(bad)) << toUtf8(bad);
 }
 
-TEST(UtilitiesTest, ShortDateCodesBecomeSlashPatterns) {
-    EXPECT_EQ(qnDateFormatForShortQNFormat(u"YMD"), u"yy/MM/dd");
-    EXPECT_EQ(qnDateFormatForShortQNFormat(u"MDY"), u"MM/dd/yy");
-    EXPECT_EQ(qnDateFormatForShortQNFormat(u"DMY"), u"dd/MM/yy");
-    EXPECT_EQ(qnDateFormatForShortQNFormat(u"Y4MD"), u"yyyy/MM/dd");
-    EXPECT_EQ(qnDateFormatForShortQNFormat(u"MDY4"), u"MM/dd/yyyy");
-    EXPECT_EQ(qnDateFormatForShortQNFormat(u"DMY4"), u"dd/MM/yyyy");
+TEST(UtilitiesTest, ShortDateCodesDeviceNameAndBackupExclusion) {
+    for (const auto& [code, pattern] : {std::pair{u"YMD", u"yy/MM/dd"},
+                                        {u"MDY", u"MM/dd/yy"},
+                                        {u"DMY", u"dd/MM/yy"},
+                                        {u"Y4MD", u"yyyy/MM/dd"},
+                                        {u"MDY4", u"MM/dd/yyyy"},
+                                        {u"DMY4", u"dd/MM/yyyy"}})
+        EXPECT_EQ(qnDateFormatForShortQNFormat(code), pattern) << toUtf8(code);
     EXPECT_FALSE(qnDateFormatForShortQNFormat(u"dmy"));
     EXPECT_FALSE(qnDateFormatForShortQNFormat(u""));
-}
 
-TEST(UtilitiesTest, DeviceNameAndBackupExclusion) {
     EXPECT_FALSE(QNUtilities::deviceName().empty());
     test::TempDir dir;
     EXPECT_TRUE(QNUtilities::excludePathFromBackup(dir.path().string()));
