@@ -1,4 +1,3 @@
-#include <gtest/gtest.h>
 
 #include <qn/files.h>
 #include <qn/runtime.h>
@@ -6,16 +5,13 @@
 #include "support/test_support.h"
 
 #include <unistd.h>
-#include <atomic>
-#include <fstream>
-#include <iterator>
 #include <set>
-#include <string>
-#include <thread>
-#include <vector>
 
 namespace qn {
 namespace {
+
+// Return codes of calls made in order (a braced list evaluates left to right).
+using Codes = std::vector<std::int64_t>;
 
 // The shared instance outlives each test: whatever a failed test left open is
 // closed so the next one starts from the closed state.
@@ -36,8 +32,7 @@ protected:
     static std::string contents(StringView logical) {
         const std::string path =
             toUtf8(QNFileSystemObject::absoluteFilePathForRelativePath(logical));
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
+        return test::readFile(path);
     }
 
     std::int64_t openRead(const std::filesystem::path& path,
@@ -50,38 +45,34 @@ protected:
 
 TEST_F(DelimitedFileTest, WritesQuotedFixedTextNumbersAndDates) {
     const String path = tempName("write.csv");
-    ASSERT_EQ(df.dfwopenFiledDelimiterStringDelimiterAppendEncoding(path), 0);
-    EXPECT_EQ(df.dfwopenFiledDelimiterStringDelimiterAppendEncoding(path), -1);
-    EXPECT_EQ(df.dfropenLengthFiledDelimiterStringDelimiterEncoding(path), -1);
-    EXPECT_EQ(df.dfrnext(), -1);
-    EXPECT_EQ(df.dfwnext(), -9);
-
-    EXPECT_EQ(df.dfwptxtLength(u"abc", 5), 0);
-    EXPECT_EQ(df.dfwpnumDecimals(Value(3.14159), 2), 0);
-    EXPECT_EQ(df.dfwnext(), 0);
-    EXPECT_EQ(df.dfwnext(), -9);
-    // Cut, absent and negative lengths; a length no field can have is refused.
-    for (auto length : {std::optional<std::int64_t>(2), std::optional<std::int64_t>(),
-                        std::optional<std::int64_t>(-3)})
-        EXPECT_EQ(df.dfwptxtLength(u"abc", length), 0);
-    EXPECT_EQ(df.dfwptxtLength(u"abc", std::int64_t{1} << 40), -1);
-    EXPECT_EQ(df.dfwnext(), 0);
-    // No grouping, no trailing zeros, halves away from zero, Decimals exact.
-    EXPECT_EQ(df.dfwpnumDecimals(Value(1234567.891), 1), 0);
-    EXPECT_EQ(df.dfwpnumDecimals(Value(Decimal::fromString("-0.125")), 2), 0);
-    EXPECT_EQ(df.dfwpnumDecimals(Value(Decimal::fromString("12345678901234567890.5")), 0), 0);
-    EXPECT_EQ(df.dfwpnumDecimals(Value(2.5), std::nullopt), 0);
-    EXPECT_EQ(df.dfwnext(), 0);
-    // Codes in any case, "-" by default; a code without a pattern appends
-    // nothing, not even the delimiter.
+    using O = std::optional<std::int64_t>;
     const DateTime d = DateTime::fromCivilUTC({2026, 3, 7, 23, 59, 0, 0});
-    EXPECT_EQ(df.dfwpdateFormatSeparator(d, u"dmy4"), 0);
-    EXPECT_EQ(df.dfwpdateFormatSeparator(d, u"XYZ"), -10);
-    EXPECT_EQ(df.dfwpdateFormatSeparator(d, u"YMD", u"/"), 0);
-    EXPECT_EQ(df.dfwpdateFormatSeparator(d, u"MDY4", u""), 0);
-    EXPECT_EQ(df.dfwclose(), 0);  // writes the pending line
-    EXPECT_EQ(df.dfwclose(), -1);
-    EXPECT_EQ(df.dfwptxtLength(u"x", 1), -1);
+    // The calls in order, each with its return code. While open for writing,
+    // no second open; a line is ended once.
+    EXPECT_EQ((Codes{df.dfwopenFiledDelimiterStringDelimiterAppendEncoding(path),
+                     df.dfwopenFiledDelimiterStringDelimiterAppendEncoding(path),
+                     df.dfropenLengthFiledDelimiterStringDelimiterEncoding(path), df.dfrnext(),
+                     df.dfwnext(), df.dfwptxtLength(u"abc", 5),
+                     df.dfwpnumDecimals(Value(3.14159), 2), df.dfwnext(), df.dfwnext()}),
+              (Codes{0, -1, -1, -1, -9, 0, 0, 0, -9}));
+    // Cut, absent and negative lengths; a length no field can have is refused.
+    EXPECT_EQ((Codes{df.dfwptxtLength(u"abc", O(2)), df.dfwptxtLength(u"abc", O()),
+                     df.dfwptxtLength(u"abc", O(-3)),
+                     df.dfwptxtLength(u"abc", O(std::int64_t{1} << 40)), df.dfwnext()}),
+              (Codes{0, 0, 0, -1, 0}));
+    // No grouping, no trailing zeros, halves away from zero, Decimals exact.
+    EXPECT_EQ((Codes{df.dfwpnumDecimals(Value(1234567.891), 1),
+                     df.dfwpnumDecimals(Value(Decimal::fromString("-0.125")), 2),
+                     df.dfwpnumDecimals(Value(Decimal::fromString("12345678901234567890.5")), 0),
+                     df.dfwpnumDecimals(Value(2.5), std::nullopt), df.dfwnext()}),
+              (Codes{0, 0, 0, 0, 0}));
+    // Codes in any case, "-" by default; a code without a pattern appends
+    // nothing, not even the delimiter. Closing writes the pending line.
+    EXPECT_EQ((Codes{df.dfwpdateFormatSeparator(d, u"dmy4"), df.dfwpdateFormatSeparator(d, u"XYZ"),
+                     df.dfwpdateFormatSeparator(d, u"YMD", u"/"),
+                     df.dfwpdateFormatSeparator(d, u"MDY4", u""), df.dfwclose(), df.dfwclose(),
+                     df.dfwptxtLength(u"x", 1)}),
+              (Codes{0, -10, 0, 0, 0, -1, -1}));
     EXPECT_EQ(contents(path),
               "\"abc  \",3.14\n"
               "\"ab\",\"\",\"\"\n"
@@ -90,24 +81,20 @@ TEST_F(DelimitedFileTest, WritesQuotedFixedTextNumbersAndDates) {
 
     // Append adds, replace starts over; an empty string delimiter writes no
     // quotes; the charset reaches the bytes.
-    ASSERT_EQ(df.dfwopenFiledDelimiterStringDelimiterAppendEncoding(path, u";", u"'", true), 0);
-    EXPECT_EQ(df.dfwptxtLength(u"a", 1), 0);
-    EXPECT_EQ(df.dfwpnumDecimals(Value(1), 0), 0);
-    EXPECT_EQ(df.dfwclose(), 0);
+    EXPECT_EQ((Codes{df.dfwopenFiledDelimiterStringDelimiterAppendEncoding(path, u";", u"'", true),
+                     df.dfwptxtLength(u"a", 1), df.dfwpnumDecimals(Value(1), 0), df.dfwclose()}),
+              (Codes{0, 0, 0, 0}));
     EXPECT_TRUE(contents(path).ends_with("03072026\n'a';1\n"));
-    ASSERT_EQ(df.dfwopenFiledDelimiterStringDelimiterAppendEncoding(path, u"||", u"", false,
-                                                                    u"iso-8859-1"),
-              0);
-    EXPECT_EQ(df.dfwptxtLength(u"\u00e9", 2), 0);
-    EXPECT_EQ(df.dfwptxtLength(u"b", 1), 0);
-    EXPECT_EQ(df.dfwclose(), 0);
+    EXPECT_EQ((Codes{df.dfwopenFiledDelimiterStringDelimiterAppendEncoding(path, u"||", u"", false,
+                                                                           u"iso-8859-1"),
+                     df.dfwptxtLength(u"\u00e9", 2), df.dfwptxtLength(u"b", 1), df.dfwclose()}),
+              (Codes{0, 0, 0, 0}));
     EXPECT_EQ(contents(path), "\xE9 ||b\n");
-    ASSERT_EQ(
-        df.dfropenLengthFiledDelimiterStringDelimiterEncoding(path, 10, u"||", u"", u"iso-8859-1"),
-        0);
     String text;
-    ASSERT_EQ(df.dfrnext(), 0);
-    EXPECT_EQ(df.dfrgtxtLength(text, 2), 0);
+    EXPECT_EQ((Codes{df.dfropenLengthFiledDelimiterStringDelimiterEncoding(path, 10, u"||", u"",
+                                                                           u"iso-8859-1"),
+                     df.dfrnext(), df.dfrgtxtLength(text, 2)}),
+              (Codes{0, 0, 0}));
     EXPECT_EQ(text, u"\u00e9 ");
 }
 
@@ -232,8 +219,7 @@ TEST_F(DelimitedFileTest, FilesThatCannotBeOpened) {
               0);
     EXPECT_EQ(df.dfwptxtLength(u"new", 3), 0);
     EXPECT_EQ(df.dfwclose(), 0);
-    std::ifstream in(outside, std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "old\n\"new\"\n");
+    EXPECT_EQ(test::readFile(outside), "old\n\"new\"\n");
 }
 
 // Threads race for the one shared file: an open either wins the whole
