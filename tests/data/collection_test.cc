@@ -2,8 +2,6 @@
 #include <qn/core/containers.h>
 #include <qn/host.h>
 
-#include <gtest/gtest.h>
-
 #include "support/test_support.h"
 
 namespace qn {

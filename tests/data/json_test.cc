@@ -1,20 +1,10 @@
 #include <qn/data.h>
 
-#include <gtest/gtest.h>
+#include "support/test_support.h"
 
 #include <cctype>
-#include <cstdint>
-#include <functional>
 #include <initializer_list>
-#include <limits>
-#include <memory>
-#include <optional>
 #include <stdexcept>
-#include <string>
-#include <string_view>
-#include <thread>
-#include <tuple>
-#include <vector>
 
 namespace qn {
 namespace {
@@ -93,8 +83,7 @@ TEST(JsonValues, ScalarsKeepTheirKindAndNumbersTheirExactValue) {
         {"1e400", K::kDouble, "inf"},
         {"1e99999999999999999999", K::kDouble, "inf"},
         {"1" + std::string(400, '0') + "e-10", K::kDouble, "inf"},
-        {"-1e400", K::kDouble, "-inf"},
-    };
+        {"-1e400", K::kDouble, "-inf"}};
     for (const auto& [text, kind, description] : cases) {
         SCOPED_TRACE(text.substr(0, 60));
         const Value v = parsed(text);
@@ -146,8 +135,7 @@ TEST(JsonStrings, EscapesDecodeAndSurrogateEscapesAreCodeUnits) {
         {R"("\uD800\u0041")", String{char16_t(0xD800), u'A'}},
         {R"("\uDC00")", String{char16_t(0xDC00)}},
         {R"("x\uD800")", String{u'x', char16_t(0xD800)}},
-        {R"(["\uDE00\uD83D", 1])", list({String{char16_t(0xDE00), char16_t(0xD83D)}, 1})},
-    };
+        {R"(["\uDE00\uD83D", 1])", list({String{char16_t(0xDE00), char16_t(0xD83D)}, 1})}};
     for (const auto& [text, expected] : cases) {
         const Value v = parsed(text);
         EXPECT_TRUE(v == expected && v.kind() == expected.kind()) << text;
@@ -244,8 +232,7 @@ TEST(JsonGenerate, CompactTextAsYajlWritesIt) {
          "\"\\\"\\\\\\b\\f\\n\\r\\t\\u0001\\u001F\x7f/\\u0000\""},
         // Non-ASCII as UTF-8: two, three and four bytes.
         {map({{u"caf\u00e9", u"\u20ac \U0001F600 \u00ba"}}),
-         "{\"caf\xC3\xA9\":\"\xE2\x82\xAC \xF0\x9F\x98\x80 \xC2\xBA\"}"},
-    };
+         "{\"caf\xC3\xA9\":\"\xE2\x82\xAC \xF0\x9F\x98\x80 \xC2\xBA\"}"}};
     for (const auto& [value, text] : cases)
         EXPECT_EQ(generated(value), text);
     EXPECT_EQ(QNJSON::generate(list({u"\u00e9", 2})), u"[\"\u00e9\",2]");
@@ -272,8 +259,7 @@ TEST(JsonGenerate, NumbersKeepTheirExactValue) {
         // JSON has no infinities or not-a-number.
         {Value(std::numeric_limits<double>::infinity()), "null"},
         {Value(-std::numeric_limits<double>::infinity()), "null"},
-        {Value(std::numeric_limits<double>::quiet_NaN()), "null"},
-    };
+        {Value(std::numeric_limits<double>::quiet_NaN()), "null"}};
     for (const auto& [value, text] : cases) {
         EXPECT_EQ(generated(value), text);
         if (text == "null") continue;

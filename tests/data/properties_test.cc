@@ -2,11 +2,7 @@
 #include <qn/host/errors.h>
 #include <qn/host/messages.h>
 
-#include <gtest/gtest.h>
-
-#include <string>
-#include <utility>
-#include <vector>
+#include "support/test_support.h"
 
 namespace qn {
 namespace {
@@ -42,25 +38,18 @@ void expectDefaultPair(const Ref<QNProperty>& p) {
     EXPECT_EQ(p->value(), u"");
 }
 
-TEST(QNPropertiesCursor, NewMapIsAtEndAndYieldsDefaultPairs) {
+TEST(QNPropertiesCursor, WalksPairsInInsertionOrderThenDefaultPairs) {
     QNProperties props;
     EXPECT_TRUE(props.eof());
     expectDefaultPair(props.next());
-    EXPECT_TRUE(props.eof());
     expectDefaultPair(props.first());
     EXPECT_TRUE(props.eof()) << "first() of an empty map";
-}
-
-TEST(QNPropertiesCursor, WalksPairsInInsertionOrderThenDefaultPairs) {
-    QNProperties props;
     props.addKeyValue(u"a", u"1");
     props.addKeyValue(u"b", u"2");
-    auto p = props.first();
-    EXPECT_EQ(p->key(), u"a");
+    EXPECT_EQ(props.first()->key(), u"a");
     EXPECT_FALSE(props.eof());
-    p = props.next();
-    EXPECT_EQ(p->key(), u"b");
-    EXPECT_EQ(p->value(), u"2");
+    auto p = props.next();
+    EXPECT_EQ(std::pair(p->key(), p->value()), std::pair(String(u"b"), String(u"2")));
     EXPECT_FALSE(props.eof());
     expectDefaultPair(props.next());
     EXPECT_TRUE(props.eof());
@@ -149,7 +138,7 @@ TEST(QNPropertiesMap, InitWithDictionaryStoresTextOfEveryValue) {
     EXPECT_EQ(props->get(u"m"), innerText) << "a copy, not a view";
 }
 
-TEST(QNPropertiesMap, DictionaryRepresentationIsACopy) {
+TEST(QNPropertiesMap, CopiesEnumeratorAndDescriptions) {
     auto props = sample();
     auto copy = props->dictionaryRepresentation();
     copy->set(u"a", Value(u"changed"));
@@ -159,10 +148,8 @@ TEST(QNPropertiesMap, DictionaryRepresentationIsACopy) {
     props->set(u"c", u"30");
     EXPECT_EQ(props->dictionaryRepresentation()->get(u"c").asString(), u"30");
     EXPECT_EQ(copy->get(u"c").asString(), u"3");
-}
 
-TEST(QNPropertiesMap, ObjectEnumeratorLeavesTheCursorAlone) {
-    auto props = sample();
+    // The enumerator leaves the cursor alone.
     props->first();
     EXPECT_EQ(props->objectEnumerator().size(), 3u);
     EXPECT_EQ(props->next()->key(), u"a");
@@ -171,18 +158,16 @@ TEST(QNPropertiesMap, ObjectEnumeratorLeavesTheCursorAlone) {
     EXPECT_TRUE(props->eof());
     EXPECT_EQ(props->objectEnumerator().size(), 3u);
     EXPECT_TRUE(props->eof());
-}
 
-TEST(QNPropertiesMap, DebugDescriptions) {
-    QNProperties props;
-    props.set(u"a", u"1");
-    EXPECT_EQ(props.debugDescription(), u"<<QNProperties>\n\tproperties: {a = 1;}>");
+    QNProperties one;
+    one.set(u"a", u"1");
+    EXPECT_EQ(one.debugDescription(), u"<<QNProperties>\n\tproperties: {a = 1;}>");
     EXPECT_EQ(QNProperty::initWithKeyValue(u"k", u"v")->debugDescription(),
               u"<<QNProperty> k => v>");
     expectDefaultPair(QNProperty::init());
 }
 
-TEST(QNPropertiesJson, LoadsObjectsAsText) {
+TEST(QNPropertiesJson, LoadsObjectsAsTextAndWritesWhatItReads) {
     struct Case {
         const char16_t* text;
         Pairs expected;
@@ -193,17 +178,14 @@ TEST(QNPropertiesJson, LoadsObjectsAsText) {
          {{u"n", u"null"}, {u"l", u"[1,\"x\"]"}, {u"s", u"text"}, {u"f", u"false"}}},
         {u"{\"q\":\"say \\\"hi\\\"\",\"u\":\"\\u00e9\"}",
          {{u"q", u"say \"hi\""}, {u"u", u"\u00e9"}}},
-        {u"{}", {}},
-    };
+        {u"{}", {}}};
     for (const auto& c : cases) {
         QNProperties props;
         props.set(u"old", u"gone");
         EXPECT_TRUE(props.fromJSONString(c.text)) << toUtf8(c.text);
         EXPECT_EQ(walk(props), c.expected) << toUtf8(c.text);
     }
-}
-
-TEST(QNPropertiesJson, WritesWhatItReads) {
+    // What it writes reads back the same.
     auto props = sample();
     props->set(u"quote\"key", u"line\nbreak \u00e9");
     QNProperties copy;
@@ -213,13 +195,11 @@ TEST(QNPropertiesJson, WritesWhatItReads) {
 
 TEST(QNPropertiesJson, FailuresEmptyTheMapAndAddOneMessage) {
     // text, expected description ("" for the parser's own error text)
-    const std::pair<String, String> cases[] = {
-        {u"[1]", u"Invalid JSON string: '[1]'"},
-        {u"\"text\"", u"Invalid JSON string: '\"text\"'"},
-        {u"", u"Empty string"},
-        {u"{\"a\":", u""},
-        {u"{a:1}", u""},
-    };
+    const std::pair<String, String> cases[] = {{u"[1]", u"Invalid JSON string: '[1]'"},
+                                               {u"\"text\"", u"Invalid JSON string: '\"text\"'"},
+                                               {u"", u"Empty string"},
+                                               {u"{\"a\":", u""},
+                                               {u"{a:1}", u""}};
     QNThreadErrorHandler::errorHandler().clear();
     for (const auto& [text, expected] : cases) {
         SCOPED_TRACE(toUtf8(text));

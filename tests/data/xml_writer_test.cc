@@ -4,15 +4,6 @@
 #include <qn/host.h>
 #include <qn/net.h>
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <memory>
-#include <optional>
-#include <string>
-
 #include "support/test_support.h"
 
 namespace qn {
@@ -24,11 +15,6 @@ using Call = void (*)(W&);
 
 std::string u8(const String& s) {
     return toUtf8(s);
-}
-
-std::string fileBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 // One of each write call, in an order XML allows, with the text it appends
@@ -74,8 +60,7 @@ const struct {
      u" \u00e5=\"\u00e9\u20ac\u4e2d\U0001F600 &lt;\""},
     {[](W& w) { w.writeElementValue(u"x", u"\u00e9\u20ac\u4e2d\U0001F600"); },
      u"><x>\u00e9\u20ac\u4e2d\U0001F600</x>"},
-    {[](W& w) { w.writeText(u"lone \xD800 surrogate"); }, u"lone \uFFFD surrogate"},
-};
+    {[](W& w) { w.writeText(u"lone \xD800 surrogate"); }, u"lone \uFFFD surrogate"}};
 
 TEST(XMLWriterOutput, TextOfEachCall) {
     W w;
@@ -113,8 +98,7 @@ TEST(XMLWriterOutput, IndentationEncodingsAndConversion) {
     w.setIndentation(0);
     w.writeElementValue(u"d", u"3");
     w.close();
-    EXPECT_EQ(w.errCode(), 4);
-    EXPECT_EQ(w.errDescription(), u"Could not complete operation");
+    EXPECT_EQ(test::errorOf(w), test::ErrorPair(4, u"Could not complete operation"));
     EXPECT_EQ(u8(w.resultingString()),
               "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
               "<a>\n <b>1</b>\n\t<c>2</c>\n<d>3</d></a>\n");
@@ -169,8 +153,7 @@ const struct {
     {Open, [](W& w) { w.writeComment(u"a--b"); }},
     {Open, [](W& w) { w.writeComment(u"a-"); }},
     {Open, [](W& w) { w.writeProcessingInstructionValue(u"t", u"a?>b"); }},
-    {Open, [](W& w) { w.writeElementValue(u"b", String(u"cut\0here", 8)); }},
-};
+    {Open, [](W& w) { w.writeElementValue(u"b", String(u"cut\0here", 8)); }}};
 
 TEST(XMLWriterErrors, ClosedWriterAndRefusedCalls) {
     for (const auto& c : kCalls) {
@@ -236,23 +219,23 @@ TEST(XMLWriterTargets, FileWriter) {
     EXPECT_EQ(w.resultingString(), u"");  // a file writer has no text
     w.close();
     EXPECT_EQ(w.errCode(), 0);
-    EXPECT_EQ(fileBytes(file), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<a>\xC3\xA9</a>\n");
+    EXPECT_EQ(test::readFile(file),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<a>\xC3\xA9</a>\n");
     EXPECT_FALSE(fs::exists(dir.path() / "outA.xml"));
 
     // Reopening replaces the file's contents; the previous writer is flushed.
     w.openURL(fromUtf8(file.string()));
     w.writeElementValue(u"b", u"");
     w.openURL(fromUtf8((dir.path() / "second.xml").string()));
-    EXPECT_EQ(fileBytes(file), "<b/>");
+    EXPECT_EQ(test::readFile(file), "<b/>");
     w.close();
-    EXPECT_EQ(fileBytes(dir.path() / "second.xml"), "\n");
+    EXPECT_EQ(test::readFile(dir.path() / "second.xml"), "\n");
 
     for (const String& path : {fromUtf8((dir.path() / "no-such-dir" / "x.xml").string()),
                                fromUtf8(dir.path().string()), String()}) {
         W bad;
         bad.openURL(path);
-        EXPECT_EQ(bad.errCode(), 1);
-        EXPECT_EQ(bad.errDescription(), u"Could not open file at URL " + path);
+        EXPECT_EQ(test::errorOf(bad), test::ErrorPair(1, u"Could not open file at URL " + path));
         bad.writeStartElement(u"a");  // still closed
         EXPECT_EQ(bad.errCode(), 3);
     }
