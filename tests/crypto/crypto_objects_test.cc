@@ -3,8 +3,6 @@
 // OpenSSL in each run.
 #include <qn/crypto.h>
 
-#include <gtest/gtest.h>
-
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pkcs12.h>
@@ -13,11 +11,8 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <memory>
-#include <sstream>
-#include <string>
 
+#include "crypto/openssl_base64.h"
 #include "crypto/openssl_error.h"
 #include "support/test_support.h"
 
@@ -26,28 +21,8 @@ namespace {
 
 const String kText = u"Grüße, 世界! 🎉 plain ASCII too";
 
-// Base64 through OpenSSL, independent of the library's own coder.
-std::string bytesOf(StringView base64) {
-    const std::string text = toUtf8(base64);
-    std::string bytes(text.size() / 4 * 3, '\0');
-    const int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(bytes.data()),
-                                  reinterpret_cast<const unsigned char*>(text.data()),
-                                  static_cast<int>(text.size()));
-    if (n < 0) return {};
-    bytes.resize(static_cast<std::size_t>(n));
-    for (auto it = text.rbegin(); it != text.rend() && *it == '='; ++it)
-        bytes.pop_back();
-    return bytes;
-}
-
-String base64(std::string_view bytes) {
-    std::string text(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-    const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()),
-                                  reinterpret_cast<const unsigned char*>(bytes.data()),
-                                  static_cast<int>(bytes.size()));
-    text.resize(static_cast<std::size_t>(n));
-    return fromUtf8(text);
-}
+using test::base64;
+using test::bytesOf;
 
 std::size_t decodedSize(StringView text) {
     return bytesOf(text).size();
@@ -87,8 +62,7 @@ TEST(CryptoHashTest, EveryComputationIsAnInvalidAlgorithm) {
          {std::optional<String>(), std::optional<String>(u"SHA256")}) {
         hash.setAlgorithm(name);
         EXPECT_EQ(hash.compute(u"abc", u""), u"");
-        EXPECT_EQ(hash.errCode(), 103);
-        EXPECT_EQ(hash.errDescription(), u"Specified algorithm is not valid");
+        EXPECT_EQ(test::errorOf(hash), test::ErrorPair(103, u"Specified algorithm is not valid"));
     }
 }
 
@@ -133,13 +107,11 @@ TEST(SymmetricEncryptTest, FailuresGiveTheirErrorPairs) {
     cipher.setAlgorithm(u"TripleDES");
     EXPECT_EQ(cipher.key(), desKey);
     EXPECT_EQ(cipher.encrypt(u"text"), u"");
-    EXPECT_EQ(cipher.errCode(), 201);
-    EXPECT_EQ(cipher.errDescription(), u"Invalid Key length");
+    EXPECT_EQ(test::errorOf(cipher), test::ErrorPair(201, u"Invalid Key length"));
 
     // Not Base64: no cipher run, and the earlier error is gone.
     EXPECT_EQ(cipher.decrypt(u"abc"), u"");
-    EXPECT_EQ(cipher.errCode(), 0);
-    EXPECT_EQ(cipher.errDescription(), u"");
+    EXPECT_EQ(test::errorOf(cipher), test::ErrorPair(0, u""));
 
     QNCryptoSymmetricEncrypt aes;
     EXPECT_EQ(aes.decrypt(base64("12345")), u"");
@@ -174,13 +146,6 @@ std::string hex(StringView base64) {
     return out;
 }
 
-std::string readAll(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
 TEST(SymmetricEncryptTest, MatchesOpenSSLCommandLine) {
     // Long runs of ASCII and of non-ASCII (surrogate pairs across every
     // 4096-unit boundary, a lone surrogate) besides the short text.
@@ -199,7 +164,7 @@ TEST(SymmetricEncryptTest, MatchesOpenSSLCommandLine) {
                                     hex(cipher.iv()) + " -base64 -A -in '" + plain.string() +
                                     "' -out '" + sealed.string() + "'";
         ASSERT_EQ(std::system(command.c_str()), 0);
-        std::string expected = readAll(sealed);
+        std::string expected = test::readFile(sealed);
         while (!expected.empty() && expected.back() == '\n')
             expected.pop_back();
         // Compared whole, reported briefly: the texts run to 30 KB.
@@ -225,18 +190,11 @@ TEST(SymmetricEncryptTest, MissingLegacyProviderFailsDESOnly) {
 // ---------------------------------------------------------------------------
 // Certificates
 
-struct KeyFree {
-    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-struct X509Free {
-    void operator()(X509* certificate) const { X509_free(certificate); }
-};
-struct PKCS12Free {
-    void operator()(PKCS12* bundle) const { PKCS12_free(bundle); }
-};
+using KeyPtr = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
+using X509Ptr = std::unique_ptr<X509, decltype(&X509_free)>;
 
-std::unique_ptr<X509, X509Free> selfSigned(EVP_PKEY* key) {
-    std::unique_ptr<X509, X509Free> certificate(X509_new());
+X509Ptr selfSigned(EVP_PKEY* key) {
+    X509Ptr certificate(X509_new(), X509_free);
     X509* c = certificate.get();
     X509_set_version(c, 2);
     ASN1_INTEGER_set(X509_get_serialNumber(c), 1);
@@ -247,7 +205,7 @@ std::unique_ptr<X509, X509Free> selfSigned(EVP_PKEY* key) {
     X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
                                reinterpret_cast<const unsigned char*>("qn test"), -1, -1, 0);
     X509_set_issuer_name(c, name);
-    if (X509_sign(c, key, EVP_sha256()) == 0) return nullptr;
+    if (X509_sign(c, key, EVP_sha256()) == 0) return {nullptr, X509_free};
     return certificate;
 }
 
@@ -261,8 +219,8 @@ void writeCertificateFiles(const test::TempDir& dir, const std::string& stem, EV
     dir.write(stem + ".cer", std::string(reinterpret_cast<char*>(der), derSize));
     OPENSSL_free(der);
 
-    std::unique_ptr<PKCS12, PKCS12Free> bundle(
-        PKCS12_create("secret", "qn", key, certificate.get(), nullptr, 0, 0, 0, 0, 0));
+    std::unique_ptr<PKCS12, decltype(&PKCS12_free)> bundle(
+        PKCS12_create("secret", "qn", key, certificate.get(), nullptr, 0, 0, 0, 0, 0), PKCS12_free);
     ASSERT_TRUE(bundle);
     unsigned char* bytes = nullptr;
     const int size = i2d_PKCS12(bundle.get(), &bytes);
@@ -275,12 +233,11 @@ class CertificateTest : public testing::Test {
 protected:
     static void SetUpTestSuite() {
         dir_ = new test::TempDir;
-        std::unique_ptr<EVP_PKEY, KeyFree> rsa(EVP_RSA_gen(2048));
-        std::unique_ptr<EVP_PKEY, KeyFree> ec(EVP_EC_gen("P-256"));
+        KeyPtr rsa(EVP_RSA_gen(2048), EVP_PKEY_free), ec(EVP_EC_gen("P-256"), EVP_PKEY_free);
         ASSERT_TRUE(rsa && ec);
         writeCertificateFiles(*dir_, "rsa", rsa.get());
         writeCertificateFiles(*dir_, "ec", ec.get());
-        const std::string pfx = readAll(dir_->path() / "rsa.pfx");
+        const std::string pfx = test::readFile(dir_->path() / "rsa.pfx");
         for (const char* name : {"upper.PFX", "rsa.p12", "rsa.crt"})
             dir_->write(name, pfx);
         dir_->write("garbage.cer", "not a certificate");
@@ -364,8 +321,7 @@ TEST_F(CertificateTest, RoundTripAndBlockRules) {
     const std::string bytes = bytesOf(sealed);
     for (const std::string& wrongSize : {bytes.substr(1), bytes + "x", std::string()}) {
         EXPECT_EQ(rsa.decrypt(base64(wrongSize)), u"");
-        EXPECT_EQ(rsa.errCode(), 42);
-        EXPECT_EQ(rsa.errDescription(), u"before");
+        EXPECT_EQ(test::errorOf(rsa), test::ErrorPair(42, u"before"));
     }
     std::string tampered = bytes;
     tampered[100] ^= 1;
@@ -390,8 +346,8 @@ TEST_F(CertificateTest, MissingAndUnsuitableKeys) {
     const String sealed = publicOnly.encrypt(u"x");
     EXPECT_EQ(decodedSize(sealed), 256u);
     EXPECT_EQ(publicOnly.decrypt(sealed), u"");
-    EXPECT_EQ(publicOnly.errCode(), 302);
-    EXPECT_EQ(publicOnly.errDescription(), u"Could not get private key from certificate");
+    EXPECT_EQ(test::errorOf(publicOnly),
+              test::ErrorPair(302, u"Could not get private key from certificate"));
     EXPECT_TRUE(log->contains(u"Identity object not available"));
 
     auto ecPublic = with(loaded("ec.cer"));

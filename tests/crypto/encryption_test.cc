@@ -1,46 +1,21 @@
 // Encrypt64 / Decrypt64: the exact ciphertext format, key handling and the
 // failure results.
-#include <gtest/gtest.h>
 #include <qn/crypto/encryption.h>
-
-#include <openssl/evp.h>
+#include "support/test_support.h"
 
 #include <set>
-#include <string>
-#include <thread>
-#include <vector>
+
+#include "crypto/openssl_base64.h"
 
 namespace {
 
 using qn::QNEncryption;
 using qn::String;
+using qn::test::bytesOf;
 namespace tf = qn::twofish;
 
 const String kKey = u"0123456789abcdeffedcba9876543210";
 const String kOtherKey = u"00112233445566778899aabbccddeeff";
-
-// Base64 through OpenSSL, independently of the library's own codec.
-std::string decoded(const String& base64) {
-    const std::string ascii = qn::toUtf8(base64);
-    std::string bytes(ascii.size() / 4 * 3, '\0');
-    int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(bytes.data()),
-                            reinterpret_cast<const unsigned char*>(ascii.data()),
-                            static_cast<int>(ascii.size()));
-    if (n < 0) return "<not base64>";
-    for (auto it = ascii.rbegin(); it != ascii.rend() && *it == '='; ++it)
-        --n;
-    bytes.resize(static_cast<std::size_t>(n));
-    return bytes;
-}
-
-String encoded(std::string_view bytes) {
-    std::string ascii(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-    const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(ascii.data()),
-                                  reinterpret_cast<const unsigned char*>(bytes.data()),
-                                  static_cast<int>(bytes.size()));
-    ascii.resize(static_cast<std::size_t>(n));
-    return qn::fromUtf8(ascii);
-}
 
 TEST(Encrypt64, NewKeysAreRandomLowerCaseHex) {
     std::set<String> keys;
@@ -58,7 +33,7 @@ TEST(Encrypt64, CiphertextIsSpacePaddedEcbBlocksInBase64) {
     // 16 NUL characters are 16 zero bytes: with the zero key the first block
     // is the published all-zero Twofish vector, the second is 16 spaces.
     const String zeroKey(32, u'0');
-    const std::string bytes = decoded(QNEncryption::encrypt64Key(String(16, u'\0'), zeroKey));
+    const std::string bytes = bytesOf(QNEncryption::encrypt64Key(String(16, u'\0'), zeroKey));
     ASSERT_EQ(bytes.size(), 32u);
     EXPECT_EQ(bytes.substr(0, 16),
               "\x9F\x58\x9F\x5C\xF6\x12\x2C\x32\xB6\xBF\xEC\x2F\x2A\xE8\xC3\x5A");
@@ -82,15 +57,14 @@ TEST(Encrypt64, CiphertextIsSpacePaddedEcbBlocksInBase64) {
     EXPECT_EQ(QNEncryption::encrypt64Key(String(16, u'a'), kKey).size(), 44u);
     // UTF-8 bytes count, not characters: 8 x "é" is 16 bytes.
     EXPECT_EQ(QNEncryption::encrypt64Key(String(8, u'\u00e9'), kKey).size(), 44u);
-}
 
-TEST(Encrypt64, DeterministicWithoutChaining) {
+    // Deterministic, without chaining: equal blocks encrypt alike.
     const String text(32, u'z');
     const String once = QNEncryption::encrypt64Key(text, kKey);
     EXPECT_EQ(QNEncryption::encrypt64Key(text, kKey), once);
-    const std::string bytes = decoded(once);
-    ASSERT_EQ(bytes.size(), 48u);
-    EXPECT_EQ(bytes.substr(0, 16), bytes.substr(16, 16));
+    const std::string twice = bytesOf(once);
+    ASSERT_EQ(twice.size(), 48u);
+    EXPECT_EQ(twice.substr(0, 16), twice.substr(16, 16));
     EXPECT_NE(QNEncryption::encrypt64Key(text, kOtherKey), once);
 }
 
@@ -108,8 +82,7 @@ TEST(Encrypt64, KeyTextHandling) {
         u"0123456789abcdeffedcba987654321g",       // not hexadecimal
         u"0123456789abcdeffedcba987654321\u00e9",  // 32 units, not ASCII
         u"0123456.89abcdeffedcba9876543210",       // too short once the suffix goes
-        u"",
-    };
+        u""};
     for (const String& key : unusable) {
         EXPECT_EQ(QNEncryption::encrypt64Key(text, key), u"") << qn::toUtf8(key);
         EXPECT_EQ(QNEncryption::decrypt64Key(expected, key), u"") << qn::toUtf8(key);
@@ -125,8 +98,7 @@ TEST(Encrypt64, RoundTripsKeepTextButNotTrailingBlanks) {
         u"exactly sixteen!",
         u"  leading blanks and\ta tab inside",
         u"Ni\u00f1o, \u00e7a va, \u65e5\u672c\u8a9e, \U0001F600 and more than one block of text",
-        u"line\nbreaks\r\nkept",
-    };
+        u"line\nbreaks\r\nkept"};
     for (const String& text : texts) {
         const auto back = QNEncryption::decrypt64Key(QNEncryption::encrypt64Key(text, kKey), kKey);
         EXPECT_EQ(back, text) << qn::toUtf8(text);
@@ -144,9 +116,9 @@ TEST(Encrypt64, DecryptInputHandling) {
     EXPECT_EQ(QNEncryption::decrypt64Key(u"not base64!", kKey), u"");
 
     // A whole block plus a partial one is not something Encrypt64 made.
-    std::string bytes = decoded(QNEncryption::encrypt64Key(String(20, u'q'), kKey));
+    std::string bytes = bytesOf(QNEncryption::encrypt64Key(String(20, u'q'), kKey));
     bytes.resize(20);
-    EXPECT_EQ(QNEncryption::decrypt64Key(encoded(bytes), kKey), u"");
+    EXPECT_EQ(QNEncryption::decrypt64Key(qn::test::base64(bytes), kKey), u"");
 
     // A wrong key never crashes: no text, or text that differs.
     for (int i = 0; i < 64; ++i) {
@@ -167,7 +139,7 @@ TEST(Encrypt64, TwoFishKeyBytesAndByteArrays) {
     EXPECT_EQ(dec->direction, tf::DIR_DECRYPT);
     const qn::Bytes plain = {'h', 'i', 0xC3, 0xA9};
     const qn::Bytes cipherText = QNEncryption::encryptTwoFishKey(plain, *enc);
-    EXPECT_EQ(encoded(std::string(cipherText.begin(), cipherText.end())),
+    EXPECT_EQ(qn::test::base64(std::string(cipherText.begin(), cipherText.end())),
               QNEncryption::encrypt64Key(u"hi\u00e9", kKey));
     qn::Bytes expected = plain;
     expected.resize(16, ' ');
