@@ -5,8 +5,6 @@
 // hostile files must give "no image".
 #include <qn/media/image_util.h>
 
-#include <gtest/gtest.h>
-
 #include <qn/host.h>
 #include <qn/host/images.h>
 #include <qn/net/url_session.h>
@@ -14,14 +12,6 @@
 #include <vips/vips.h>
 
 #include <array>
-#include <cmath>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <iterator>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "net/test_server.h"
 #include "support/test_support.h"
@@ -33,18 +23,11 @@
 // stay checked.
 #if defined(QN_TEST_UNDER_TSAN)
 extern "C" __attribute__((visibility("default"))) const char* __tsan_default_suppressions() {
-    return "called_from_lib:libvips.so\n"
-           "called_from_lib:libglib-2.0.so\n"
-           "called_from_lib:libgobject-2.0.so\n"
-           "called_from_lib:libgio-2.0.so\n"
-           "called_from_lib:libjpeg.so\n"
-           "called_from_lib:libpng16.so\n"
-           "called_from_lib:libz.so\n"
-           "called_from_lib:libexif.so\n"
-           "called_from_lib:liborc-0.4.so\n"
-           "called_from_lib:libcpp-httplib.so\n"
-           "race:libvips.so\n"
-           "race:libglib-2.0.so\n";
+    return "called_from_lib:libvips.so\ncalled_from_lib:libglib-2.0.so\n"
+           "called_from_lib:libgobject-2.0.so\ncalled_from_lib:libgio-2.0.so\n"
+           "called_from_lib:libjpeg.so\ncalled_from_lib:libpng16.so\ncalled_from_lib:libz.so\n"
+           "called_from_lib:libexif.so\ncalled_from_lib:liborc-0.4.so\n"
+           "called_from_lib:libcpp-httplib.so\nrace:libvips.so\nrace:libglib-2.0.so\n";
 }
 #endif
 
@@ -86,6 +69,7 @@ String u16(const fs::path& p) {
 // yellow; `orientation` other than 1 is stored in the EXIF data.
 fs::path writeQuarters(const fs::path& path, int width = 200, int height = 100,
                        int orientation = 1) {
+    outputFolder();  // before the library reads it
     std::vector<unsigned char> pixels(static_cast<std::size_t>(width) * height * 3);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
@@ -139,11 +123,6 @@ void expectCorners(const Corners& actual, const Corners& expected, int tolerance
             EXPECT_NEAR(actual[i][b], expected[i][b], tolerance) << "corner " << i << " band " << b;
 }
 
-std::string readAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
 // A transformation's output: a new file, removed when the check ends.
 struct Output {
     explicit Output(String p) : path(std::move(p)) {}
@@ -154,68 +133,46 @@ struct Output {
     String path;
 };
 
-struct Case {
-    const char* name;
-    std::function<String(const String&)> apply;
-    int width, height;
-    Corners corners;
-};
+using Transform = std::function<String(const String&)>;
+Transform rotate(int degrees) {
+    return [degrees](const String& s) { return QNImageUtil::rotate(s, degrees); };
+}
+Transform resize(int width, int height, bool keepAspect) {
+    return [=](const String& s) { return QNImageUtil::resize(s, width, height, keepAspect); };
+}
+Transform crop(int x, int y, int width, int height) {
+    return [=](const String& s) { return QNImageUtil::crop(s, x, y, width, height); };
+}
 
-class ImageTransformTest : public ::testing::TestWithParam<const char*> {
-protected:
-    void SetUp() override { outputFolder(); }
-    test::TempDir dir_;
-};
+class ImageTransformTest : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(ImageTransformTest, EachTransformationMovesTheCornersAsNamed) {
+    test::TempDir dir;
     const std::string extension = GetParam();
-    const String input = u16(writeQuarters(dir_.path() / ("quarters." + extension)));
+    const String input = u16(writeQuarters(dir.path() / ("quarters." + extension)));
     const int tolerance = extension == "png" ? 0 : 40;
-    const Case cases[] = {
-        {"rotate 90",
-         [](const String& s) { return QNImageUtil::rotate(s, 90); },
-         100,
-         200,
-         {kBlue, kRed, kYellow, kGreen}},
-        {"rotate 180",
-         [](const String& s) { return QNImageUtil::rotate(s, 180); },
-         200,
-         100,
-         {kYellow, kBlue, kGreen, kRed}},
-        {"rotate 270",
-         [](const String& s) { return QNImageUtil::rotate(s, 270); },
-         100,
-         200,
-         {kGreen, kYellow, kRed, kBlue}},
+    const struct {
+        const char* name;
+        Transform apply;
+        int width, height;
+        Corners corners;
+    } cases[] = {
+        {"rotate 90", rotate(90), 100, 200, {kBlue, kRed, kYellow, kGreen}},
+        {"rotate 180", rotate(180), 200, 100, {kYellow, kBlue, kGreen, kRed}},
+        {"rotate 270", rotate(270), 100, 200, {kGreen, kYellow, kRed, kBlue}},
         {"flipHorizontally",
-         [](const String& s) { return QNImageUtil::flipHorizontally(s); },
+         QNImageUtil::flipHorizontally,
          200,
          100,
          {kBlue, kYellow, kRed, kGreen}},
-        {"flipVertically",
-         [](const String& s) { return QNImageUtil::flipVertically(s); },
-         200,
-         100,
-         {kGreen, kRed, kYellow, kBlue}},
-        {"resize keeping aspect",
-         [](const String& s) { return QNImageUtil::resize(s, 50, 50, true); }, 100, 50, kUpright},
-        {"resize", [](const String& s) { return QNImageUtil::resize(s, 50, 50, false); }, 50, 50,
-         kUpright},
-        {"resize up", [](const String& s) { return QNImageUtil::resize(s, 400, 300, false); }, 400,
-         300, kUpright},
+        {"flipVertically", QNImageUtil::flipVertically, 200, 100, {kGreen, kRed, kYellow, kBlue}},
+        {"resize keeping aspect", resize(50, 50, true), 100, 50, kUpright},
+        {"resize", resize(50, 50, false), 50, 50, kUpright},
+        {"resize up", resize(400, 300, false), 400, 300, kUpright},
         {"scale 50", [](const String& s) { return QNImageUtil::scale(s, 50); }, 100, 50, kUpright},
-        {"crop top right",
-         [](const String& s) { return QNImageUtil::crop(s, 100, 0, 100, 50); },
-         100,
-         50,
-         {kGreen, kGreen, kGreen, kGreen}},
-        {"crop bottom half",
-         [](const String& s) { return QNImageUtil::crop(s, 0, 50, 200, 50); },
-         200,
-         50,
-         {kBlue, kYellow, kBlue, kYellow}},
-    };
-    for (const Case& c : cases) {
+        {"crop top right", crop(100, 0, 100, 50), 100, 50, {kGreen, kGreen, kGreen, kGreen}},
+        {"crop bottom half", crop(0, 50, 200, 50), 200, 50, {kBlue, kYellow, kBlue, kYellow}}};
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Output out(c.apply(input));
         ASSERT_NE(out.path, input);
@@ -246,8 +203,7 @@ TEST(ImageUtilTest, RefusedArgumentsAnswerTheInputAndLeaveNoFile) {
         {"resize to nothing", QNImageUtil::resize(input, 0, 0, false)},
         {"resize beyond the pixel limit", QNImageUtil::resize(input, 100000, 100000, false)},
         {"scale 0", QNImageUtil::scale(input, 0)},
-        {"scale not a number", QNImageUtil::scale(input, std::nan(""))},
-    };
+        {"scale not a number", QNImageUtil::scale(input, std::nan(""))}};
     for (const auto& [name, result] : results)
         EXPECT_EQ(result, input) << name;
     EXPECT_EQ(filesInOutputFolder(), before);
@@ -278,8 +234,8 @@ std::string pngDeclaring(std::uint32_t width, std::uint32_t height) {
 
 TEST(ImageUtilTest, DamagedOrHostileFilesGiveNoImage) {
     test::TempDir dir;
-    const std::string png = readAll(writeQuarters(dir.path() / "good.png"));
-    const std::string jpeg = readAll(writeQuarters(dir.path() / "good.jpg"));
+    const std::string png = test::readFile(writeQuarters(dir.path() / "good.png"));
+    const std::string jpeg = test::readFile(writeQuarters(dir.path() / "good.jpg"));
     const std::vector<std::pair<const char*, String>> inputs = {
         {"missing", u16(dir.path() / "missing.png")},
         {"empty text", u""},
@@ -288,8 +244,7 @@ TEST(ImageUtilTest, DamagedOrHostileFilesGiveNoImage) {
         {"text", u16(dir.write("notes.png", "just some text\n"))},
         {"header cut", u16(dir.write("cut.png", png.substr(0, 20)))},
         {"bomb", u16(dir.write("bomb.png", pngDeclaring(100000, 100000)))},
-        {"zero width", u16(dir.write("flat.png", pngDeclaring(0, 10)))},
-    };
+        {"zero width", u16(dir.write("flat.png", pngDeclaring(0, 10)))}};
     for (const auto& [name, input] : inputs) {
         SCOPED_TRACE(name);
         EXPECT_EQ(QNImageUtil::getImageWidth(input), 0);
@@ -314,7 +269,6 @@ TEST(ImageUtilTest, DamagedOrHostileFilesGiveNoImage) {
 }
 
 TEST(ImageUtilTest, SizesOfFilesAndScaleFactors) {
-    outputFolder();
     test::TempDir dir;
     const fs::path plain = writeQuarters(dir.path() / "plain.png");
     EXPECT_EQ(QNImageUtil::getFileSize(u16(plain)),
@@ -337,7 +291,6 @@ TEST(ImageUtilTest, SizesOfFilesAndScaleFactors) {
 }
 
 TEST(ImageUtilTest, PhotosAreReadUprightFromTheirOrientation) {
-    outputFolder();
     test::TempDir dir;
     // Stored 200 x 100 and tagged "turn 90 degrees clockwise to view".
     const String photo = u16(writeQuarters(dir.path() / "portrait.jpg", 200, 100, 6));
@@ -354,7 +307,6 @@ TEST(ImageUtilTest, PhotosAreReadUprightFromTheirOrientation) {
 }
 
 TEST(ImageUtilTest, SavingFollowsTheExtensionAndTheJpegQuality) {
-    outputFolder();
     test::TempDir dir;
     auto image = QNImage::imageWithContentsOfFile(u16(writeQuarters(dir.path() / "q.png", 64, 64)));
     ASSERT_TRUE(image);
@@ -368,7 +320,7 @@ TEST(ImageUtilTest, SavingFollowsTheExtensionAndTheJpegQuality) {
         const auto path = image->saveToQNDataTemporaryFileWithPathExtension(extension);
         ASSERT_TRUE(path);
         EXPECT_EQ(QNMultimediaUtil::getType(*path), written);
-        EXPECT_EQ(readAll(toUtf8(*path)).substr(1, 3), "PNG");
+        EXPECT_EQ(test::readFile(toUtf8(*path)).substr(1, 3), "PNG");
         fs::remove(toUtf8(*path));
     }
     fs::remove(toUtf8(*low));
@@ -404,10 +356,12 @@ TEST(ImageUtilTest, TransparentPixelsLeaveNoFringeWhenResized) {
     EXPECT_FALSE(QNImage::imageWithPixels(20, 20, 4, Bytes(10)));
 }
 
-TEST(ImageUtilTest, RemoteImagesAreDownloaded) {
-    outputFolder();
+// Remote images come from a loopback server; a scheme converter and the
+// image field value resolver of the host lead to files and to the server.
+TEST(ImageUtilTest, RemoteImagesAndFieldValues) {
     test::TempDir dir;
-    const std::string png = readAll(writeQuarters(dir.path() / "q.png"));
+    const String file = u16(writeQuarters(dir.path() / "q.png"));
+    const std::string png = test::readFile(toUtf8(file));
     test::TestServer server;
     server.on("GET", "/img/*", [&png](const httplib::Request&, httplib::Response& res) {
         res.set_content(png, "image/png");
@@ -425,31 +379,18 @@ TEST(ImageUtilTest, RemoteImagesAreDownloaded) {
     Output rotated(QNImageUtil::rotate(url, 90));
     EXPECT_TRUE(rotated.path.ends_with(u".png"));
     expectCorners(decode(rotated.path).corners, {kBlue, kRed, kYellow, kGreen}, 0);
-
     const String missing = fromUtf8(server.url("/missing.png"));
     EXPECT_EQ(QNImageUtil::getImageWidth(missing), 0);
     EXPECT_EQ(QNImageUtil::rotate(missing, 90), missing);
-}
 
-TEST(ImageUtilTest, FieldValuesAreResolvedByTheHost) {
-    outputFolder();
-    test::TempDir dir;
-    const String file = u16(writeQuarters(dir.path() / "product.png"));
-    const std::string png = readAll(toUtf8(file));
-    test::TestServer server;
-    server.on("GET", "/catalog/7.png", [&png](const httplib::Request&, httplib::Response& res) {
-        res.set_content(png, "image/png");
-    });
-    const String remote = fromUtf8(server.url("/catalog/7.png"));
     QNEntityHelper::registerNSURLConverterForQNScheme(
         [&file](StringView) { return std::optional<String>(u"file://" + file); }, u"qnimgtest");
     EXPECT_EQ(QNImageUtil::getImageWidth(u"qnimgtest://catalog/42"), 200);
     QNEntityHelper::registerNSURLConverterForQNScheme(nullptr, u"qnimgtest");
-
-    QNEntityHelper::setImageFieldValueResolver([&file, &remote](StringView value) {
+    QNEntityHelper::setImageFieldValueResolver([&file, &url](StringView value) {
         QNImageFieldValue resolved;
         if (value == u"product-42") resolved.url = u"file://" + file;
-        if (value == u"product-7") resolved.url = remote;
+        if (value == u"product-7") resolved.url = url;
         return resolved;
     });
     EXPECT_EQ(QNImageUtil::getImageHeight(u"product-42"), 100);
@@ -460,7 +401,6 @@ TEST(ImageUtilTest, FieldValuesAreResolvedByTheHost) {
 }
 
 TEST(ImageUtilTest, ConcurrentTransformationsOfOneFile) {
-    outputFolder();
     test::TempDir dir;
     const String input = u16(writeQuarters(dir.path() / "shared.jpg"));
     std::vector<String> results(8);
@@ -482,13 +422,11 @@ TEST(MultimediaUtilTest, NamesAndTypes) {
         const char16_t* media;
         const char16_t* name;
         const char16_t* type;
-    } cases[] = {
-        {u"/a/b/photo.jpg", u"photo", u"jpg"},
-        {u"photo", u"photo", u""},
-        {u"archive.tar.gz", u"archive.tar", u"gz"},
-        {u"https://h/clips/intro.mp4?t=30#x", u"intro", u"mp4"},
-        {u"/a/.profile", u".profile", u""},
-    };
+    } cases[] = {{u"/a/b/photo.jpg", u"photo", u"jpg"},
+                 {u"photo", u"photo", u""},
+                 {u"archive.tar.gz", u"archive.tar", u"gz"},
+                 {u"https://h/clips/intro.mp4?t=30#x", u"intro", u"mp4"},
+                 {u"/a/.profile", u".profile", u""}};
     for (const auto& c : cases) {
         EXPECT_EQ(QNMultimediaUtil::getUri(c.media), c.media);
         EXPECT_EQ(QNMultimediaUtil::getName(c.media), c.name) << toUtf8(String(c.media));
