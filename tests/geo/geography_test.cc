@@ -2,20 +2,16 @@
 #include <qn/core/registry.h>
 #include <qn/geo.h>
 
-#include <gtest/gtest.h>
 #include <GeographicLib/Geodesic.hpp>
+#include "support/test_support.h"
 
-#include <cmath>
-#include <cstdint>
 #include <cstring>
-#include <limits>
 #include <random>
-#include <string>
-#include <thread>
-#include <vector>
 
 namespace qn {
 namespace {
+
+using namespace std::string_literals;
 
 // GeographicLib called directly: the oracle for the library's distances.
 double geodesic(double lat1, double lon1, double lat2, double lon2) {
@@ -33,7 +29,7 @@ std::string canonical(std::string_view text) {
     return g ? toUtf8(toWKT(*g)) : "(null)";
 }
 
-TEST(GeographyDistance, MatchesPublishedGeodesics) {
+TEST(GeographyDistance, MatchesPublishedGeodesicsAndTheHelperTruncatesThem) {
     struct Case {
         const char* name;
         double lat1, lon1, lat2, lon2, metres, tolerance;
@@ -47,8 +43,7 @@ TEST(GeographyDistance, MatchesPublishedGeodesics) {
         // Vincenty's worked example (GRS 80, within a millimetre of WGS 84).
         {"Flinders-Buninyong", -(37 + 57 * 60.0 / 3600 + 3.72030 * dms),
          144 + 25 * 60.0 / 3600 + 29.52440 * dms, -(37 + 39 * 60.0 / 3600 + 10.15610 * dms),
-         143 + 55 * 60.0 / 3600 + 35.38390 * dms, 54972.271, 1e-3},
-    };
+         143 + 55 * 60.0 / 3600 + 35.38390 * dms, 54972.271, 1e-3}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const auto a = WKTPoint::initWithDimensionXAndDimensionY(c.lon1, c.lat1);
@@ -58,18 +53,15 @@ TEST(GeographyDistance, MatchesPublishedGeodesics) {
         EXPECT_EQ(QNGeographyHelper::distance(toWKT(*a), toWKT(*b)),
                   static_cast<std::int64_t>(geodesic(c.lat1, c.lon1, c.lat2, c.lon2)));
     }
-}
-
-TEST(GeographyDistance, HelperTruncatesTheGeodesicAndAnswersZeroOtherwise) {
-    // lon1, lat1, lon2, lat2: the helper gives the oracle's distance truncated.
-    const double pairs[][4] = {
-        {-56.16, -34.90, -56.16, -34.9135},        // about 1.5 km in Montevideo
-        {-56.1645, -34.9011, -58.3816, -34.6037},  // Montevideo - Buenos Aires
-        {2.3522, 48.8566, 139.6917, 35.6895},      // Paris - Tokyo
-        {0, 0, 180, 0},                            // antipodal on the equator
-        {10, 90, -170, -90},                       // pole to pole
-        {-180, 0, 180, 0},                         // the same meridian
-    };
+    // lon1, lat1, lon2, lat2: the helper gives the oracle's distance truncated
+    // (about 1.5 km in Montevideo; Montevideo - Buenos Aires; Paris - Tokyo;
+    // antipodal on the equator; pole to pole; the same meridian).
+    const double pairs[][4] = {{-56.16, -34.90, -56.16, -34.9135},
+                               {-56.1645, -34.9011, -58.3816, -34.6037},
+                               {2.3522, 48.8566, 139.6917, 35.6895},
+                               {0, 0, 180, 0},
+                               {10, 90, -170, -90},
+                               {-180, 0, 180, 0}};
     for (const auto& p : pairs) {
         const double metres = geodesic(p[1], p[0], p[3], p[2]);
         EXPECT_EQ(QNGeographyHelper::distance(pointText(p[0], p[1]), pointText(p[2], p[3])),
@@ -78,17 +70,15 @@ TEST(GeographyDistance, HelperTruncatesTheGeodesicAndAnswersZeroOtherwise) {
     }
     EXPECT_GT(QNGeographyHelper::distance(u"POINT(-56.16 -34.90)", u"POINT(-56.16 -34.9135)"),
               1490);
-
-    const char16_t* zero[][2] = {
-        {u"POINT(-56.16 -34.90)", u"POINT(-56.16 -34.90)"},
-        {u"POINT(-56.16 -34.90)", u"POLYGON((0 0,1 0,1 1,0 0))"},
-        {u"LINESTRING(0 0,1 1)", u"POINT(1 1)"},
-        {u"POINT(-56.16 -34.90)", u"not wkt"},
-        {u"POINT(-56.16 -34.90)", u"POINT EMPTY"},
-        {u"POINT(-56.16 -34.90)", u"POINT(10 91)"},    // latitude out of range
-        {u"POINT(180.5 0)", u"POINT(-56.16 -34.90)"},  // longitude out of range
-        {u"", u""},
-    };
+    // Zero for anything but two points within range (latitude 91, longitude 180.5).
+    const char16_t* zero[][2] = {{u"POINT(-56.16 -34.90)", u"POINT(-56.16 -34.90)"},
+                                 {u"POINT(-56.16 -34.90)", u"POLYGON((0 0,1 0,1 1,0 0))"},
+                                 {u"LINESTRING(0 0,1 1)", u"POINT(1 1)"},
+                                 {u"POINT(-56.16 -34.90)", u"not wkt"},
+                                 {u"POINT(-56.16 -34.90)", u"POINT EMPTY"},
+                                 {u"POINT(-56.16 -34.90)", u"POINT(10 91)"},
+                                 {u"POINT(180.5 0)", u"POINT(-56.16 -34.90)"},
+                                 {u"", u""}};
     for (const auto& z : zero)
         EXPECT_EQ(QNGeographyHelper::distance(z[0], z[1]), 0)
             << toUtf8(z[0]) << " / " << toUtf8(z[1]);
@@ -155,8 +145,7 @@ TEST(WktParser, EveryKindRoundTripsThroughItsCanonicalText) {
         // Numbers keep their value: no rounding, exponents only far from 1.
         {"POINT(0.30000000000000004 -1e-20)", "POINT (0.30000000000000004 -1e-20)", "WKTPoint"},
         {"LINESTRING(1e300 -0, 123456789.123456789 +.5)",
-         "LINESTRING (1e+300 -0, 123456789.12345679 0.5)", "WKTLineString"},
-    };
+         "LINESTRING (1e+300 -0, 123456789.12345679 0.5)", "WKTLineString"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.input);
         const Ref<WKTGeometry> g = WKTParser::parseGeometry(fromUtf8(c.input));
@@ -195,42 +184,17 @@ TEST(WktParser, RefusesWhatItCannotReadFaithfully) {
     for (int i = 0; i < 100000; ++i)
         deep += "GEOMETRYCOLLECTION(";
     const std::string refused[] = {
-        "",
-        "   ",
-        "garbage",
-        "POINT",
-        "POINT()",
-        "POINT(1)",
-        "POINT(1 2",
-        "POINT(1,2)",
-        "POINT(1 2) junk",
-        "POINT(1 2))",
-        "POINT EMPTY junk",
-        "POINT(1 2)\xc3\xa9",
-        std::string("POINT(1 2)\0junk", 15),
-        "SRID=4326;POINT(1 2)",
-        "CIRCULARSTRING(0 0,1 1,2 0)",
+        "", "   ", "garbage", "POINT", "POINT()", "POINT(1)", "POINT(1 2", "POINT(1,2)",
+        "POINT(1 2) junk", "POINT(1 2))", "POINT EMPTY junk", "POINT(1 2)\xc3\xa9",
+        "POINT(1 2)\0junk"s, "SRID=4326;POINT(1 2)", "CIRCULARSTRING(0 0,1 1,2 0)",
         // measures and mixed dimensions would be misread, not refused, by GEOS
-        "POINT M (1 2 3)",
-        "POINT ZM (1 2 3 4)",
-        "POINT (1 2 3 4)",
-        "POINT Z (1 2)",
-        "LINESTRING (0 0, 1 1 5)",
-        "LINESTRING Z (0 0 1, 1 1)",
-        "MULTIPOINT ((1 2), (3 4 5))",
+        "POINT M (1 2 3)", "POINT ZM (1 2 3 4)", "POINT (1 2 3 4)", "POINT Z (1 2)",
+        "LINESTRING (0 0, 1 1 5)", "LINESTRING Z (0 0 1, 1 1)", "MULTIPOINT ((1 2), (3 4 5))",
         // numbers that are not finite decimals
-        "POINT(nan 0)",
-        "POINT(inf 0)",
-        "POINT(1e400 0)",
-        "POINT(0x10 1)",
-        "POINT(1e 1)",
-        "POINT(1.5.5 2)",
-        "POINT(- 2)",
+        "POINT(nan 0)", "POINT(inf 0)", "POINT(1e400 0)", "POINT(0x10 1)", "POINT(1e 1)",
+        "POINT(1.5.5 2)", "POINT(- 2)",
         // shapes GEOS will not build
-        "POLYGON((0 0,1 0,1 1))",
-        "LINESTRING(0 0)",
-        deep,
-    };
+        "POLYGON((0 0,1 0,1 1))", "LINESTRING(0 0)", deep};
     testing::internal::CaptureStderr();
     for (const std::string& text : refused) {
         EXPECT_FALSE(WKTParser::parseGeometry(std::string_view(text))) << text.substr(0, 60);
@@ -283,20 +247,19 @@ TEST(GeographyHelper, IntersectRelatesTheShapes) {
         const char16_t* b;
         bool expected;
     };
-    const Case cases[] = {
-        {square, square, true},
-        {square, u"POINT(5 5)", true},
-        {square, u"POINT(10 5)", true},  // on the boundary
-        {square, u"POINT(11 5)", false},
-        {square, u"LINESTRING(-5 5, 15 5)", true},
-        {square, u"POLYGON((20 20,30 20,30 30,20 20))", false},
-        {u"MULTIPOINT((1 1),(50 50))", u"GEOMETRYCOLLECTION(POINT(50 50))", true},
-        {square, u"POINT EMPTY", false},
-        {square, u"not wkt", false},
-        {u"", square, false},
-        // a self-intersecting "bow tie" is invalid; GEOS still answers for it
-        {u"POLYGON((0 0,10 10,10 0,0 10,0 0))", u"POINT(100 100)", false},
-    };
+    const Case cases[] = {{square, square, true},
+                          {square, u"POINT(5 5)", true},
+                          {square, u"POINT(11 5)", false},
+                          // on the boundary
+                          {square, u"POINT(10 5)", true},
+                          {square, u"LINESTRING(-5 5, 15 5)", true},
+                          {square, u"POLYGON((20 20,30 20,30 30,20 20))", false},
+                          {u"MULTIPOINT((1 1),(50 50))", u"GEOMETRYCOLLECTION(POINT(50 50))", true},
+                          {square, u"POINT EMPTY", false},
+                          {square, u"not wkt", false},
+                          {u"", square, false},
+                          // a self-intersecting "bow tie" is invalid; GEOS still answers for it
+                          {u"POLYGON((0 0,10 10,10 0,0 10,0 0))", u"POINT(100 100)", false}};
     for (const Case& c : cases)
         EXPECT_EQ(QNGeographyHelper::intersect(c.a, c.b), c.expected)
             << toUtf8(c.a) << " / " << toUtf8(c.b);
@@ -317,14 +280,13 @@ TEST(GeographyOperations, GeographyFromArguments) {
     ASSERT_TRUE(line);
     EXPECT_EQ(toUtf8(toWKT(*line)), "LINESTRING (0 0, 1 1)");
 
-    const std::vector<std::vector<Value>> none = {
-        {},
-        {Value(-34.9)},
-        {Value(-34.9), Value(-56.16), Value(1.0)},
-        {Value(-34.9), Value(u"-56.16")},
-        {Value::null(), Value(1.0)},
-        {Value(u"not wkt")},
-    };
+    const std::vector<std::vector<Value>> none = {// too few, too many, not numbers, not WKT
+                                                  {},
+                                                  {Value(-34.9)},
+                                                  {Value(-34.9), Value(-56.16), Value(1.0)},
+                                                  {Value(-34.9), Value(u"-56.16")},
+                                                  {Value::null(), Value(1.0)},
+                                                  {Value(u"not wkt")}};
     for (const auto& arguments : none)
         EXPECT_FALSE(geography(arguments)) << arguments.size();
 }
