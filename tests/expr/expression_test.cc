@@ -1,17 +1,8 @@
-#include <gtest/gtest.h>
 #include <qn/expr.h>
 #include <qn/host.h>
 
-#include <atomic>
 #include <cctype>
-#include <cmath>
-#include <cstdint>
 #include <iterator>
-#include <string>
-#include <thread>
-#include <tuple>
-#include <utility>
-#include <vector>
 
 #include "support/test_support.h"
 
@@ -67,72 +58,82 @@ void expectFailure(StringView text, std::int64_t code, StringView description,
 
 TEST(ExpressionValues, OperatorsGroupByLevelAndFromTheRight) {
     const std::pair<const char16_t*, const char*> cases[] = {
-        {u"2+3*4", "14"},      {u"(2+3)*4", "20"},     {u"2*3+4", "10"},      {u"10-5-2", "7"},
-        {u"8/4/2", "4"},       {u"1-2+3", "-4"},       {u"1<2+3", "4"},       {u"1+2=3", "1"},
-        {u"3*2>1", "3"},       {u"3 > 2 > 1", "1"},    {u"1 | 0 & 0", "1"},   {u"1 & 2 > 1", "1"},
-        {u"5 >= 5", "1"},      {u"4 <= 3", "0"},       {u"2 <> 3", "1"},      {u"2 != 2", "0"},
-        {u"1 == 1", "1"},      {u"1 and 0", "0"},      {u"1 or 0", "1"},      {u"1 AND 1", "1"},
-        {u"5 \u2265 5", "1"},  {u"4 \u2264 3", "0"},   {u"2 \u2260 3", "1"},  {u"-3+5", "2"},
-        {u"2*-3", "-6"},       {u"2--3", "5"},         {u"-(2+3)", "-5"},     {u"-sqrt(4)", "-2"},
-        {u"pi", "3.14159265"}, {u"PI*2", "6.2831853"}, {u"  7  ", "7"},       {u".5*2", "1"},
-        {u"1e2+1", "101"},     {u"0.1+0.2", "0.3"},    {u"1e100/1e100", "1"},
-    };
+        {u"2+3*4", "14"},      {u"(2+3)*4", "20"},     {u"2*3+4", "10"},     {u"10-5-2", "7"},
+        {u"8/4/2", "4"},       {u"1-2+3", "-4"},       {u"1<2+3", "4"},      {u"1+2=3", "1"},
+        {u"3*2>1", "3"},       {u"3 > 2 > 1", "1"},    {u"1 | 0 & 0", "1"},  {u"1 & 2 > 1", "1"},
+        {u"5 >= 5", "1"},      {u"4 <= 3", "0"},       {u"2 <> 3", "1"},     {u"2 != 2", "0"},
+        {u"1 == 1", "1"},      {u"1 and 0", "0"},      {u"1 or 0", "1"},     {u"1 AND 1", "1"},
+        {u"5 \u2265 5", "1"},  {u"4 \u2264 3", "0"},   {u"2 \u2260 3", "1"}, {u"-3+5", "2"},
+        {u"2*-3", "-6"},       {u"2--3", "5"},         {u"-(2+3)", "-5"},    {u"-sqrt(4)", "-2"},
+        {u"pi", "3.14159265"}, {u"PI*2", "6.2831853"}, {u"  7  ", "7"},      {u".5*2", "1"},
+        {u"1e2+1", "101"},     {u"0.1+0.2", "0.3"},    {u"1e100/1e100", "1"}};
     for (const auto& [text, expected] : cases)
         expectValue(text, expected);
 }
 
 TEST(ExpressionValues, ExactFunctions) {
     const std::pair<const char16_t*, const char*> cases[] = {
-        {u"round(2.5)", "3"},      {u"round(-2.5)", "-3"},    {u"round(2.49)", "2"},
-        {u"floor(-2.5)", "-3"},    {u"floor(2.5)", "2"},      {u"floor(-3)", "-3"},
-        {u"int(-2.7)", "-2"},      {u"int(2.7)", "2"},        {u"frac(2.75)", "0.75"},
-        {u"frac(-2.75)", "-0.75"}, {u"abs(-4)", "4"},         {u"abs(4.5)", "4.5"},
-        {u"pow(2,10)", "1024"},    {u"pow(1.1, 2)", "1.21"},  {u"pow(2,-1)", "0.5"},
-        {u"pow(4,0.5)", "2"},      {u"max(1,2)", "2"},        {u"max(-1,-2)", "-1"},
-        {u"min(2,2)", "2"},        {u"min(-1,-2)", "-2"},     {u"iif(1>2,10,20)", "20"},
-        {u"iif(0.5,10,20)", "10"}, {u"iif(-1,10,20)", "10"},  {u"sqrt(16)", "4"},
-        {u"log(1)", "0"},          {u"max(2,min(5,3))", "3"}, {u"iif(1,max(1,2),0)", "2"},
-    };
+        {u"round(2.5)", "3"},
+        {u"round(-2.5)", "-3"},
+        {u"round(2.49)", "2"},
+        {u"floor(-2.5)", "-3"},
+        {u"floor(2.5)", "2"},
+        {u"floor(-3)", "-3"},
+        {u"int(-2.7)", "-2"},
+        {u"int(2.7)", "2"},
+        {u"frac(2.75)", "0.75"},
+        {u"frac(-2.75)", "-0.75"},
+        {u"abs(-4)", "4"},
+        {u"abs(4.5)", "4.5"},
+        {u"pow(2,10)", "1024"},
+        {u"pow(1.1, 2)", "1.21"},
+        {u"pow(2,-1)", "0.5"},
+        {u"pow(4,0.5)", "2"},
+        {u"max(1,2)", "2"},
+        {u"max(-1,-2)", "-1"},
+        {u"min(2,2)", "2"},
+        {u"min(-1,-2)", "-2"},
+        {u"iif(1>2,10,20)", "20"},
+        {u"iif(0.5,10,20)", "10"},
+        {u"iif(-1,10,20)", "10"},
+        {u"sqrt(16)", "4"},
+        {u"log(1)", "0"},
+        {u"max(2,min(5,3))", "3"},
+        {u"iif(1,max(1,2),0)", "2"},
+        // A not-a-number argument that is not chosen does no harm.
+        {u"iif(-1>0, sqrt(-1), 7)", "7"},
+        {u"iif(0, 1e999, 7)", "7"},
+        // Exact beyond 64 bits.
+        {u"int(123456789012345678901234.5)", "123456789012345678901234"},
+        {u"int(-123456789012345678901234.5)", "-123456789012345678901234"},
+        {u"frac(123456789012345678901234.5)", "0.5"}};
     for (const auto& [text, expected] : cases)
         expectValue(text, expected);
-
-    // A not-a-number argument that is not chosen does no harm.
-    expectValue(u"iif(-1>0, sqrt(-1), 7)", "7");
-    expectValue(u"iif(0, 1e999, 7)", "7");
-    // Exact beyond 64 bits.
-    expectValue(u"int(123456789012345678901234.5)", "123456789012345678901234");
-    expectValue(u"int(-123456789012345678901234.5)", "-123456789012345678901234");
-    expectValue(u"frac(123456789012345678901234.5)", "0.5");
 }
 
 TEST(ExpressionValues, TranscendentalFunctionsGoThroughDouble) {
     using F = double (*)(double);
-    const std::pair<const char16_t*, F> cases[] = {
-        {u"sqrt", [](double x) { return std::sqrt(x); }},
-        {u"cos", [](double x) { return std::cos(x); }},
-        {u"sin", [](double x) { return std::sin(x); }},
-        {u"tan", [](double x) { return std::tan(x); }},
-        {u"acos", [](double x) { return std::acos(x); }},
-        {u"asin", [](double x) { return std::asin(x); }},
-        {u"atan", [](double x) { return std::atan(x); }},
-        {u"exp", [](double x) { return std::exp(x); }},
-        {u"ln", [](double x) { return std::log(x); }},
-        {u"log", [](double x) { return std::log(x); }},
-    };
+    const std::pair<const char16_t*, F> cases[] = {{u"sqrt", [](double x) { return std::sqrt(x); }},
+                                                   {u"cos", [](double x) { return std::cos(x); }},
+                                                   {u"sin", [](double x) { return std::sin(x); }},
+                                                   {u"tan", [](double x) { return std::tan(x); }},
+                                                   {u"acos", [](double x) { return std::acos(x); }},
+                                                   {u"asin", [](double x) { return std::asin(x); }},
+                                                   {u"atan", [](double x) { return std::atan(x); }},
+                                                   {u"exp", [](double x) { return std::exp(x); }},
+                                                   {u"ln", [](double x) { return std::log(x); }},
+                                                   {u"log", [](double x) { return std::log(x); }}};
     for (const auto& [name, f] : cases) {
         const String text = String(name) + u"(0.5)";
         EXPECT_EQ(value(text), Decimal::fromDouble(f(0.5))) << toUtf8(text);
     }
 }
 
-TEST(ExpressionValues, DivisionKeeps38Digits) {
+TEST(ExpressionValues, DivisionKeeps38DigitsAndLongFlatExpressions) {
     EXPECT_EQ(value(u"1/3").toStdString(), "0." + std::string(38, '3'));
     EXPECT_EQ(value(u"2/3").toStdString(), "0." + std::string(37, '6') + "7");
     EXPECT_EQ(value(u"(1/3)*3").toStdString(), "0." + std::string(38, '9'));
     EXPECT_EQ(value(u"1/3*3").toStdString(), "0." + std::string(38, '1')) << "1/(3*3)";
-}
-
-TEST(ExpressionValues, LongFlatExpressions) {
     const int terms = 100000;
     EXPECT_EQ(value(u"1" + repeated(u"+1", terms - 1)), Decimal(terms));
     // Grouped from the right: 1-(1-(1-...)) alternates between 1 and 0.
@@ -287,8 +288,7 @@ TEST(ExpressionErrors, FailuresReportCodeAndDescription) {
          couldNot,
          {u"sqrt(-1)", u"ln(0)", u"1e999", u"1e100*1e100", u"pow(0,-1)", u"0*sqrt(-1)",
           u"sqrt(-1) > 0", u"sqrt(-1) = sqrt(-1)", u"max(sqrt(-1), 1)", u"min(1, ln(0))",
-          u"iif(sqrt(-1), 1, 2)", u"sqrt(-1) | 1"}},
-    };
+          u"iif(sqrt(-1), 1, 2)", u"sqrt(-1) | 1"}}};
     for (const Group& g : groups)
         for (const char16_t* text : g.texts)
             expectFailure(text, g.code, g.description);
@@ -298,32 +298,37 @@ TEST(ExpressionErrors, FailuresReportCodeAndDescription) {
 
     // Unknown tokens; an operator or digit with a combining mark is another
     // character.
-    const std::pair<const char16_t*, const char16_t*> unknown[] = {
-        {u"x*2", u"x"},
-        {u"2 x", u"x"},
-        {u"2X", u"2x"},
-        {u"1e", u"1e"},
-        {u"1.2.3", u"1.2.3"},
-        {u"$", u"$"},
-        {u"'abc", u"'abc"},
-        {u"(1)and(1)", u"and"},
-        {u"prctotals(1)", u"prctotals"},
-        {u"1 +\u0301 2", u"+\u0301"},
-        {u"1 + 2\u0301", u"2\u0301"},
-    };
+    const std::pair<const char16_t*, const char16_t*> unknown[] = {{u"x*2", u"x"},
+                                                                   {u"2 x", u"x"},
+                                                                   {u"2X", u"2x"},
+                                                                   {u"1e", u"1e"},
+                                                                   {u"1.2.3", u"1.2.3"},
+                                                                   {u"$", u"$"},
+                                                                   {u"'abc", u"'abc"},
+                                                                   {u"(1)and(1)", u"and"},
+                                                                   {u"prctotals(1)", u"prctotals"},
+                                                                   {u"1 +\u0301 2", u"+\u0301"},
+                                                                   {u"1 + 2\u0301", u"2\u0301"}};
     for (const auto& [text, token] : unknown)
         expectFailure(text, 3, String(u"Unknown token: ") + token);
 }
 
-TEST(ExpressionErrors, NextSuccessResetsTheError) {
+TEST(ExpressionErrors, NextSuccessResetsTheErrorAndCodesFromRawValues) {
     QNExpressionObject expr;
     expr.setExpression(u"1/0");
     EXPECT_TRUE(expr.evaluate().isZero());
     EXPECT_EQ(expr.errCode(), 4);
     expr.setExpression(u"6*7");
     EXPECT_EQ(expr.evaluate(), Decimal(42));
-    EXPECT_EQ(expr.errCode(), 0);
-    EXPECT_EQ(expr.errDescription(), u"");
+    EXPECT_EQ(test::errorOf(expr), test::ErrorPair(0, u""));
+
+    using Code = QNExpressionErrorCode;
+    for (int raw : {0, 6, -1})
+        EXPECT_EQ(qnExpressionErrorCodeFromRawValue(raw), std::nullopt) << raw;
+    const Code codes[] = {Code::unknown, Code::parameter, Code::expression, Code::evaluation,
+                          Code::externalFunction};
+    for (int raw = 1; raw <= 5; ++raw)
+        EXPECT_EQ(qnExpressionErrorCodeFromRawValue(raw), codes[raw - 1]) << raw;
 }
 
 TEST(ExpressionErrors, NestingIsBounded) {
@@ -340,17 +345,6 @@ TEST(ExpressionErrors, NestingIsBounded) {
     expectFailure(nested(u"(", 10000, u"1"), 3, tooDeep);
     expectFailure(nested(u"sqrt(", 10000, u"1"), 3, tooDeep);
     expectFailure(nested(u"max(1,", 1000, u"1"), 3, tooDeep);
-}
-
-TEST(ExpressionErrors, RawValuesOfCodes) {
-    EXPECT_EQ(qnExpressionErrorCodeFromRawValue(0), std::nullopt);
-    EXPECT_EQ(qnExpressionErrorCodeFromRawValue(6), std::nullopt);
-    EXPECT_EQ(qnExpressionErrorCodeFromRawValue(-1), std::nullopt);
-    EXPECT_EQ(qnExpressionErrorCodeFromRawValue(1), QNExpressionErrorCode::unknown);
-    EXPECT_EQ(qnExpressionErrorCodeFromRawValue(2), QNExpressionErrorCode::parameter);
-    EXPECT_EQ(qnExpressionErrorCodeFromRawValue(3), QNExpressionErrorCode::expression);
-    EXPECT_EQ(qnExpressionErrorCodeFromRawValue(4), QNExpressionErrorCode::evaluation);
-    EXPECT_EQ(qnExpressionErrorCodeFromRawValue(5), QNExpressionErrorCode::externalFunction);
 }
 
 TEST(ExpressionVariables, AnyLetterCaseAndTheLaterKeyWins) {
@@ -378,7 +372,7 @@ TEST(ExpressionVariables, AnyLetterCaseAndTheLaterKeyWins) {
     EXPECT_EQ(expr.variablesDictionary()->size(), 20u);
 }
 
-TEST(ExpressionVariables, ChangesBetweenEvaluationsAreSeen) {
+TEST(ExpressionVariables, ChangesBetweenEvaluationsAreSeenAndTheCursorIsNotMoved) {
     QNExpressionObject expr;
     expr.setExpression(u"a*2");
     expr.variables()->set(u"a", u"1");
@@ -406,11 +400,9 @@ TEST(ExpressionVariables, ChangesBetweenEvaluationsAreSeen) {
     EXPECT_EQ(expr.variables()->itemCount(), 0);
     expr.evaluate();
     EXPECT_EQ(expr.errDescription(), u"Unknown token: a");
-}
 
-TEST(ExpressionVariables, CursorOfTheVariablesIsNotMoved) {
+    // The variables' cursor is not moved.
     auto vars = props({{u"a", u"1"}, {u"b", u"2"}, {u"c", u"3"}});
-    QNExpressionObject expr;
     expr.setVariables(vars);
     expr.setExpression(u"a+b+c");
     EXPECT_TRUE(vars->eof());
@@ -420,13 +412,12 @@ TEST(ExpressionVariables, CursorOfTheVariablesIsNotMoved) {
     vars->set(u"c", u"30");
     EXPECT_EQ(expr.evaluate(), Decimal(33));
     EXPECT_EQ(vars->next()->key(), u"b");
-}
 
-TEST(ExpressionVariables, EmptyKeyNeverMatches) {
-    auto vars = props({{u"", u"5"}});
-    EXPECT_EQ(value(u"1 + 2", vars), Decimal(3));
-    EXPECT_EQ(value(u" 1  +  2 ", vars), Decimal(3));
-    expectFailure(u"''", 4, u"Could not evaluate expression", vars);
+    // An empty key never matches.
+    auto empty = props({{u"", u"5"}});
+    EXPECT_EQ(value(u"1 + 2", empty), Decimal(3));
+    EXPECT_EQ(value(u" 1  +  2 ", empty), Decimal(3));
+    expectFailure(u"''", 4, u"Could not evaluate expression", empty);
 }
 
 TEST(ExpressionTokens, ClassifiesAgainstVariablesAndTheModel) {
@@ -438,32 +429,29 @@ TEST(ExpressionTokens, ClassifiesAgainstVariablesAndTheModel) {
     expr.setVariables(props({{u"X", u"1"}}));
     // Only cut, not evaluated: the order of the tokens does not matter.
     expr.setExpression(u"IIF(x, pi, -2.5) | Max Sqrt rnd >= PrcTotals 'Lit'");
-    const std::vector<QNExpressionToken> expected = {
-        {u"iif", Type::ternaryFunction},
-        {u"(", Type::openParentheses},
-        {u"x", Type::variable},
-        {u",", Type::comma},
-        {u"pi", Type::constant},
-        {u",", Type::comma},
-        {u"-", Type::operator_},
-        {u"2.5", Type::value},
-        {u")", Type::closeParentheses},
-        {u"|", Type::operator_},
-        {u"max", Type::binaryFunction},
-        {u"sqrt", Type::unaryFunction},
-        {u"rnd", Type::nonParametersFunction},
-        {u"\u2265", Type::operator_},
-        {u"prctotals", Type::procedure},
-        {u"'lit'", Type::stringLiteral},
-    };
+    const std::vector<QNExpressionToken> expected = {{u"iif", Type::ternaryFunction},
+                                                     {u"(", Type::openParentheses},
+                                                     {u"x", Type::variable},
+                                                     {u",", Type::comma},
+                                                     {u"pi", Type::constant},
+                                                     {u",", Type::comma},
+                                                     {u"-", Type::operator_},
+                                                     {u"2.5", Type::value},
+                                                     {u")", Type::closeParentheses},
+                                                     {u"|", Type::operator_},
+                                                     {u"max", Type::binaryFunction},
+                                                     {u"sqrt", Type::unaryFunction},
+                                                     {u"rnd", Type::nonParametersFunction},
+                                                     {u"\u2265", Type::operator_},
+                                                     {u"prctotals", Type::procedure},
+                                                     {u"'lit'", Type::stringLiteral}};
     EXPECT_EQ(expr.tokenize(), expected);
     EXPECT_EQ(QNExpressionObject::normalizedExpression(u"1<=2 AND 3>=4 OR 5!=6 and 7<>8 == 9"),
               u"1\u22642&3\u22654|5\u22606&7\u22608 = 9");
 
     expr.setExpression(u"2x");
     EXPECT_EQ(expr.tokenize(), std::nullopt);
-    EXPECT_EQ(expr.errCode(), 3);
-    EXPECT_EQ(expr.errDescription(), u"Unknown token: 2x");
+    EXPECT_EQ(test::errorOf(expr), test::ErrorPair(3, u"Unknown token: 2x"));
 
     const String missing = u"Missing open or close parentheses for procedure ";
     const std::pair<const char16_t*, String> failures[] = {
@@ -471,8 +459,7 @@ TEST(ExpressionTokens, ClassifiesAgainstVariablesAndTheModel) {
         {u"1 + prctotals()", u"Calling Procedures not yet supported"},
         {u"prctotals", missing + u"prctotals"},
         {u"prcempty(", missing + u"prcempty"},
-        {u"sqrt(PRCEMPTY)", missing + u"prcempty"},
-    };
+        {u"sqrt(PRCEMPTY)", missing + u"prcempty"}};
     for (const auto& [text, description] : failures)
         expectFailure(text, 3, description);
 }
