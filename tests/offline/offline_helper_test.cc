@@ -1,8 +1,5 @@
-#include <gtest/gtest.h>
 #include <qn/host.h>
 #include <qn/offline.h>
-
-#include <thread>
 
 #include "support/test_support.h"
 
@@ -44,11 +41,11 @@ TEST(GeneratorStyleTest, SelectorsInBothStyles) {
     auto selector = [](std::string_view name, int count, bool swift) {
         return QNOfflineHelper::selectorFromMethodNameParametersCount(name, count, swift);
     };
-    EXPECT_EQ(selector("executeFlexibleClient", 0, true), "executeFlexibleClient");
-    EXPECT_EQ(selector("executeFlexibleClient", 1, true), "executeFlexibleClient:");
+    for (bool swift : {true, false}) {
+        EXPECT_EQ(selector("executeFlexibleClient", 0, swift), "executeFlexibleClient");
+        EXPECT_EQ(selector("executeFlexibleClient", 1, swift), "executeFlexibleClient:");
+    }
     EXPECT_EQ(selector("executeFlexibleClient", 3, true), "executeFlexibleClient:::");
-    EXPECT_EQ(selector("executeFlexibleClient", 0, false), "executeFlexibleClient");
-    EXPECT_EQ(selector("executeFlexibleClient", 1, false), "executeFlexibleClient:");
     EXPECT_EQ(selector("executeFlexibleClient", 3, false), "executeFlexibleClient:param2:param3:");
     EXPECT_EQ(selector("run", 12, false).substr(3),
               ":param2:param3:param4:param5:param6:param7:"
@@ -94,21 +91,12 @@ TEST(GeneratorStyleTest, ClassLookupInBothStyles) {
     std::exit(ok ? 0 : 1);
 }
 
-// The process-wide style is decided once, from the main bundle's information
-// dictionary. Each case runs in a fresh process.
-void expectProcessStyle(const std::string& style, bool swift) {
+// A missing key and "swift" mean the default style; a capitalised value
+// the lower-case one.
+TEST(GeneratorStyleOnceTest, DecidedOnceFromTheMainBundle) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(processStyleChild(style, swift), ::testing::ExitedWithCode(0), "");
-}
-
-TEST(GeneratorStyleOnceTest, MissingKeyMeansTheDefaultStyle) {
-    expectProcessStyle("", true);
-}
-TEST(GeneratorStyleOnceTest, SwiftValueMeansTheDefaultStyle) {
-    expectProcessStyle("swift", true);
-}
-TEST(GeneratorStyleOnceTest, CapitalisedValueMeansTheLowerCaseStyle) {
-    expectProcessStyle("Swift", false);
+    for (const auto& [style, swift] : {std::pair{"", true}, {"swift", true}, {"Swift", false}})
+        EXPECT_EXIT(processStyleChild(style, swift), ::testing::ExitedWithCode(0), "") << style;
 }
 
 }  // namespace
