@@ -28,7 +28,7 @@ std::size_t decodedSize(StringView text) {
     return bytesOf(text).size();
 }
 
-TEST(CryptoErrorTest, FactoriesAndCrossingOpenSSLErrors) {
+TEST(CryptoErrorTest, FactoriesCrossingOpenSSLErrorsAndHashesThatAreInvalidAlgorithms) {
     const auto status =
         QNCryptoError::QNCryptoSymmetricErrorTemplate_CouldNotPerformOperation(-4301);
     EXPECT_EQ(status->code(), 202);
@@ -54,9 +54,7 @@ TEST(CryptoErrorTest, FactoriesAndCrossingOpenSSLErrors) {
     EXPECT_NE(error->code(), 0);
     EXPECT_NE(error->localizedDescription().find(u"unsupported"), String::npos);
     EXPECT_EQ(ERR_peek_error(), 0u);
-}
 
-TEST(CryptoHashTest, EveryComputationIsAnInvalidAlgorithm) {
     QNCryptoHash hash;
     for (const std::optional<String>& name :
          {std::optional<String>(), std::optional<String>(u"SHA256")}) {

@@ -91,7 +91,7 @@ TEST(Encrypt64, KeyTextHandling) {
     EXPECT_FALSE(QNEncryption::keyInstanceFromKeyStringDirection(kKey, 2));
 }
 
-TEST(Encrypt64, RoundTripsKeepTextButNotTrailingBlanks) {
+TEST(Encrypt64, RoundTripsKeepTextButNotTrailingBlanksAndDecryptInputHandling) {
     const String texts[] = {
         u"",
         u"a",
@@ -105,9 +105,7 @@ TEST(Encrypt64, RoundTripsKeepTextButNotTrailingBlanks) {
     }
     const String padded = QNEncryption::encrypt64Key(u"trailing   \t", kKey);
     EXPECT_EQ(QNEncryption::decrypt64Key(padded, kKey), u"trailing");
-}
 
-TEST(Encrypt64, DecryptInputHandling) {
     const String cipherText = QNEncryption::encrypt64Key(u"payload", kKey);
     EXPECT_EQ(QNEncryption::decrypt64Key(cipherText + u"   ", kKey), u"payload");
 
