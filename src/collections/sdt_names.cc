@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "core/ascii.h"
+
 namespace qn::internal {
 
 String typeNameFromSDTName(StringView sdtName) {
@@ -22,7 +24,7 @@ String typeNameFromSDTName(StringView sdtName) {
         String candidate;
         for (std::size_t i = 0; i < n - k; ++i) {
             for (char16_t c : parts[i])
-                candidate += (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c;
+                candidate += asciiLower(c);
             candidate += u'_';
         }
         candidate += u"Sdt";

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace qn::internal {
@@ -40,6 +41,8 @@ constexpr bool isHexDigit(Char c) noexcept {
 
 // Upper-case digits, as escapes and canonical texts write them.
 inline constexpr char kUpperHexDigits[] = "0123456789ABCDEF";
+// Lower-case digits, as keys and data descriptions write them.
+inline constexpr char kLowerHexDigits[] = "0123456789abcdef";
 
 template <class Char>
 constexpr Char asciiLower(Char c) noexcept {
@@ -49,6 +52,34 @@ constexpr Char asciiLower(Char c) noexcept {
 template <class Char>
 constexpr Char asciiUpper(Char c) noexcept {
     return c >= Char('a') && c <= Char('z') ? static_cast<Char>(c - ('a' - 'A')) : c;
+}
+
+template <class Char>
+std::basic_string<Char> asciiLowercased(std::basic_string_view<Char> text) {
+    std::basic_string<Char> out(text);
+    for (Char& c : out)
+        c = asciiLower(c);
+    return out;
+}
+
+inline std::u16string asciiLowercased(std::u16string_view text) {
+    return asciiLowercased<char16_t>(text);
+}
+
+inline std::string asciiLowercased(std::string_view text) {
+    return asciiLowercased<char>(text);
+}
+
+template <class Char>
+std::basic_string<Char> asciiUppercased(std::basic_string_view<Char> text) {
+    std::basic_string<Char> out(text);
+    for (Char& c : out)
+        c = asciiUpper(c);
+    return out;
+}
+
+inline std::u16string asciiUppercased(std::u16string_view text) {
+    return asciiUppercased<char16_t>(text);
 }
 
 // Equal but for the case of ASCII letters.

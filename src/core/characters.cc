@@ -11,16 +11,15 @@
 #include <cstdint>
 #include <memory>
 
+#include "core/ascii.h"
+
 namespace qn {
 
 namespace internal {
 
 String lowercased(StringView text) {
     if (std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x80; })) {
-        String out(text);
-        for (char16_t& c : out)
-            if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
-        return out;
+        return asciiLowercased(text);
     }
     String out(text.size(), u'\0');
     for (int attempt = 0; attempt < 2; ++attempt) {

@@ -16,6 +16,7 @@
 #include <limits>
 #include <system_error>
 
+#include "core/ascii.h"
 #include "core/decimal_internal.h"
 #include "core/hash.h"
 
@@ -47,12 +48,8 @@ int writeDigits(uint128 c, char* out) noexcept {
     return n + 19;
 }
 
+using internal::isAsciiDigit;
 using internal::mixHash;
-
-template <class Char>
-bool isDigit(Char c) noexcept {
-    return c >= Char('0') && c <= Char('9');
-}
 
 template <class Char>
 bool isAsciiSpace(Char c) noexcept {
@@ -160,12 +157,12 @@ public:
         if (i < n && (p[i] == Char('+') || p[i] == Char('-'))) negative = p[i++] == Char('-');
 
         DigitText<Char> text{p, i, i, 0, 0};
-        while (i < n && isDigit(p[i]))
+        while (i < n && isAsciiDigit(p[i]))
             ++i;
         text.intEnd = text.fracBegin = text.fracEnd = i;
         if (i < n && p[i] == Char('.')) {
             std::size_t j = i + 1;
-            while (j < n && isDigit(p[j]))
+            while (j < n && isAsciiDigit(p[j]))
                 ++j;
             // "." needs a digit on one side to be part of a number.
             if (text.intEnd > text.intBegin || j > i + 1) {
@@ -181,8 +178,8 @@ public:
             bool exponentNegative = false;
             if (j < n && (p[j] == Char('+') || p[j] == Char('-')))
                 exponentNegative = p[j++] == Char('-');
-            if (j < n && isDigit(p[j])) {
-                for (; j < n && isDigit(p[j]); ++j) {
+            if (j < n && isAsciiDigit(p[j])) {
+                for (; j < n && isAsciiDigit(p[j]); ++j) {
                     if (exponent < kExponentCap) exponent = exponent * 10 + (p[j] - Char('0'));
                 }
                 if (exponentNegative) exponent = -exponent;

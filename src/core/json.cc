@@ -25,6 +25,7 @@
 
 #include <yajl/yajl_parse.h>
 
+#include "core/ascii.h"
 #include "core/utf8.h"
 
 #include <charconv>
@@ -154,13 +155,6 @@ Value numberValue(std::string_view text) {
 // Strings
 // ---------------------------------------------------------------------------
 
-int hexDigit(char c) noexcept {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // Decodes the UTF-8 in [p, end) to UTF-16 at `out` (room for one unit per
 // byte), as strictly as isValidUtf8. The end of the output, or null for
 // ill-formed UTF-8.
@@ -229,7 +223,7 @@ Decoded decodeEscaped(std::string_view raw, String& out) {
                 if (end - p < 4) return Decoded::BadEscape;
                 unsigned unit = 0;
                 for (int k = 0; k < 4; ++k) {
-                    const int digit = hexDigit(static_cast<char>(p[k]));
+                    const int digit = internal::hexValue(p[k]);
                     if (digit < 0) return Decoded::BadEscape;
                     unit = unit << 4 | static_cast<unsigned>(digit);
                 }

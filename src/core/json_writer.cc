@@ -38,6 +38,8 @@
 #include <utility>
 #include <vector>
 
+#include "core/ascii.h"
+
 namespace qn {
 
 QNJSONValueSource::~QNJSONValueSource() = default;
@@ -54,10 +56,9 @@ std::string depthErrorText() {
     return "JSON value nested deeper than " + std::to_string(QNJSON::kMaxDepth) + " levels";
 }
 
-constexpr char kHex[] = "0123456789ABCDEF";
-
 // "\u" and four upper-case hex digits, as YAJL writes control characters.
 char* writeUnicodeEscape(char* out, unsigned unit) noexcept {
+    constexpr const char* kHex = internal::kUpperHexDigits;
     *out++ = '\\';
     *out++ = 'u';
     *out++ = kHex[(unit >> 12) & 0xF];

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <random>
 
+#include "core/ascii.h"
+
 namespace qn {
 namespace {
 
@@ -32,14 +34,6 @@ bool systemRandom(std::uint8_t* out, std::size_t n) noexcept {
 }
 
 template <class Char>
-int hexValue(Char c) noexcept {
-    if (c >= Char('0') && c <= Char('9')) return c - Char('0');
-    if (c >= Char('a') && c <= Char('f')) return c - Char('a') + 10;
-    if (c >= Char('A') && c <= Char('F')) return c - Char('A') + 10;
-    return -1;
-}
-
-template <class Char>
 std::optional<QNUUID> parse(const Char* p, std::size_t n) noexcept {
     if (n != 36) return std::nullopt;
     QNUUID::Bytes16 bytes{};
@@ -50,7 +44,7 @@ std::optional<QNUUID> parse(const Char* p, std::size_t n) noexcept {
             ++i;
             continue;
         }
-        const int high = hexValue(p[i]), low = hexValue(p[i + 1]);
+        const int high = internal::hexValue(p[i]), low = internal::hexValue(p[i + 1]);
         if (high < 0 || low < 0) return std::nullopt;
         bytes[b++] = static_cast<std::uint8_t>(high << 4 | low);
         i += 2;
@@ -61,7 +55,7 @@ std::optional<QNUUID> parse(const Char* p, std::size_t n) noexcept {
 // The 36 characters of the canonical form, upper case.
 template <class Char>
 void format(const QNUUID::Bytes16& bytes, Char* out) noexcept {
-    static constexpr char kHex[] = "0123456789ABCDEF";
+    constexpr const char* kHex = internal::kUpperHexDigits;
     std::size_t o = 0;
     for (std::size_t i = 0; i < 16; ++i) {
         if (i == 4 || i == 6 || i == 8 || i == 10) out[o++] = Char('-');

@@ -17,6 +17,7 @@
 #include <string>
 #include <system_error>
 
+#include "core/ascii.h"
 #include "core/hash.h"
 
 namespace qn {
@@ -166,7 +167,7 @@ void appendDouble(String& out, double d) {
 }
 
 void appendData(String& out, const Bytes& data) {
-    static constexpr char kHex[] = "0123456789abcdef";
+    constexpr const char* kHex = internal::kLowerHexDigits;
     out.reserve(out.size() + 2 + data.size() * 2 + data.size() / 4);
     out.push_back(u'<');
     for (std::size_t i = 0; i < data.size(); ++i) {

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "core/ascii.h"
 #include "core/base64.h"
 #include "crypto/openssl_error.h"
 #include "host/internal.h"
@@ -50,15 +51,6 @@ constexpr std::size_t kMaxCertificateFileBytes = 16u << 20;
 
 void consoleMessage(const String& text) {
     QNLog::loggerService()->logMessage(text, QNLogTypeFiles, QNLogLevelError, true);
-}
-
-bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) noexcept {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
 }
 
 }  // namespace
@@ -130,8 +122,8 @@ std::int64_t QNCryptoCertificate::load(const std::optional<String>& path,
 
     std::string extension = file->extension().string();
     if (!extension.empty()) extension.erase(0, 1);
-    const bool pkcs12 = equalsIgnoringAsciiCase(extension, "pfx");
-    if (!pkcs12 && !equalsIgnoringAsciiCase(extension, "cer")) {
+    const bool pkcs12 = internal::equalsIgnoringASCIICase(extension, "pfx");
+    if (!pkcs12 && !internal::equalsIgnoringASCIICase(extension, "cer")) {
         setError(*QNCryptoError::QNCryptoSymmetricError_UnsupportedCertificateType());
         return errCode();
     }

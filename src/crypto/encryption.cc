@@ -2,6 +2,7 @@
 
 #include <qn/runtime/strings.h>
 
+#include "core/ascii.h"
 #include "core/base64.h"
 
 #include <openssl/err.h>
@@ -21,10 +22,6 @@ constexpr std::size_t kBlockBytes = tf::BLOCK_SIZE / 8;
 constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
 constexpr std::size_t kKeyDigits = 32;
 
-bool isHexDigit(char16_t c) {
-    return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
-}
-
 // The key text before the first ".", as NUL-terminated ASCII, when it is 32
 // hexadecimal digits. Its UTF-8 form is then the same ASCII; any other text of
 // 32 units would make makeKey refuse it, and a refused key is unusable.
@@ -32,7 +29,7 @@ bool keyDigits(StringView key, char (&digits)[kKeyDigits + 1]) {
     if (const std::size_t dot = key.find(u'.'); dot != StringView::npos) key = key.substr(0, dot);
     if (key.size() != kKeyDigits) return false;
     for (std::size_t i = 0; i < kKeyDigits; ++i) {
-        if (!isHexDigit(key[i])) return false;
+        if (!internal::isHexDigit(key[i])) return false;
         digits[i] = static_cast<char>(key[i]);
     }
     digits[kKeyDigits] = '\0';
@@ -99,7 +96,7 @@ StringView trimmedRight(StringView s) {
 }  // namespace
 
 String QNEncryption::getNewKey() {
-    static constexpr char16_t kDigits[] = u"0123456789abcdef";
+    constexpr const char* kDigits = internal::kLowerHexDigits;
     std::uint8_t bytes[kKeyDigits / 2];
     if (RAND_bytes(bytes, sizeof bytes) != 1) {
         ERR_clear_error();
@@ -107,8 +104,8 @@ String QNEncryption::getNewKey() {
     }
     String key(kKeyDigits, u'0');
     for (std::size_t i = 0; i < sizeof bytes; ++i) {
-        key[2 * i] = kDigits[bytes[i] >> 4];
-        key[2 * i + 1] = kDigits[bytes[i] & 0xF];
+        key[2 * i] = static_cast<char16_t>(kDigits[bytes[i] >> 4]);
+        key[2 * i + 1] = static_cast<char16_t>(kDigits[bytes[i] & 0xF]);
     }
     return key;
 }

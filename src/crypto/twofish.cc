@@ -14,6 +14,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "core/ascii.h"
+
 using qn::twofish::BYTE;
 using qn::twofish::DWORD;
 namespace tf = qn::twofish;
@@ -508,13 +510,6 @@ int checkBlockCall(const cipherInstance* cipher, const keyInstance* key, const B
     return 0;
 }
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 }  // namespace
 
 extern "C" {
@@ -527,7 +522,7 @@ int ParseHexDword(int bits, const char* srcTxt, DWORD* d, char* dstTxt) {
     for (long long i = 0; i < digits; ++i) {
         const char c = srcTxt[i];
         if (dstTxt != nullptr) dstTxt[i] = c;
-        const int v = hexValue(c);
+        const int v = qn::internal::hexValue(c);
         if (v < 0) return tf::BAD_KEY_MAT;
         // Two digits per byte, high nibble first; bytes little-endian in the word.
         d[i / 8] |= DWORD(v) << (4 * ((i ^ 1) & 7));

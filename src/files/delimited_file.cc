@@ -24,6 +24,8 @@
 #include <limits>
 #include <mutex>
 
+#include "core/ascii.h"
+
 namespace qn {
 
 namespace {
@@ -57,10 +59,7 @@ std::optional<std::size_t> fieldLength(std::optional<std::int64_t> length) {
 // The TR35 pattern of a short date code (any case) with "/" replaced by the
 // separator ("-" when absent); absent for a code without a pattern.
 std::optional<String> datePattern(StringView code, std::optional<StringView> separator) {
-    String upper(code);
-    for (char16_t& c : upper)
-        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
-    std::optional<String> pattern = qnDateFormatForShortQNFormat(upper);
+    std::optional<String> pattern = qnDateFormatForShortQNFormat(internal::asciiUppercased(code));
     if (!pattern) return std::nullopt;
     const StringView sep = separator.value_or(u"-");
     if (sep == u"/") return pattern;

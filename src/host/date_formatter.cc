@@ -28,6 +28,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/ascii.h"
 #include "core/civil.h"
 #include "core/hash.h"
 #include "host/date_internal.h"
@@ -80,10 +81,6 @@ struct FastPattern {
     bool hasDate = false;
 };
 
-bool isPatternLetter(char16_t c) {
-    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
-}
-
 // The compiled pattern, or absent when the direct path does not apply.
 std::optional<FastPattern> compileFast(StringView pattern) {
     FastPattern out;
@@ -106,7 +103,7 @@ std::optional<FastPattern> compileFast(StringView pattern) {
             i = close + 1;
             continue;
         }
-        if (!isPatternLetter(c)) {
+        if (!internal::isAsciiAlpha(c)) {
             if (c >= u'0' && c <= u'9') return std::nullopt;
             out.pieces.push_back({Field::literal, c});
             lastWasField = false;

@@ -5,6 +5,7 @@
 #include <map>
 
 #include <mutex>
+#include "core/ascii.h"
 #include "host/paths.h"
 #include "host/url.h"
 
@@ -21,24 +22,16 @@ Converters& converters() {
     return state;
 }
 
-String lowerASCII(StringView s) {
-    String out(s);
-    for (auto& c : out)
-        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
-    return out;
-}
-
 // The URL's scheme (RFC 3986: a letter, then letters, digits, "+", "-", ".").
 std::optional<String> schemeOf(StringView url) {
     const auto colon = url.find(u':');
     if (colon == StringView::npos || colon == 0) return std::nullopt;
     for (std::size_t i = 0; i < colon; ++i) {
         const char16_t c = url[i];
-        const bool letter = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
-        const bool other = (c >= u'0' && c <= u'9') || c == u'+' || c == u'-' || c == u'.';
-        if (!letter && (i == 0 || !other)) return std::nullopt;
+        const bool other = internal::isAsciiDigit(c) || c == u'+' || c == u'-' || c == u'.';
+        if (!internal::isAsciiAlpha(c) && (i == 0 || !other)) return std::nullopt;
     }
-    return lowerASCII(url.substr(0, colon));
+    return internal::asciiLowercased(url.substr(0, colon));
 }
 
 // A function an application may install: read under the lock, called
@@ -134,9 +127,9 @@ void QNEntityHelper::registerNSURLConverterForQNScheme(NSURLConverter converter,
     auto& state = converters();
     std::lock_guard lock(state.mutex);
     if (converter) {
-        state.byScheme[lowerASCII(scheme)] = std::move(converter);
+        state.byScheme[internal::asciiLowercased(scheme)] = std::move(converter);
     } else {
-        state.byScheme.erase(lowerASCII(scheme));
+        state.byScheme.erase(internal::asciiLowercased(scheme));
     }
 }
 

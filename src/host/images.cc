@@ -21,6 +21,7 @@
 #include <string>
 #include <system_error>
 
+#include "core/ascii.h"
 #include "host/paths.h"
 #include "host/url.h"
 
@@ -157,20 +158,13 @@ struct FormatInfo {
     const char* saver;  // the vips operation
 };
 
-String lowerASCII(StringView text) {
-    String out(text);
-    for (auto& c : out)
-        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
-    return out;
-}
-
 bool saverAvailable(const char* nickname) {
     return vips_type_find("VipsOperation", nickname) != 0;
 }
 
 // The format an extension names; absent for one that cannot be written here.
 std::optional<FormatInfo> formatForExtension(StringView extension) {
-    const String ext = lowerASCII(extension);
+    const String ext = internal::asciiLowercased(extension);
     static const struct {
         const char16_t* extension;
         FormatInfo info;

@@ -5,6 +5,8 @@
 
 #include <cstdio>
 
+#include "core/ascii.h"
+
 namespace qn {
 
 bool QNOfflineHelper::isSwiftGeneratorForInfoDictionary(const Dictionary& info) {
@@ -21,11 +23,7 @@ bool QNOfflineHelper::isSwiftGenerator() {
 
 const ClassInfo* QNOfflineHelper::classFromString(std::string_view name, bool swiftStyle) {
     if (swiftStyle) return ClassRegistry::classNamed(name);
-    std::string lower(name);
-    for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return ClassRegistry::classNamed(std::string_view(lower));
+    return ClassRegistry::classNamed(std::string_view(internal::asciiLowercased(name)));
 }
 
 const ClassInfo* QNOfflineHelper::classFromString(std::string_view name) {

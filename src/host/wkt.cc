@@ -11,6 +11,7 @@
 #include <typeinfo>
 #include <vector>
 
+#include "core/ascii.h"
 #include "host/geos_support.h"
 
 namespace qn {
@@ -62,22 +63,9 @@ ThreadContext& thisThread() noexcept {
 bool isSpace(char c) noexcept {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
-bool isDigit(char c) noexcept {
-    return c >= '0' && c <= '9';
-}
-bool isLetter(char c) noexcept {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
-bool equalsUpper(std::string_view word, std::string_view upper) noexcept {
-    if (word.size() != upper.size()) return false;
-    for (std::size_t i = 0; i < word.size(); ++i) {
-        char c = word[i];
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-        if (c != upper[i]) return false;
-    }
-    return true;
-}
+using qn::internal::equalsIgnoringASCIICase;
+using qn::internal::isAsciiAlpha;
+using qn::internal::isAsciiDigit;
 
 // Length of the decimal number at the start of `s` ([+-] digits [. digits]
 // [e [+-] digits], at least one mantissa digit); 0 when there is none.
@@ -85,11 +73,11 @@ std::size_t numberLength(std::string_view s) noexcept {
     std::size_t i = 0;
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
     std::size_t digits = 0;
-    while (i < s.size() && isDigit(s[i]))
+    while (i < s.size() && isAsciiDigit(s[i]))
         ++i, ++digits;
     if (i < s.size() && s[i] == '.') {
         ++i;
-        while (i < s.size() && isDigit(s[i]))
+        while (i < s.size() && isAsciiDigit(s[i]))
             ++i, ++digits;
     }
     if (digits == 0) return 0;
@@ -97,7 +85,7 @@ std::size_t numberLength(std::string_view s) noexcept {
         ++i;
         if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
         std::size_t exponent = 0;
-        while (i < s.size() && isDigit(s[i]))
+        while (i < s.size() && isAsciiDigit(s[i]))
             ++i, ++exponent;
         if (exponent == 0) return 0;
     }
@@ -115,10 +103,10 @@ bool overflows(std::string_view number) noexcept {
     std::size_t i = number.front() == '-' ? 1 : 0;
     long magnitude = 0;  // digits before the point, or minus the zeros after it
     bool seen = false;
-    for (; i < number.size() && isDigit(number[i]); ++i)
+    for (; i < number.size() && isAsciiDigit(number[i]); ++i)
         if (seen || number[i] != '0') seen = true, ++magnitude;
     if (i < number.size() && number[i] == '.') {
-        for (++i; i < number.size() && isDigit(number[i]); ++i) {
+        for (++i; i < number.size() && isAsciiDigit(number[i]); ++i) {
             if (seen) continue;
             if (number[i] != '0')
                 seen = true;
@@ -131,7 +119,7 @@ bool overflows(std::string_view number) noexcept {
         ++i;
         const bool negative = i < number.size() && number[i] == '-';
         if (i < number.size() && (number[i] == '+' || number[i] == '-')) ++i;
-        for (; i < number.size() && isDigit(number[i]); ++i)
+        for (; i < number.size() && isAsciiDigit(number[i]); ++i)
             exponent = std::min(exponent * 10 + (number[i] - '0'), 100000L);
         if (negative) exponent = -exponent;
     }
@@ -175,18 +163,18 @@ bool screen(std::string_view s) noexcept {
             if (depth == 0 || !endTuple()) return false;
             if (c == ')' && --depth == 0) done = true;
             ++i;
-        } else if (isLetter(c)) {
+        } else if (isAsciiAlpha(c)) {
             std::size_t end = i;
-            while (end < s.size() && isLetter(s[end]))
+            while (end < s.size() && isAsciiAlpha(s[end]))
                 ++end;
             const std::string_view word = s.substr(i, end - i);
             i = end;
             if (ordinates != 0) return false;
-            if (equalsUpper(word, "EMPTY")) {
+            if (equalsIgnoringASCIICase(word, "EMPTY")) {
                 if (depth == 0) done = true;
-            } else if (equalsUpper(word, "Z")) {
+            } else if (equalsIgnoringASCIICase(word, "Z")) {
                 zTagged = true;
-            } else if (equalsUpper(word, "M") || equalsUpper(word, "ZM")) {
+            } else if (equalsIgnoringASCIICase(word, "M") || equalsIgnoringASCIICase(word, "ZM")) {
                 return false;
             } else {  // a geometry type: its own dimension
                 dimension = 0;

@@ -25,6 +25,7 @@
 #include <limits>
 #include <string>
 
+#include "core/ascii.h"
 #include "host/date_internal.h"
 
 namespace qn {
@@ -81,7 +82,7 @@ String replaced(StringView s, char16_t from, StringView to) {
 // so such a separator is quoted; an empty one stays empty.
 String literal(StringView separator) {
     const bool plain = std::none_of(separator.begin(), separator.end(), [](char16_t c) {
-        return c == u'\'' || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+        return c == u'\'' || internal::isAsciiAlpha(c);
     });
     if (plain) return String(separator);
     return u"'" + replaced(separator, u'\'', u"''") + u"'";
@@ -622,9 +623,7 @@ std::int64_t qnDateFormatNumberForCurrentLanguage() {
     constexpr std::int64_t kYMD = 1, kMDY = 2, kDMY = 3;
     auto language = QNResources::currentLanguage();
     if (!language) return kDMY;
-    String code = language->dateFormat();
-    for (auto& c : code)
-        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+    const String code = internal::asciiUppercased(language->dateFormat());
     if (code == u"ENG") return kMDY;
     if (code == u"CHS" || code == u"CHT" || code == u"JAP" || code == u"ANSI") return kYMD;
     return kDMY;

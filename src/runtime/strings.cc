@@ -13,6 +13,7 @@
 #include <qn/runtime/qnutil.h>
 #include <qn/runtime/strings.h>
 
+#include "core/ascii.h"
 #include "core/characters.h"
 #include "runtime/like.h"
 
@@ -380,7 +381,7 @@ String qnStringByRemovingDiacritics(StringView s) {
 }
 
 String qnJSONEncode(StringView s) {
-    static constexpr char16_t kHex[] = u"0123456789abcdef";
+    constexpr const char* kHex = internal::kLowerHexDigits;
     String out;
     out.reserve(s.size() + 8);
     for (const char16_t c : s) {
@@ -409,8 +410,8 @@ String qnJSONEncode(StringView s) {
             default:
                 if (c < 0x20) {
                     out += u"\\u00";
-                    out += kHex[c >> 4];
-                    out += kHex[c & 0xF];
+                    out += static_cast<char16_t>(kHex[c >> 4]);
+                    out += static_cast<char16_t>(kHex[c & 0xF]);
                 } else {
                     out += c;
                 }
