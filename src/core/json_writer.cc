@@ -39,6 +39,7 @@
 #include <vector>
 
 #include "core/ascii.h"
+#include "core/utf8.h"
 
 namespace qn {
 
@@ -314,45 +315,12 @@ bool Writer::open(yajl_gen gen, const Ref<Object>& container, const Array* array
 bool Writer::writeString(yajl_gen gen, StringView text) {
     // At most three bytes per UTF-16 unit (a pair gives four for two).
     char* const begin = scratch(3 * text.size());
-    char* out = begin;
-    const char16_t* p = text.data();
-    const char16_t* const end = p + text.size();
-    while (p != end) {
-        // ASCII runs four units at a time.
-        while (end - p >= 4) {
-            std::uint64_t units;
-            std::memcpy(&units, p, sizeof units);
-            if (units & 0xFF80FF80FF80FF80ULL) break;
-            out[0] = static_cast<char>(p[0]);
-            out[1] = static_cast<char>(p[1]);
-            out[2] = static_cast<char>(p[2]);
-            out[3] = static_cast<char>(p[3]);
-            out += 4;
-            p += 4;
-        }
-        if (p == end) break;
-        const unsigned c = *p++;
-        if (c < 0x80) {
-            *out++ = static_cast<char>(c);
-        } else if (c < 0x800) {
-            *out++ = static_cast<char>(0xC0 | c >> 6);
-            *out++ = static_cast<char>(0x80 | (c & 0x3F));
-        } else if ((c & 0xF800) != 0xD800) {
-            *out++ = static_cast<char>(0xE0 | c >> 12);
-            *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            *out++ = static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0xDC00 && p != end && (*p & 0xFC00) == 0xDC00) {
-            const unsigned cp = 0x10000 + ((c - 0xD800) << 10) + (*p++ - 0xDC00u);
-            *out++ = static_cast<char>(0xF0 | cp >> 18);
-            *out++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            *out++ = static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            return writeEscaped(gen, text);  // a lone surrogate
-        }
-    }
+    const char16_t* const end = text.data() + text.size();
+    const internal::Utf16Prefix done =
+        internal::encodeUtf8<internal::LoneSurrogate::kStop>(text.data(), end, begin);
+    if (done.stop != end) return writeEscaped(gen, text);  // a lone surrogate
     return check(yajl_gen_string(gen, reinterpret_cast<const unsigned char*>(begin),
-                                 static_cast<std::size_t>(out - begin)));
+                                 static_cast<std::size_t>(done.out - begin)));
 }
 
 // A string with a lone surrogate: escaped here as yajl_gen_string escapes
@@ -362,9 +330,26 @@ bool Writer::writeEscaped(yajl_gen gen, StringView text) {
     // At most six bytes per UTF-16 unit ("\u001F", a lone surrogate).
     char* const begin = scratch(6 * text.size());
     char* out = begin;
-    for (std::size_t i = 0; i < text.size(); ++i) {
+    for (std::size_t i = 0; i < text.size();) {
         const unsigned c = text[i];
-        if (c < 0x80) {
+        if (c >= 0x80) {
+            // A run of non-ASCII units (no pair straddles an ASCII one),
+            // encoded up to each lone surrogate.
+            std::size_t next = i + 1;
+            while (next < text.size() && text[next] >= 0x80)
+                ++next;
+            const char16_t* p = text.data() + i;
+            const char16_t* const run = text.data() + next;
+            for (;;) {
+                const internal::Utf16Prefix done =
+                    internal::encodeUtf8<internal::LoneSurrogate::kStop>(p, run, out);
+                out = done.out;
+                p = done.stop;
+                if (p == run) break;
+                out = writeUnicodeEscape(out, *p++);
+            }
+            i = next;
+        } else {
             char two = 0;
             switch (c) {
                 case '"':
@@ -399,21 +384,7 @@ bool Writer::writeEscaped(yajl_gen gen, StringView text) {
             } else {
                 *out++ = static_cast<char>(c);
             }
-        } else if (c < 0x800) {
-            *out++ = static_cast<char>(0xC0 | c >> 6);
-            *out++ = static_cast<char>(0x80 | (c & 0x3F));
-        } else if ((c & 0xF800) != 0xD800) {
-            *out++ = static_cast<char>(0xE0 | c >> 12);
-            *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            *out++ = static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0xDC00 && i + 1 < text.size() && (text[i + 1] & 0xFC00) == 0xDC00) {
-            const unsigned cp = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00u);
-            *out++ = static_cast<char>(0xF0 | cp >> 18);
-            *out++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            *out++ = static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out = writeUnicodeEscape(out, c);
+            ++i;
         }
     }
     // YAJL places the string (separator, key or value state) as the empty

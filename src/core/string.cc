@@ -1,10 +1,11 @@
 // UTF-8 <-> UTF-16 at the edges of the library.
 //
-// ICU does the conversion with U+FFFD substitution, so malformed input never
-// fails and never truncates. The output is sized for the worst case once
-// (no preflight pass over the input) and trimmed afterwards. ICU counts in
-// int32_t, so inputs beyond that are converted in chunks split on code point
-// boundaries; the result is the same as one pass.
+// Malformed input never fails and never truncates: it becomes U+FFFD, as ICU
+// repairs it. Both directions are coded by hand (core/utf8.h); only the
+// ill-formed runs of UTF-8 go to ICU. The output is sized for the worst case
+// once (no preflight pass over the input) and trimmed afterwards. ICU counts
+// in int32_t, so inputs beyond that are handed to it in chunks split on
+// sequence boundaries; the result is the same as one pass.
 #include <qn/core/string.h>
 
 #include <unicode/ustring.h>
@@ -22,8 +23,7 @@ namespace qn {
 namespace {
 
 constexpr UChar32 kReplacement = 0xFFFD;
-// Chunk size in input units: small enough that the worst-case output
-// (three bytes per UTF-16 unit) still fits an int32_t.
+// Chunk size in input bytes for ICU, well inside an int32_t.
 constexpr std::size_t kChunk = std::size_t{1} << 28;
 // Outputs up to this many units are built on the stack, then copied once into
 // an exact-size string.
@@ -38,15 +38,6 @@ void trimTo(S& s, std::size_t length) {
 }
 
 // One ICU call; `out` has room for the worst case. Returns units written.
-std::size_t toUtf8Chunk(const char16_t* src, std::size_t n, char* out, std::size_t cap) {
-    int32_t written = 0;
-    UErrorCode status = U_ZERO_ERROR;
-    u_strToUTF8WithSub(out, static_cast<int32_t>(cap), &written, src, static_cast<int32_t>(n),
-                       kReplacement, nullptr, &status);
-    if (U_FAILURE(status) || written < 0) return 0;
-    return static_cast<std::size_t>(written);
-}
-
 std::size_t fromUtf8Chunk(const char* src, std::size_t n, char16_t* out, std::size_t cap) {
     int32_t written = 0;
     UErrorCode status = U_ZERO_ERROR;
@@ -60,17 +51,11 @@ bool isContinuation(char c) {
     return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
 }
 
-// Converts all of `text` into `out` (room for the worst case), chunk by chunk.
+// Converts all of `text` into `out` (room for the worst case).
 std::size_t toUtf8Into(StringView text, char* out) {
-    std::size_t done = 0, written = 0;
-    while (done < text.size()) {
-        std::size_t n = std::min(kChunk, text.size() - done);
-        // Never separate a surrogate pair.
-        if (done + n < text.size() && (text[done + n - 1] & 0xFC00) == 0xD800) --n;
-        written += toUtf8Chunk(text.data() + done, n, out + written, 3 * n);
-        done += n;
-    }
-    return written;
+    const internal::Utf16Prefix done = internal::encodeUtf8<internal::LoneSurrogate::kReplace>(
+        text.data(), text.data() + text.size(), out);
+    return static_cast<std::size_t>(done.out - out);
 }
 
 // Hands ICU `text` in pieces it can count, split so that no sequence (valid

@@ -26,7 +26,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <bit>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -36,6 +35,7 @@
 #include <string_view>
 #include <utility>
 
+#include "core/utf8.h"
 #include "data/xml_internal.h"
 
 namespace qn {
@@ -79,61 +79,15 @@ public:
     // Converts `text`; false when it contains U+0000, where libxml2 (which
     // takes NUL-terminated strings) would silently cut it short.
     bool set(StringView text) {
-        const std::size_t n = text.size();
-        reserve(3 * n + 1);  // a unit gives at most 3 bytes, a pair 4 for 2
-        auto* out = reinterpret_cast<unsigned char*>(data_.get());
-        const auto* const start = out;
-        std::size_t i = 0;
-        // The common case first: a run of ASCII other than U+0000, four
-        // units at a time while they last.
-        if constexpr (std::endian::native == std::endian::little) {
-            for (; i + 4 <= n; i += 4) {
-                std::uint64_t units;
-                std::memcpy(&units, text.data() + i, sizeof units);
-                if ((units & 0xFF80FF80FF80FF80ULL) != 0 ||
-                    ((units - 0x0001000100010001ULL) & 0x8000800080008000ULL) != 0)
-                    break;  // a unit above U+007F, or U+0000
-                const auto packed = static_cast<std::uint32_t>(
-                    (units & 0xFFULL) | ((units >> 8) & 0xFF00ULL) | ((units >> 16) & 0xFF0000ULL) |
-                    ((units >> 24) & 0xFF000000ULL));
-                std::memcpy(out, &packed, sizeof packed);
-                out += 4;
-            }
-        }
-        for (; i < n; ++i) {
-            const char16_t c = text[i];
-            if (static_cast<unsigned>(c) - 1u >= 0x7Fu) break;
-            *out++ = static_cast<unsigned char>(c);
-        }
-        bool nul = false;
-        while (i < n) {
-            char32_t c = text[i++];
-            if (c < 0x80) {
-                if (c == 0) nul = true;
-                *out++ = static_cast<unsigned char>(c);
-            } else if (c < 0x800) {
-                *out++ = static_cast<unsigned char>(0xC0 | (c >> 6));
-                *out++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
-            } else {
-                if ((c & 0xF800) == 0xD800) {
-                    if (c < 0xDC00 && i < n && (text[i] & 0xFC00) == 0xDC00) {
-                        c = 0x10000 + ((c - 0xD800) << 10) + (text[i++] - 0xDC00);
-                        *out++ = static_cast<unsigned char>(0xF0 | (c >> 18));
-                        *out++ = static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F));
-                        *out++ = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
-                        *out++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
-                        continue;
-                    }
-                    c = 0xFFFD;
-                }
-                *out++ = static_cast<unsigned char>(0xE0 | (c >> 12));
-                *out++ = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
-                *out++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
-            }
-        }
-        *out = 0;
-        size_ = static_cast<std::size_t>(out - start);
-        return !nul;
+        reserve(3 * text.size() + 1);  // a unit gives at most 3 bytes, a pair 4 for 2
+        const char16_t* const end = text.data() + text.size();
+        char* const start = data_.get();
+        const internal::Utf16Prefix done =
+            internal::encodeUtf8<internal::LoneSurrogate::kReplace, internal::Nul::kStop>(
+                text.data(), end, start);
+        *done.out = 0;
+        size_ = static_cast<std::size_t>(done.out - start);
+        return done.stop == end;
     }
     // The library's rule: an empty text is no string at all.
     const xmlChar* arg() const noexcept { return size_ == 0 ? nullptr : text(); }

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "core/base64.h"
+#include "core/utf8.h"
 #include "files/files_internal.h"
 #include "host/internal.h"
 
@@ -43,7 +44,7 @@ ConverterPtr openConverter(const std::string& name) {
     return converter;
 }
 
-// ICU's UTF-8 functions take 32-bit lengths; larger texts go in pieces.
+// ICU's UTF-8 decoder takes 32-bit lengths; larger texts go in pieces.
 constexpr std::size_t kChunk = std::size_t{1} << 26;
 
 bool decodeUtf8(std::string_view bytes, String& out) {
@@ -71,22 +72,13 @@ bool decodeUtf8(std::string_view bytes, String& out) {
 }
 
 bool encodeUtf8(StringView text, std::string& out) {
-    std::size_t start = out.size();
+    const std::size_t start = out.size();
     out.resize(start + text.size() * 3);
-    std::size_t written = start;
-    while (!text.empty()) {
-        std::size_t n = std::min(text.size(), kChunk);
-        if (n < text.size() && U16_IS_LEAD(text[n - 1])) --n;  // keep a pair together
-        int32_t length = 0;
-        UErrorCode status = U_ZERO_ERROR;
-        u_strToUTF8(out.data() + written,
-                    static_cast<int32_t>(std::min<std::size_t>(out.size() - written, INT32_MAX)),
-                    &length, text.data(), static_cast<int32_t>(n), &status);
-        if (U_FAILURE(status)) return false;  // a lone surrogate
-        written += static_cast<std::size_t>(length);
-        text.remove_prefix(n);
-    }
-    out.resize(written);
+    const char16_t* const end = text.data() + text.size();
+    const internal::Utf16Prefix done =
+        internal::encodeUtf8<internal::LoneSurrogate::kStop>(text.data(), end, out.data() + start);
+    if (done.stop != end) return false;  // a lone surrogate
+    out.resize(static_cast<std::size_t>(done.out - out.data()));
     return true;
 }
 

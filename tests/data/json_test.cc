@@ -270,6 +270,22 @@ TEST(JsonGenerate, EveryKindRoundTripsAndSurrogatesSurvive) {
     EXPECT_EQ(generated(mixed), "\"x\\uDC00\\\"\\n/\\u0001\xC3\xA9\xF0\x9F\x98\x80\\uDBFF\"");
     EXPECT_EQ(generated(map({{lone, mixed}, {u"b", lone}})),
               R"({"\uD800":")" + generated(mixed).substr(1) + R"(,"b":"\uD800"})");
+    // Each kind of unit at every place in ASCII runs long enough for the
+    // runs-at-a-time conversion.
+    const std::pair<String, std::string> odd[] = {{u"\u00e9", "\xC3\xA9"},
+                                                  {u"\u4e2d", "\xE4\xB8\xAD"},
+                                                  {u"\U0001F600", "\xF0\x9F\x98\x80"},
+                                                  {String{char16_t(0xDBFF)}, "\\uDBFF"},
+                                                  {String{char16_t(0xDC00)}, "\\uDC00"}};
+    for (std::size_t at = 0; at <= 20; ++at) {
+        for (const auto& [unit, utf8] : odd) {
+            String text(20, u'a');
+            text.insert(at, unit);
+            std::string expected(20, 'a');
+            expected.insert(at, utf8);
+            EXPECT_EQ(generated(text), '"' + expected + '"') << at;
+        }
+    }
 
     const Value tree =
         map({{u"null", Value::null()},

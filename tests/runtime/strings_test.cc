@@ -105,6 +105,16 @@ TEST(Utf8Conversion, IllFormedInputAgreesWithIcu) {
         // Well-formed input, and only well-formed input, survives the repair.
         ASSERT_EQ(isValidUtf8(bytes), toUtf8(repaired) == bytes);
     }
+    // Random UTF-16 with runs of ASCII, so that the encoder's wider paths
+    // meet every kind of unit, lone surrogates among them.
+    const char16_t units[] = {0x00,   0x7F,   0x80,   0x7FF,  0x800,  0xD7FF, 0xD800,
+                              0xD83D, 0xDBFF, 0xDC00, 0xDE00, 0xDFFF, 0xE000, 0xFFFF};
+    for (int i = 0; i < 20000; ++i) {
+        String text(random() % 40, u'a');
+        for (char16_t& c : text)
+            if (random() % 4 == 0) c = units[random() % std::size(units)];
+        ASSERT_EQ(toUtf8(text), icuUtf8(text)) << ::testing::PrintToString(text);
+    }
 }
 
 // --- Built-ins -------------------------------------------------------------
