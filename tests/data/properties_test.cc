@@ -68,32 +68,15 @@ TEST(QNPropertiesCursor, SnapshotIsIndependentOfLaterChanges) {
     EXPECT_EQ(props->next()->key(), u"c");
     EXPECT_TRUE(props->next()->key().empty());
     EXPECT_EQ(walk(*props), (Pairs{{u"z", u"9"}})) << "seen after the next first()";
-}
 
-TEST(QNPropertiesMap, KeysAreExactAndReplacingKeepsCountAndPlace) {
-    auto props = sample();
-    const auto before = props->revision();
-    props->addKeyValue(u"b", u"20");
-    props->addKeyValue(u"A", u"upper");
-    EXPECT_GT(props->revision(), before);
-    EXPECT_EQ(props->itemCount(), 4);
-    EXPECT_EQ(props->numberItemCount().integerValue(), 4);
-    EXPECT_EQ(props->get(u"a"), u"1");
-    EXPECT_EQ(props->get(u"A"), u"upper");
-    EXPECT_EQ(props->get(u"missing"), u"");
-    EXPECT_FALSE(props->hasKey(u"B"));
-    const Pairs expected{{u"b", u"20"}, {u"a", u"1"}, {u"c", u"3"}, {u"A", u"upper"}};
-    EXPECT_EQ(walk(*props), expected);
-    EXPECT_EQ(pairsOf(props->objectEnumerator()), expected);
-    EXPECT_EQ(props->toJSONString(), u"{\"b\":\"20\",\"a\":\"1\",\"c\":\"3\",\"A\":\"upper\"}");
-
-    props->remove(u"a");
-    props->remove(u"nothing");
-    EXPECT_FALSE(props->hasKey(u"a"));
-    EXPECT_EQ(props->itemCount(), 3);
-    props->clear();
-    EXPECT_EQ(props->itemCount(), 0);
-    EXPECT_EQ(props->toJSONString(), u"{}");
+    // The enumerator leaves the cursor alone.
+    props->first();
+    EXPECT_EQ(pairsOf(props->objectEnumerator()), (Pairs{{u"z", u"9"}}));
+    EXPECT_FALSE(props->eof());
+    props->next();
+    EXPECT_TRUE(props->eof());
+    EXPECT_EQ(props->objectEnumerator().size(), 1u);
+    EXPECT_TRUE(props->eof());
 }
 
 TEST(QNPropertiesMap, RevisionChangesOnEveryWrite) {
@@ -122,49 +105,12 @@ TEST(QNPropertiesMap, RevisionChangesOnEveryWrite) {
 
 TEST(QNPropertiesMap, InitWithDictionaryStoresTextOfEveryValue) {
     auto inner = makeRef<Dictionary>(Dictionary{{u"k", Value(u"v")}});
-    const Dictionary source{{u"s", Value(u"text")},
-                            {u"i", Value(std::int64_t{5})},
-                            {u"d", Value(Decimal::fromString(std::string_view("0.1")))},
-                            {u"b", Value(true)},
-                            {u"m", Value(inner)}};
+    const Dictionary source{{u"s", Value(u"text")}, {u"i", Value(5)}, {u"m", Value(inner)}};
     auto props = QNProperties::initWithDictionary(source);
     const String innerText = Value(inner).description();
-    EXPECT_EQ(walk(*props), (Pairs{{u"s", u"text"},
-                                   {u"i", u"5"},
-                                   {u"d", u"0.1"},
-                                   {u"b", Value(true).description()},
-                                   {u"m", innerText}}));
+    EXPECT_EQ(walk(*props), (Pairs{{u"s", u"text"}, {u"i", u"5"}, {u"m", innerText}}));
     inner->set(u"k", Value(u"changed"));
     EXPECT_EQ(props->get(u"m"), innerText) << "a copy, not a view";
-}
-
-TEST(QNPropertiesMap, CopiesEnumeratorAndDescriptions) {
-    auto props = sample();
-    auto copy = props->dictionaryRepresentation();
-    copy->set(u"a", Value(u"changed"));
-    copy->set(u"new", Value(u"x"));
-    EXPECT_EQ(props->get(u"a"), u"1");
-    EXPECT_FALSE(props->hasKey(u"new"));
-    props->set(u"c", u"30");
-    EXPECT_EQ(props->dictionaryRepresentation()->get(u"c").asString(), u"30");
-    EXPECT_EQ(copy->get(u"c").asString(), u"3");
-
-    // The enumerator leaves the cursor alone.
-    props->first();
-    EXPECT_EQ(props->objectEnumerator().size(), 3u);
-    EXPECT_EQ(props->next()->key(), u"a");
-    props->next();
-    props->next();
-    EXPECT_TRUE(props->eof());
-    EXPECT_EQ(props->objectEnumerator().size(), 3u);
-    EXPECT_TRUE(props->eof());
-
-    QNProperties one;
-    one.set(u"a", u"1");
-    EXPECT_EQ(one.debugDescription(), u"<<QNProperties>\n\tproperties: {a = 1;}>");
-    EXPECT_EQ(QNProperty::initWithKeyValue(u"k", u"v")->debugDescription(),
-              u"<<QNProperty> k => v>");
-    expectDefaultPair(QNProperty::init());
 }
 
 TEST(QNPropertiesJson, LoadsObjectsAsTextAndWritesWhatItReads) {
@@ -185,8 +131,12 @@ TEST(QNPropertiesJson, LoadsObjectsAsTextAndWritesWhatItReads) {
         EXPECT_TRUE(props.fromJSONString(c.text)) << toUtf8(c.text);
         EXPECT_EQ(walk(props), c.expected) << toUtf8(c.text);
     }
-    // What it writes reads back the same.
+    // A replaced key keeps its place, keys are exact, and what it writes reads
+    // back the same.
     auto props = sample();
+    props->addKeyValue(u"b", u"20");
+    props->set(u"A", u"upper");
+    EXPECT_EQ(props->toJSONString(), u"{\"b\":\"20\",\"a\":\"1\",\"c\":\"3\",\"A\":\"upper\"}");
     props->set(u"quote\"key", u"line\nbreak \u00e9");
     QNProperties copy;
     ASSERT_TRUE(copy.fromJSONString(props->toJSONString()));
