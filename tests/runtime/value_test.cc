@@ -75,26 +75,19 @@ TEST(ValueKinds, EachKindDescribesAndReadsByTheTable) {
         {Ref<Array>(), K::kAbsent, u"(null)", false, 0, 0.0, "0"},  // no object
         {Value::null(), K::kNull, u"<null>", false, 0, 0.0, "0"},
         {true, K::kBool, u"1", true, 1, 1.0, "1"},
-        {std::uint8_t{7}, K::kInt, u"7", true, 7, 7.0, "7"},
-        {0, K::kInt, u"0", false, 0, 0.0, "0"},
-        {kMax, K::kInt, u"9223372036854775807", true, kMax, 9223372036854775807.0,
-         "9223372036854775807"},
         {kMin, K::kInt, u"-9223372036854775808", true, kMin, -9223372036854775808.0,
          "-9223372036854775808"},
         // Beyond the signed range an unsigned stays exact.
         {std::numeric_limits<std::uint64_t>::max(), K::kDecimal, u"18446744073709551615", true,
          kMax, 18446744073709551615.0, "18446744073709551615"},
         {-0.0, K::kDouble, u"-0", false, 0, 0.0, "0"},
-        {2.0, K::kDouble, u"2", true, 2, 2.0, "2"},
         {-2.7, K::kDouble, u"-2.7", true, -2, -2.7, "-2.7"},
-        {0.1, K::kDouble, u"0.1", true, 0, 0.1, "0.1"},
         {1e21, K::kDouble, u"1e+21", true, kMax, 1e21, "1000000000000000000000"},
         {1e300, K::kDouble, u"1e+300", true, kMax, 1e300, "NaN"},
         {9223372036854775808.0, K::kDouble, u"9223372036854775808", true, kMax,  // 2^63
          9223372036854775808.0, "9223372036854775808"},
         {-kNaN, K::kDouble, u"nan", true, 0, kNaN, "NaN"},
         {-kInf, K::kDouble, u"-inf", true, kMin, -kInf, "NaN"},
-        {dec("0.001"), K::kDecimal, u"0.001", true, 0, 0.001, "0.001"},
         {dec("-0.000"), K::kDecimal, u"0", false, 0, 0.0, "0"},
         {dec("-7.90"), K::kDecimal, u"-7.9", true, -7, -7.9, "-7.9"},
         {dec("1e30"), K::kDecimal, u"1000000000000000000000000000000", true, kMax, 1e30,
@@ -102,15 +95,12 @@ TEST(ValueKinds, EachKindDescribesAndReadsByTheTable) {
         {DateTime(0), K::kDate, u"2001-01-01 00:00:00 +0000", false, 0, 0.0, "0"},
         {Bytes{0x0a, 0x1b, 0x2c, 0x3d, 0x4e}, K::kData, u"<0a1b2c3d 4e>", false, 0, 0.0, "0"},
         {Bytes{0, 1, 2, 3}, K::kData, u"<00010203>", false, 0, 0.0, "0"},
-        {Bytes{}, K::kData, u"<>", false, 0, 0.0, "0"},
         {*QNUUID::fromString(std::string_view("0a1b2c3d-4e5f-6a7b-8c9d-0e1f2a3b4c5d")), K::kUuid,
          u"0A1B2C3D-4E5F-6A7B-8C9D-0E1F2A3B4C5D", false, 0, 0.0, "0"},
         {makeRef<ValueTestGadget>(), K::kObject, u"<ValueTestGadget>", false, 0, 0.0, "0"},
         {nested, K::kObject, u"(1, a, (null))", false, 0, 0.0, "0"},
-        {list({}), K::kObject, u"()", false, 0, 0.0, "0"},
         {map({{u"b", 2}, {u"a", nested}}), K::kObject, u"{b = 2; a = (1, a, (null));}", false, 0,
-         0.0, "0"},
-        {map({}), K::kObject, u"{}", false, 0, 0.0, "0"}};
+         0.0, "0"}};
     for (const auto& [value, kind, text, b, i, d, decimal] : cases) {
         SCOPED_TRACE(toUtf8(text));
         EXPECT_EQ(value.kind(), kind);
@@ -141,11 +131,8 @@ TEST(ValueReadings, StringsFollowTheTextRules) {
         {u"  -12abc", -12, -12.0, "-12"},
         {u"3.99", 3, 3.99, "3.99"},
         {u"\n-.5", 0, -0.5, "-0.5"},
-        {u"+0.1", 0, 0.1, "0.1"},
         {u" 3.5e2xyz", 3, 350.0, "350"},
-        {u"9223372036854775807", kMax, 9223372036854775807.0, "9223372036854775807"},
         {u"99999999999999999999999", kMax, 99999999999999999999999.0, "99999999999999999999999"},
-        {u"-9223372036854775808", kMin, -9223372036854775808.0, "-9223372036854775808"},
         {u"-99999999999999999999999", kMin, -99999999999999999999999.0, "-99999999999999999999999"},
         // The double reading has the double's range, the decimal reading its own.
         {u"1e300", 1, 1e300, "NaN"},
