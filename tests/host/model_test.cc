@@ -17,9 +17,6 @@ TEST(ApplicationModelTest, ReadsTheSampleModel) {
     ScopedBundle bundle(dir.path());
     auto model = QNApplicationModel::currentModel();
     EXPECT_EQ(model->appName(), u"Sample");
-    EXPECT_TRUE(model->isOffline());
-    EXPECT_EQ(model->serverBaseUrl(), u"https://server.example/app/");
-    EXPECT_EQ(model->synchronizerObjectName(), u"SampleSync");
     EXPECT_EQ(model, QNKBObjectsModel::currentModel()) << "one model per bundle";
 
     const QNProcedureDefinition* totals = model->procedureForName(u"PrcTotals");
@@ -35,18 +32,12 @@ TEST(ApplicationModelTest, ReadsTheSampleModel) {
     EXPECT_EQ(spanish->translationFor(u"bye"), u"Adi\u00f3s") << "translations from a file";
     EXPECT_EQ(spanish->translationFor(u"untranslated"), u"untranslated");
     EXPECT_EQ(model->resources().languageWithName(u"German"), nullptr);
-    EXPECT_TRUE(model->raw().contains(u"languages"));
-
-    auto app = QNModel::currentModel().appModel();
-    EXPECT_EQ(app.appName, u"Sample");
-    EXPECT_EQ(app.connectivitySupport, 1);
 
     // Changing the bundle rereads the model.
     TempDir other;
     other.write("model.json", R"({"appName": "Other"})");
     ScopedBundle second(other.path());
     EXPECT_EQ(QNApplicationModel::currentModel()->appName(), u"Other");
-    EXPECT_FALSE(QNApplicationModel::currentModel()->isOffline());
 }
 
 TEST(ApplicationModelTest, MissingOrMalformedModelGivesAnEmptyModel) {
@@ -92,14 +83,11 @@ TEST(ResourcesTest, CurrentLanguageFallsBackToTheModelDefaultThenTheFirstLanguag
     EXPECT_EQ(QNResources::translationFor(u"bye"), u"Goodbye");
     EXPECT_EQ(QNResources::currentLanguageLocale(), "en_US");
     EXPECT_EQ(QNStyleKBObject::currentStyleObjectName(), u"Blue") << "the model's theme";
-    QNStyleKBObject::setCurrentStyleName(u"Dark");
-    EXPECT_EQ(QNStyleKBObject::currentStyleObjectName(), u"Dark");
 
     QNResources::setCurrentLanguageName(u"Spanish");
     EXPECT_EQ(QNResources::translationFor(u"bye"), u"Adi\u00f3s");
     EXPECT_EQ(QNResources::currentLanguageLocale(), "es_ES")
         << "built from the codes without a culture";
-    EXPECT_EQ(QNResources::currentLanguage()->dateFormat(), u"SPA");
 
     QNResources::setCurrentLanguageName(u"Klingon");
     EXPECT_EQ(QNResources::currentLanguageName(), u"Klingon");
