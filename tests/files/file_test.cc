@@ -61,11 +61,6 @@ TEST(FileSystemObject, RootsArePinnedDistinctAndFoundByTheirPrefixes) {
     EXPECT_EQ(QNFileSystemObject::tempPath(), temp);
     QNObjectsModelServices::applicationStorageService().setTemporaryDirectory({});
 
-    const String unique = QNUtilities::createUniqueQNDataTemporaryFilePath();
-    ASSERT_EQ(unique.size(), temp.size() + 37);
-    EXPECT_TRUE(QNUUID::fromString(StringView(unique).substr(temp.size() + 1)).has_value());
-    EXPECT_FALSE(fs::exists(sys(unique)));
-
     // Prefixes are case-sensitive: the wrong case is a relative path.
     const std::pair<const char16_t*, String> prefixes[] = {
         {u"/etc/hosts", u"/etc/hosts"},
@@ -212,7 +207,7 @@ TEST(FileSystemObject, RelativePathsFileURLsAndTheBlobConverter) {
     EXPECT_FALSE(QNEntityHelper::convertQNSchemeAbsoluteURL(u"qnblobdata://../../x").has_value());
 }
 
-TEST(FileSystemObject, RenamePropertiesAndDirectoryCreationFailures) {
+TEST(FileSystemObject, RenameAndDirectoryCreationFailures) {
     QNDirectory(u"$TEMP/rename").create();
     QNFile file(u"$TEMP/rename/a.txt"), other(u"$TEMP/rename/b.txt");
     file.writeAllTextWithDefaultEncoding(u"A");
@@ -233,13 +228,6 @@ TEST(FileSystemObject, RenamePropertiesAndDirectoryCreationFailures) {
     EXPECT_EQ(folder.errCode(), 0);
     EXPECT_TRUE(QNFile(u"$APPDATA/renamed/c.txt").exists());
     QNDirectory(u"$APPDATA/renamed").deleteDirectory();
-
-    QNFileSystemObject object;
-    object.setValueForPropertyName(Value(u"$TEMP/x"), u"SOURCE");
-    object.setValueForPropertyName(Value(std::int64_t{5}), u"source");
-    object.setValueForPropertyName(Value(u"y"), u"sources");
-    EXPECT_EQ(object.source(), u"$TEMP/x");
-    EXPECT_EQ(object.debugDescription(), u"<<QNFileSystemObject>\n\tsource: $TEMP/x>");
 
     // A folder that cannot be created goes to the fatal-error hook.
     test::TempDir dir;
@@ -386,7 +374,7 @@ TEST(File, Charsets) {
     EXPECT_EQ(wide.readalltext(StringView(u"utf-16")), u"abc\nd\n");
 }
 
-TEST(File, OperationErrorsAndAttributes) {
+TEST(File, OperationErrors) {
     Area area("errors");
     area.put("a.txt", "12345");
     area.put("b.txt", "b");
@@ -407,19 +395,8 @@ TEST(File, OperationErrorsAndAttributes) {
     QNFile missing(area("missing.txt"));
     missing.deleteFile();
     EXPECT_EQ(missing.errDescription(), u"No such file or directory");
-    EXPECT_EQ(missing.getLength(), 0);
-    EXPECT_EQ(missing.getLastModified(), qnEmptyDate());
     EXPECT_FALSE(missing.exists());
     EXPECT_EQ(missing.errCode(), 0);  // the passed check clears the error
-
-    EXPECT_EQ(a.getLength(), 5);
-    const double age = DateTime::now().timeIntervalSinceReferenceDate() -
-                       a.getLastModified().timeIntervalSinceReferenceDate();
-    EXPECT_GE(age, -1);
-    EXPECT_LT(age, 60);
-    EXPECT_EQ(QNFile(u"$TEMP/x.txt").getPath(), QNFileSystemObject::tempPath());
-    EXPECT_EQ(a.getURI(), QNFileSystemObject::tempPath() + u"/errors/a.txt");
-    EXPECT_EQ(QNFile::qnFileExt(u"/x.d/README"), u"");
 
     a.deleteFile();
     EXPECT_FALSE(fs::exists(area.at("a.txt")));
@@ -494,13 +471,10 @@ TEST(Directory, CreateDeleteAndListingFilters) {
     EXPECT_EQ(files(u"*.txt"), (Names{"a.TXT", "c-link.txt", "c.txt"}));
     EXPECT_EQ(files(u".txt"), files(u"*.txt"));
     EXPECT_EQ(files(u"txt"), (Names{"a.TXT", "atxt", "c-link.txt", "c.txt"}));
-    EXPECT_EQ(files(u"TXT"), files(u"txt"));
     EXPECT_EQ(files(u"tar.gz"), (Names{"x.tar.gz"}));
     EXPECT_EQ(files(u"*.tar.gz"), Names{});
     EXPECT_EQ(files(u""), (Names{"a.TXT", "atxt", "b.txt.bak", "c-link.txt", "c.txt", "x.tar.gz"}));
-    EXPECT_EQ(names(dir.getFiles()), files(u""));
     EXPECT_EQ(names(dir.getDirectories()), (Names{"linked", "sub.txt"}));
-    EXPECT_EQ(dir.getFiles()->item(1)->getPath(), QNFileSystemObject::tempPath() + u"/listing");
 
     QNDirectory missing(u"$TEMP/listing/none");
     EXPECT_EQ(missing.getFiles()->size(), 0);
