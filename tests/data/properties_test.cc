@@ -79,30 +79,6 @@ TEST(QNPropertiesCursor, SnapshotIsIndependentOfLaterChanges) {
     EXPECT_TRUE(props->eof());
 }
 
-TEST(QNPropertiesMap, RevisionChangesOnEveryWrite) {
-    auto props = sample();
-    auto last = props->revision();
-    auto changed = [&] {
-        const bool moved = props->revision() != last;
-        last = props->revision();
-        return moved;
-    };
-    props->set(u"a", u"1");
-    EXPECT_TRUE(changed()) << "set";
-    props->remove(u"a");
-    EXPECT_TRUE(changed()) << "remove";
-    props->clear();
-    EXPECT_TRUE(changed()) << "clear";
-    EXPECT_TRUE(props->fromJSONString(u"{\"x\":1}"));
-    EXPECT_TRUE(changed()) << "fromJSONString";
-    EXPECT_FALSE(props->fromJSONString(u"[1]"));
-    EXPECT_TRUE(changed()) << "a failed load empties the map";
-    props->first();
-    props->get(u"x");
-    (void)props->objectEnumerator();
-    EXPECT_FALSE(changed()) << "reads";
-}
-
 TEST(QNPropertiesMap, InitWithDictionaryStoresTextOfEveryValue) {
     auto inner = makeRef<Dictionary>(Dictionary{{u"k", Value(u"v")}});
     const Dictionary source{{u"s", Value(u"text")}, {u"i", Value(5)}, {u"m", Value(inner)}};
