@@ -194,18 +194,7 @@ TEST(UtilitiesTest, PlaceholderSubstitutionAndURLEscaping) {
         EXPECT_FALSE(QNUtilities::urlFromMaybeEscapedURLString(bad)) << toUtf8(bad);
 }
 
-TEST(UtilitiesTest, ShortDateCodesDeviceNameAndBackupExclusion) {
-    for (const auto& [code, pattern] : {std::pair{u"YMD", u"yy/MM/dd"},
-                                        {u"MDY", u"MM/dd/yy"},
-                                        {u"DMY", u"dd/MM/yy"},
-                                        {u"Y4MD", u"yyyy/MM/dd"},
-                                        {u"MDY4", u"MM/dd/yyyy"},
-                                        {u"DMY4", u"dd/MM/yyyy"}})
-        EXPECT_EQ(qnDateFormatForShortQNFormat(code), pattern) << toUtf8(code);
-    EXPECT_FALSE(qnDateFormatForShortQNFormat(u"dmy"));
-    EXPECT_FALSE(qnDateFormatForShortQNFormat(u""));
-
-    EXPECT_FALSE(QNUtilities::deviceName().empty());
+TEST(UtilitiesTest, BackupExclusion) {
     test::TempDir dir;
     EXPECT_TRUE(QNUtilities::excludePathFromBackup(dir.path().string()));
     EXPECT_FALSE(QNUtilities::excludePathFromBackup((dir.path() / "missing").string()));
