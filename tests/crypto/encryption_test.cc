@@ -163,21 +163,16 @@ TEST(Encrypt64, ConcurrentCallsWithChangingKeys) {
     const String text = u"shared text across threads";
     const String expectedA = QNEncryption::encrypt64Key(text, kKey);
     const String expectedB = QNEncryption::encrypt64Key(text, kOtherKey);
-    std::vector<std::thread> threads;
     std::vector<int> failures(4, 0);
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&, t] {
-            for (int i = 0; i < 200; ++i) {
-                const bool a = (i + t) % 3 != 0;
-                const String& key = a ? kKey : kOtherKey;
-                const String out = QNEncryption::encrypt64Key(text, key);
-                if (out != (a ? expectedA : expectedB)) ++failures[t];
-                if (QNEncryption::decrypt64Key(out, key) != text) ++failures[t];
-            }
-        });
-    }
-    for (auto& thread : threads)
-        thread.join();
+    qn::test::onThreads(4, [&](int t) {
+        for (int i = 0; i < 200; ++i) {
+            const bool a = (i + t) % 3 != 0;
+            const String& key = a ? kKey : kOtherKey;
+            const String out = QNEncryption::encrypt64Key(text, key);
+            if (out != (a ? expectedA : expectedB)) ++failures[t];
+            if (QNEncryption::decrypt64Key(out, key) != text) ++failures[t];
+        }
+    });
     EXPECT_EQ(failures, std::vector<int>(4, 0));
 }
 

@@ -448,24 +448,19 @@ TEST(ExpressionConcurrent, SeparateObjectsOnManyThreads) {
     constexpr int kThreads = 8;
     constexpr int kRounds = 300;
     std::atomic<int> wrong{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([t, &wrong] {
-            QNExpressionObject expr;
-            for (int i = 0; i < kRounds; ++i) {
-                const int x = t * kRounds + i;
-                expr.variables()->set(u"X", fromUtf8(std::to_string(x)));
-                // Non-ASCII text takes the per-thread character iterator.
-                expr.setExpression(i % 2 ? u"x * 2 + sqrt(16) - iif(x \u2265 3, 1, 0)"
-                                         : u"x * 2 + sqrt(16) - iif(x >= 3, 1, 0)");
-                if (expr.evaluate() != Decimal(2 * x + 4 - (x >= 3 ? 1 : 0))) ++wrong;
-                expr.setExpression(u"x / (x - x)");
-                if (!expr.evaluate().isZero() || expr.errCode() != 4) ++wrong;
-            }
-        });
-    }
-    for (auto& thread : threads)
-        thread.join();
+    test::onThreads(kThreads, [&wrong](int t) {
+        QNExpressionObject expr;
+        for (int i = 0; i < kRounds; ++i) {
+            const int x = t * kRounds + i;
+            expr.variables()->set(u"X", fromUtf8(std::to_string(x)));
+            // Non-ASCII text takes the per-thread character iterator.
+            expr.setExpression(i % 2 ? u"x * 2 + sqrt(16) - iif(x \u2265 3, 1, 0)"
+                                     : u"x * 2 + sqrt(16) - iif(x >= 3, 1, 0)");
+            if (expr.evaluate() != Decimal(2 * x + 4 - (x >= 3 ? 1 : 0))) ++wrong;
+            expr.setExpression(u"x / (x - x)");
+            if (!expr.evaluate().isZero() || expr.errCode() != 4) ++wrong;
+        }
+    });
     EXPECT_EQ(wrong.load(), 0);
 }
 

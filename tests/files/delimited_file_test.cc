@@ -267,11 +267,7 @@ TEST_F(DelimitedFileTest, ConcurrentOpenPutNextCloseAndReads) {
             }
         }
     };
-    std::vector<std::thread> threads;
-    for (int id = 0; id < 8; ++id)
-        threads.emplace_back(worker, id);
-    for (auto& t : threads)
-        t.join();
+    test::onThreads(8, worker);
 
     EXPECT_EQ(undocumented.load(), 0);
     EXPECT_EQ(wrongRecords.load(), 0);

@@ -359,31 +359,24 @@ TEST(DateFormatterThreadCacheTest, ConcurrentFormattingParsingAndZoneChanges) {
     }
     test::ScopedTimeZone scoped(u"Europe/Madrid", false);
     std::atomic<int> wrong{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 8; ++t) {
-        threads.emplace_back([&, t] {
-            for (int round = 0; round < 20; ++round) {
-                const std::size_t k = (t + round) % std::size(jobs);
-                const auto f = DateFormatter::forThread(jobs[k].locale, jobs[k].pattern,
-                                                        zoneNamed(jobs[k].zone));
-                for (std::size_t i = 0; i < instants.size(); ++i) {
-                    const String text = f->stringFromDate(instants[i]);
-                    wrong += text != expected[k][i].first ||
-                             show(f->dateFromString(text)) != expected[k][i].second;
-                }
-                if (t == 0)
-                    QNTimeZone::setCurrentTimeZoneName(round % 2 ? u"UTC" : u"Europe/Madrid");
-                const String zone = QNTimeZone::currentTimeZoneName();
-                wrong += zone != u"UTC" && zone != u"Europe/Madrid";
-                wrong +=
-                    stringFromDateWithStyles(instants[round], "es_ES", DateFormatterStyle::kMedium,
-                                             DateFormatterStyle::kMedium, true, TimeZone::utc())
-                        .empty();
+    test::onThreads(8, [&](int t) {
+        for (int round = 0; round < 20; ++round) {
+            const std::size_t k = (t + round) % std::size(jobs);
+            const auto f =
+                DateFormatter::forThread(jobs[k].locale, jobs[k].pattern, zoneNamed(jobs[k].zone));
+            for (std::size_t i = 0; i < instants.size(); ++i) {
+                const String text = f->stringFromDate(instants[i]);
+                wrong += text != expected[k][i].first ||
+                         show(f->dateFromString(text)) != expected[k][i].second;
             }
-        });
-    }
-    for (auto& t : threads)
-        t.join();
+            if (t == 0) QNTimeZone::setCurrentTimeZoneName(round % 2 ? u"UTC" : u"Europe/Madrid");
+            const String zone = QNTimeZone::currentTimeZoneName();
+            wrong += zone != u"UTC" && zone != u"Europe/Madrid";
+            wrong += stringFromDateWithStyles(instants[round], "es_ES", DateFormatterStyle::kMedium,
+                                              DateFormatterStyle::kMedium, true, TimeZone::utc())
+                         .empty();
+        }
+    });
     EXPECT_EQ(wrong.load(), 0);
 }
 

@@ -99,27 +99,22 @@ TEST(DispatchTest, ConcurrentSubmittersWithFailingItemsLoseNothing) {
     auto token = std::make_shared<int>(0);
     std::atomic<int> ran{0};
     std::atomic<int> completed{0};
-    std::vector<std::thread> submitters;
-    for (int t = 0; t < kThreads; ++t) {
-        submitters.emplace_back([&, t] {
-            for (int i = 0; i < kPerThread; ++i) {
-                // Failures are spread over every worker: none may die of one.
-                qn_dispatch_on_background_with_priority(
-                    [&ran, token, i] {
-                        ++ran;
-                        if (i % 7 == 0) throw std::runtime_error("work went wrong");
-                        if (i % 7 == 1) throw 42;
-                    },
-                    (t + i) % 5 - 2,
-                    [&completed, token, i] {
-                        ++completed;
-                        if (i % 7 == 2) throw std::logic_error("completion went wrong");
-                    });
-            }
-        });
-    }
-    for (auto& thread : submitters)
-        thread.join();
+    test::onThreads(kThreads, [&](int t) {
+        for (int i = 0; i < kPerThread; ++i) {
+            // Failures are spread over every worker: none may die of one.
+            qn_dispatch_on_background_with_priority(
+                [&ran, token, i] {
+                    ++ran;
+                    if (i % 7 == 0) throw std::runtime_error("work went wrong");
+                    if (i % 7 == 1) throw 42;
+                },
+                (t + i) % 5 - 2,
+                [&completed, token, i] {
+                    ++completed;
+                    if (i % 7 == 2) throw std::logic_error("completion went wrong");
+                });
+        }
+    });
     qn_dispatch_wait_for_background_idle();
     EXPECT_EQ(ran.load(), kThreads * kPerThread);
     EXPECT_EQ(completed.load(), kThreads * kPerThread);

@@ -78,15 +78,10 @@ TEST(LogConcurrentTest, StandardErrorLinesAreNeverInterleaved) {
     // Long enough that a line written in pieces would likely be split.
     const String payload(300, u'x');
     CaptureStderr();
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-            for (int i = 0; i < kLines; ++i)
-                logger.logMessage(payload, t, QNLogLevelInfo);
-        });
-    }
-    for (auto& thread : threads)
-        thread.join();
+    test::onThreads(kThreads, [&](int t) {
+        for (int i = 0; i < kLines; ++i)
+            logger.logMessage(payload, t, QNLogLevelInfo);
+    });
     std::istringstream text(GetCapturedStderr());
 
     std::set<std::string> whole;

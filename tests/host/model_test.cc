@@ -180,15 +180,10 @@ TEST(EnvironmentTest, StorageFoldersDefaultToPerUserLocationsNamedAfterTheApplic
         second++;
     });
     std::atomic<int> early{0};
-    std::vector<std::thread> threads;
-    for (int i = 0; i < 4; ++i) {
-        threads.emplace_back([&] {
-            QNExecutionEnvironmentHelper::initializeCore();
-            if (second.load() != 1 || chained.load() != 1) early++;
-        });
-    }
-    for (auto& t : threads)
-        t.join();
+    test::onThreads(4, [&](int) {
+        QNExecutionEnvironmentHelper::initializeCore();
+        if (second.load() != 1 || chained.load() != 1) early++;
+    });
     int late = 0;
     QNExecutionEnvironmentHelper::addCoreInitializationOnceObserver([&] { late++; });
     bool ok = first == 1 && second == 1 && chained == 1 && early == 0 && late == 1 &&
@@ -210,19 +205,14 @@ TEST(CoreInitializationOnceTest, ObserversRunOnceBeforeAnyInitializerReturns) {
     constexpr int kThreads = 6;
     using Seen = std::array<const void*, 6>;
     std::vector<Seen> seen(kThreads);
-    std::vector<std::thread> threads;
-    for (int i = 0; i < kThreads; ++i) {
-        threads.emplace_back([&seen, i] {
-            seen[i] = {&QNModel::currentModel(),
-                       &QNObjectsModelServices::applicationStorageService(),
-                       &QNNotificationCenter::defaultCenter(),
-                       QNApplicationModel::currentModel().get(),
-                       QNBundle::mainBundle().get(),
-                       QNLog::loggerService().get()};
-        });
-    }
-    for (auto& t : threads)
-        t.join();
+    test::onThreads(kThreads, [&seen](int i) {
+        seen[i] = {&QNModel::currentModel(),
+                   &QNObjectsModelServices::applicationStorageService(),
+                   &QNNotificationCenter::defaultCenter(),
+                   QNApplicationModel::currentModel().get(),
+                   QNBundle::mainBundle().get(),
+                   QNLog::loggerService().get()};
+    });
     bool ok = QNApplicationModel::currentModel()->appName() == u"Sample";
     for (const auto& s : seen)
         ok = ok && s == seen[0];

@@ -127,23 +127,18 @@ TEST(ClassRegistryTest, BaseCycleEndsInsteadOfSpinning) {
 TEST(ClassRegistryTest, ConcurrentRegistrationAndLookup) {
     constexpr int kThreads = 4, kPerThread = 200;
     std::atomic<int> found{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([t, &found] {
-            for (int i = 0; i < kPerThread; ++i) {
-                std::string name = "RtDyn_" + std::to_string(t) + "_" + std::to_string(i);
-                ClassRegistry::registerClass(ClassDefinition(name, "RtBase", nullptr));
-                // Everyone also races to register one shared name.
-                const ClassInfo* shared =
-                    ClassRegistry::registerClass(ClassDefinition("RtShared", "Object", nullptr));
-                if (shared == ClassRegistry::classNamed("RtShared") &&
-                    ClassRegistry::classNamed(name) != nullptr)
-                    found++;
-            }
-        });
-    }
-    for (auto& th : threads)
-        th.join();
+    test::onThreads(kThreads, [&found](int t) {
+        for (int i = 0; i < kPerThread; ++i) {
+            std::string name = "RtDyn_" + std::to_string(t) + "_" + std::to_string(i);
+            ClassRegistry::registerClass(ClassDefinition(name, "RtBase", nullptr));
+            // Everyone also races to register one shared name.
+            const ClassInfo* shared =
+                ClassRegistry::registerClass(ClassDefinition("RtShared", "Object", nullptr));
+            if (shared == ClassRegistry::classNamed("RtShared") &&
+                ClassRegistry::classNamed(name) != nullptr)
+                found++;
+        }
+    });
     EXPECT_EQ(found.load(), kThreads * kPerThread);
     EXPECT_TRUE(ClassRegistry::classNamed("RtDyn_3_199")->isKindOf("RtBase"));
 }

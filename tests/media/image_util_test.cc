@@ -404,13 +404,9 @@ TEST(ImageUtilTest, ConcurrentTransformationsOfOneFile) {
     test::TempDir dir;
     const String input = u16(writeQuarters(dir.path() / "shared.jpg"));
     std::vector<String> results(8);
-    std::vector<std::thread> threads;
-    for (std::size_t i = 0; i < results.size(); ++i)
-        threads.emplace_back([&, i] {
-            results[i] = i % 2 ? QNImageUtil::rotate(input, 90) : QNImageUtil::scale(input, 25);
-        });
-    for (auto& t : threads)
-        t.join();
+    test::onThreads(static_cast<int>(results.size()), [&](int i) {
+        results[i] = i % 2 ? QNImageUtil::rotate(input, 90) : QNImageUtil::scale(input, 25);
+    });
     for (std::size_t i = 0; i < results.size(); ++i) {
         Output out(results[i]);
         EXPECT_EQ(decode(out.path).width, i % 2 ? 100 : 50);

@@ -304,27 +304,22 @@ TEST(URLSessionTest, ConcurrentTasksFromSeveralThreads) {
     constexpr int kThreads = 6;
     constexpr int kPerThread = 20;
     std::atomic<int> correct{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-            std::vector<Pending> tasks;
-            for (int i = 0; i < kPerThread; ++i) {
-                tasks.push_back(start(requestFor(server, "/n/" + std::to_string(t * 1000 + i))));
-                tasks.back().task->resume();
-                // Every third task is cancelled at once: it may finish either way.
-                if (i % 3 == 2) tasks.back().task->cancel();
-            }
-            for (int i = 0; i < kPerThread; ++i) {
-                Outcome outcome = tasks[i].wait();
-                bool answered = !outcome.error && outcome.response &&
-                                outcome.response->statusCode == 200 &&
-                                outcome.body() == std::to_string(t * 1000 + i);
-                if (answered || (i % 3 == 2 && outcome.errorCode() == -999)) ++correct;
-            }
-        });
-    }
-    for (auto& thread : threads)
-        thread.join();
+    test::onThreads(kThreads, [&](int t) {
+        std::vector<Pending> tasks;
+        for (int i = 0; i < kPerThread; ++i) {
+            tasks.push_back(start(requestFor(server, "/n/" + std::to_string(t * 1000 + i))));
+            tasks.back().task->resume();
+            // Every third task is cancelled at once: it may finish either way.
+            if (i % 3 == 2) tasks.back().task->cancel();
+        }
+        for (int i = 0; i < kPerThread; ++i) {
+            Outcome outcome = tasks[i].wait();
+            bool answered = !outcome.error && outcome.response &&
+                            outcome.response->statusCode == 200 &&
+                            outcome.body() == std::to_string(t * 1000 + i);
+            if (answered || (i % 3 == 2 && outcome.errorCode() == -999)) ++correct;
+        }
+    });
     EXPECT_EQ(correct.load(), kThreads * kPerThread);
 }
 

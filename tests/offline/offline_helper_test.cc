@@ -70,11 +70,7 @@ TEST(GeneratorStyleTest, ClassLookupInBothStyles) {
     test::writeSampleBundle(dir, style);
     QNBundle::setMainBundlePath(dir.path());
     std::vector<int> answers(6, -1);
-    std::vector<std::thread> threads;
-    for (int i = 0; i < 6; ++i)
-        threads.emplace_back([&answers, i] { answers[i] = QNOfflineHelper::isSwiftGenerator(); });
-    for (auto& t : threads)
-        t.join();
+    test::onThreads(6, [&answers](int i) { answers[i] = QNOfflineHelper::isSwiftGenerator(); });
     // A later change of bundle does not change the decision.
     test::TempDir other;
     test::writeSampleBundle(other, swift ? "objc" : "swift");

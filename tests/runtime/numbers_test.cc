@@ -234,15 +234,10 @@ TEST(RandomNumbers, ConcurrentCallersShareOneSequence) {
     constexpr int kThreads = 4, kDraws = 5000;
     QNutil::rseed(Decimal(1234));
     std::vector<std::vector<double>> drawn(kThreads);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&drawn, t] {
-            for (int i = 0; i < kDraws; ++i)
-                drawn[static_cast<std::size_t>(t)].push_back(QNutil::random().toDouble());
-        });
-    }
-    for (auto& thread : threads)
-        thread.join();
+    test::onThreads(kThreads, [&drawn](int t) {
+        for (int i = 0; i < kDraws; ++i)
+            drawn[static_cast<std::size_t>(t)].push_back(QNutil::random().toDouble());
+    });
     // Every value of the sequence handed out once: none lost, none repeated.
     std::vector<double> all, expected(kThreads * kDraws);
     for (const auto& part : drawn)

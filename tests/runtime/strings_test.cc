@@ -374,19 +374,14 @@ TEST(QNutilStringTest, CompareOrderedValues) {
 TEST(StringsConcurrentTest, IcuBackedBuiltInsFromSeveralThreads) {
     // The transliterator, break iterator and normaliser are shared or cloned
     // per thread; each thread must get right answers on its own.
-    std::vector<std::thread> threads;
     std::vector<int> wrong(6, 0);
-    for (std::size_t t = 0; t < wrong.size(); ++t) {
-        threads.emplace_back([t, &wrong] {
-            for (int i = 0; i < 200; ++i) {
-                wrong[t] += qnStringByRemovingDiacritics(u"Cr\u00E8me") != u"Creme";
-                wrong[t] += QNutil::byteCount(u"\u20ACx", u"ISO-8859-1") != 2;
-                wrong[t] += QNutil::strcmp(u"\u00E9", u"e\u0301") != 0;
-            }
-        });
-    }
-    for (auto& thread : threads)
-        thread.join();
+    test::onThreads(static_cast<int>(wrong.size()), [&wrong](int t) {
+        for (int i = 0; i < 200; ++i) {
+            wrong[t] += qnStringByRemovingDiacritics(u"Cr\u00E8me") != u"Creme";
+            wrong[t] += QNutil::byteCount(u"\u20ACx", u"ISO-8859-1") != 2;
+            wrong[t] += QNutil::strcmp(u"\u00E9", u"e\u0301") != 0;
+        }
+    });
     EXPECT_EQ(wrong, std::vector<int>(wrong.size(), 0));
 }
 
@@ -454,20 +449,15 @@ TEST(LikeTest, LongPatternsAndSubjects) {
 
 TEST(LikeConcurrentTest, ThreadsMatchWithTheirOwnCaches) {
     std::atomic<int> wrong{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 8; ++t) {
-        threads.emplace_back([t, &wrong] {
-            // Shared and per-thread patterns, so caches both hit and evict.
-            for (int i = 0; i < 3000; ++i) {
-                const String n = asciiString(std::to_string((i * 7 + t) % 97));
-                wrong += !qnIsLikeString(u"row" + n + u"-end", u"row" + n + u"-%");
-                wrong += qnIsLikeString(u"row" + n, u"%x%");
-                wrong += !qnIsLikeStringUseEscapeCharacter(u"Riverside", u"side", false);
-            }
-        });
-    }
-    for (auto& thread : threads)
-        thread.join();
+    test::onThreads(8, [&wrong](int t) {
+        // Shared and per-thread patterns, so caches both hit and evict.
+        for (int i = 0; i < 3000; ++i) {
+            const String n = asciiString(std::to_string((i * 7 + t) % 97));
+            wrong += !qnIsLikeString(u"row" + n + u"-end", u"row" + n + u"-%");
+            wrong += qnIsLikeString(u"row" + n, u"%x%");
+            wrong += !qnIsLikeStringUseEscapeCharacter(u"Riverside", u"side", false);
+        }
+    });
     EXPECT_EQ(wrong.load(), 0);
 }
 

@@ -67,6 +67,17 @@ private:
     std::filesystem::path path_;
 };
 
+// Runs body(0) ... body(count - 1), each on a thread of its own, and returns
+// when all of them have ended.
+template <class Body>
+void onThreads(int count, const Body& body) {
+    std::vector<std::thread> threads;
+    for (int i = 0; i < count; ++i)
+        threads.emplace_back([&body, i] { body(i); });
+    for (auto& thread : threads)
+        thread.join();
+}
+
 // Counts arrivals; a waiter blocks until a number is reached, so a test
 // decides when held work goes on without racing the clock. The wait is
 // bounded only so that a broken build fails instead of hanging. Share it
