@@ -221,7 +221,6 @@ TEST_F(DatesTest, TextsInTheConfiguredAndNumberedFormats) {
     const DateTime d = at(2021, 3, 5);
     const DateTime evening = at(2021, 3, 5, 21, 7, 9, 123);
     EXPECT_EQ(qnDateToString(d), u"03/05/21");
-    EXPECT_EQ(qnDateToStringWithFormatDelimiter(d, 5, u"."), u"05.03.2021");
     EXPECT_EQ(qnDateToStringWithFormatDelimiter(d, 1, u"/"), u"21/03/05");
     EXPECT_EQ(qnDateToStringWithFormatDelimiter(d, 9, u""), u"2021-03-05");
     EXPECT_EQ(qnDateToStringWithFormatDelimiter(d, 3, u"ab"), u"05-03-21") << "one character only";
@@ -262,13 +261,11 @@ TEST_F(DatesTest, TextsInTheConfiguredAndNumberedFormats) {
 
 TEST_F(DatesTest, FixedTextsAndTheirParsing) {
     const DateTime d = at(2021, 3, 5, 10, 20, 30, 123);
-    EXPECT_EQ(QNutil::dateToCharDB(d), u"2021-03-05 10:20:30.123");
     EXPECT_EQ(QNutil::date::toCharREST(d), u"2021-03-05");
     EXPECT_EQ(QNutil::time::toCharREST(d), u"2021-03-05T10:20:30");
     EXPECT_EQ(qnDBManagerDateFormatter()->dateFromString(u"2021-03-05 10:20:30.123"), d);
     EXPECT_EQ(QNutil::formatDateParm(d), u"20210305");
 
-    EXPECT_EQ(QNutil::char_::toTimeREST(u"2021-03-05T10:20:30"), at(2021, 3, 5, 10, 20, 30));
     EXPECT_EQ(QNutil::char_::toTimeREST(u"2021-03-05T10:20:30.123"), d);
     EXPECT_EQ(QNutil::char_::toDateREST(u"2021-03-05"), at(2021, 3, 5));
     for (const char16_t* bad :
@@ -326,34 +323,27 @@ TEST_F(DatesTest, ConcurrentFormattingAndParsingGiveEachThreadItsText) {
                                               "September", "October",  "November", "December"};
     constexpr int kThreads = 8;
     std::vector<int> failures(kThreads, 0);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([t, &failures] {
-            for (int i = 0; i < 300; ++i) {
-                const int y = 2000 + t, mo = 1 + i % 12, day = 1 + i % 28, h = i % 24, s = i % 60;
-                const DateTime d = at(y, mo, day, h, t, s, i);
-                char db[64], rest[64], shown[32];
-                std::snprintf(db, sizeof db, "%04d-%02d-%02d %02d:%02d:%02d.%03d", y, mo, day, h, t,
-                              s, i);
-                std::snprintf(rest, sizeof rest, "%04d-%02d-%02dT%02d:%02d:%02d", y, mo, day, h, t,
-                              s);
-                const char delimiter = t % 2 ? '.' : '/';
-                std::snprintf(shown, sizeof shown, "%02d%c%02d%c%04d", day, delimiter, mo,
-                              delimiter, y);
-                const bool ok =
-                    toUtf8(QNutil::dateToCharDB(d)) == db &&
-                    qnDBManagerDateFormatter()->dateFromString(fromUtf8(db)) == d &&
-                    toUtf8(QNutil::time::toCharREST(d).value_or(u"")) == rest &&
-                    QNutil::char_::toTimeREST(fromUtf8(rest)) == at(y, mo, day, h, t, s) &&
-                    toUtf8(qnDateToStringWithFormatDelimiter(d, 5, String(1, delimiter))) ==
-                        shown &&
-                    toUtf8(qnDateCharMonth(d)) == kMonths[mo - 1];
-                failures[t] += !ok;
-            }
-        });
-    }
-    for (auto& th : threads)
-        th.join();
+    test::onThreads(kThreads, [&failures](int t) {
+        for (int i = 0; i < 300; ++i) {
+            const int y = 2000 + t, mo = 1 + i % 12, day = 1 + i % 28, h = i % 24, s = i % 60;
+            const DateTime d = at(y, mo, day, h, t, s, i);
+            char db[64], rest[64], shown[32];
+            std::snprintf(db, sizeof db, "%04d-%02d-%02d %02d:%02d:%02d.%03d", y, mo, day, h, t, s,
+                          i);
+            std::snprintf(rest, sizeof rest, "%04d-%02d-%02dT%02d:%02d:%02d", y, mo, day, h, t, s);
+            const char delimiter = t % 2 ? '.' : '/';
+            std::snprintf(shown, sizeof shown, "%02d%c%02d%c%04d", day, delimiter, mo, delimiter,
+                          y);
+            const bool ok =
+                toUtf8(QNutil::dateToCharDB(d)) == db &&
+                qnDBManagerDateFormatter()->dateFromString(fromUtf8(db)) == d &&
+                toUtf8(QNutil::time::toCharREST(d).value_or(u"")) == rest &&
+                QNutil::char_::toTimeREST(fromUtf8(rest)) == at(y, mo, day, h, t, s) &&
+                toUtf8(qnDateToStringWithFormatDelimiter(d, 5, String(1, delimiter))) == shown &&
+                toUtf8(qnDateCharMonth(d)) == kMonths[mo - 1];
+            failures[t] += !ok;
+        }
+    });
     EXPECT_EQ(failures, std::vector<int>(kThreads, 0));
 }
 
