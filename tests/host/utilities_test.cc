@@ -137,7 +137,6 @@ TEST(FatalErrorPolicyTest, RecoverLogsRunsTheBlockAndReturnsItsAnswer) {
 }
 
 TEST(UtilitiesTest, TextOfObjectsAndSplitting) {
-    EXPECT_EQ(QNUtilities::stringFromObject(Value(u"abc")), u"abc");
     EXPECT_EQ(QNUtilities::stringFromObject(Value(12)), u"12");
     EXPECT_EQ(QNUtilities::stringFromObject(Value()), u"");
     EXPECT_EQ(QNUtilities::stringFromObject(Value::null()), u"");
