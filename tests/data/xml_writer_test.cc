@@ -232,6 +232,12 @@ TEST(XMLWriterTargets, RequestBodyForItsOwnClientOnly) {
     w.reset();
     EXPECT_TRUE(weak.expired());
     EXPECT_EQ(client->httpClientDelegate(), nullptr);
+
+    // A writer not owned by a Ref cannot be a delegate: the client gets none.
+    W local;
+    local.openRequest(client);
+    EXPECT_EQ(client->httpClientDelegate(), nullptr);
+    EXPECT_EQ(local.errCode(), 0);
 }
 
 }  // namespace

@@ -390,9 +390,17 @@ TEST(File, OperationErrors) {
     QNFile missing(area("missing.txt"));
     missing.deleteFile();
     EXPECT_EQ(missing.errDescription(), u"No such file or directory");
+    EXPECT_EQ(missing.getLength(), 0);
+    EXPECT_EQ(missing.getLastModified(), qnEmptyDate());
     EXPECT_FALSE(missing.exists());
     EXPECT_EQ(missing.errCode(), 0);  // the passed check clears the error
 
+    EXPECT_EQ(a.getLength(), 5);
+    const std::chrono::sys_seconds march5{std::chrono::seconds(1614902400)};  // 2021-03-05
+    fs::last_write_time(area.at("a.txt"), std::chrono::file_clock::from_sys(march5));
+    EXPECT_EQ(a.getLastModified(), DateTime::fromTimeIntervalSince1970(1614902400));
+    EXPECT_EQ(QNFile(u"$TEMP/x.txt").getPath(), QNFileSystemObject::tempPath());
+    EXPECT_EQ(QNFile::qnFileExt(u"/x.d/README"), u"");
     a.deleteFile();
     EXPECT_FALSE(fs::exists(area.at("a.txt")));
     QNDirectory file(area("b.txt"));

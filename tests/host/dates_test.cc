@@ -380,7 +380,8 @@ TEST(DateFormatterThreadCacheTest, ConcurrentFormattingParsingAndZoneChanges) {
     EXPECT_EQ(wrong.load(), 0);
 }
 
-// The locale decides the order of the fields and the clock.
+// The locale decides the order of the fields and the clock; the styles decide
+// which fields are written, milliseconds only with a time.
 TEST(DateFormatterStylesTest, NumericPatternsInTheLocaleOrderAndClock) {
     using S = DateFormatterStyle;
     constexpr auto npos = std::string::npos;
@@ -392,6 +393,15 @@ TEST(DateFormatterStylesTest, NumericPatternsInTheLocaleOrderAndClock) {
         EXPECT_EQ(p.find("HH") != npos, locale == "es_ES");
     }
     const DateTime d = IcuCalendar(u"UTC").at(2021, 3, 5, 14, 7, 9, 123);
+    const auto text = [&](S date, S time) {
+        return toUtf8(
+            stringFromDateWithStyles(d, "en_US_POSIX", date, time, true, TimeZone::utc()));
+    };
+    EXPECT_NE(text(S::kMedium, S::kNone).find("2021"), npos);
+    EXPECT_EQ(text(S::kMedium, S::kNone).find("123"), npos);
+    EXPECT_EQ(text(S::kShort, S::kShort).find("2021"), npos);
+    EXPECT_NE(text(S::kShort, S::kMedium).find("09.123"), npos);
+    EXPECT_EQ(text(S::kShort, S::kShort).find(":09"), npos);
     EXPECT_EQ(stringFromDateWithStyles(d, "es_ES", S::kNone, S::kShort, false,
                                        zoneNamed(u"Europe/Madrid")),
               u"15:07");

@@ -61,6 +61,9 @@ TEST(HttpClientAddress, DefaultPortsAreLeftOutAndSetUrlTakesItsParts) {
     c.setBaseURL(u"/api/");
     EXPECT_EQ(c.url(), u"http://srv/api/");
 
+    c.setUrl(u"https://example.org:8443/app/rest/");
+    EXPECT_EQ(c.url(), u"https://example.org:8443/app/rest/");
+    EXPECT_TRUE(c.secure());
     // Only an exact "https" is secure; no explicit port is port 0.
     c.setUrl(u"HTTPS://other.org/x");
     EXPECT_EQ(c.url(), u"http://other.org/x");

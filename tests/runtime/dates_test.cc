@@ -117,9 +117,11 @@ TEST_F(DatesTest, EmptyAndTimeOnlyValuesReadThroughEveryForm) {
     EXPECT_EQ(qnDateToString(empty), u"  /  /  ");
     EXPECT_EQ(qnDateToStringWithFormatDelimiter(empty, 5, u"."), u"  /  /  ");
     EXPECT_EQ(qnTimeToString(empty), u"  /  /   12:00:00 AM") << "English: 12-hour clock";
+    EXPECT_EQ(QNutil::qnTtoC(empty, 10, 12), u"  /  /   12:00:00 AM");
     EXPECT_EQ(QNutil::dateToCharDB(empty), u"0000-00-00 00:00:00.0");
     EXPECT_EQ(QNutil::date::toCharREST(empty), u"0000-00-00");
     EXPECT_EQ(QNutil::time::toCharREST(empty), u"0000-00-00T00:00:00");
+    EXPECT_FALSE(QNutil::timeToCharDB(std::nullopt) || QNutil::time::toCharREST(std::nullopt));
     EXPECT_EQ(qnDateByAddingDays(empty, 3), empty);
     EXPECT_EQ(qnDateTimeByAddingSeconds(empty, 1.5), empty);
     EXPECT_EQ(qnDateEndOfMonth(empty), empty);
@@ -150,12 +152,15 @@ TEST_F(DatesTest, EmptyAndTimeOnlyValuesReadThroughEveryForm) {
 
 TEST_F(DatesTest, ArithmeticOnTheCalendar) {
     const DateTime d = at(2021, 3, 5, 10, 20, 30);
+    EXPECT_EQ(qnDateByAddingMonths(at(2021, 1, 31), 1), at(2021, 2, 28));
+    EXPECT_EQ(qnDateByAddingYears(at(2020, 2, 29), 1), at(2021, 2, 28));
     EXPECT_EQ(qnDateByAddingDays(at(2021, 3, 1), -1), at(2021, 2, 28));
     EXPECT_EQ(qnDateByAddingDays(d, 1), at(2021, 3, 6, 10, 20, 30)) << "a time part keeps its time";
     EXPECT_EQ(qnDateByAddingDays(at(2021, 3, 1), (std::int64_t{1} << 32) + 1), at(2021, 3, 2));
     EXPECT_EQ(qnDateTimeByAddingSeconds(d, 1.5), at(2021, 3, 5, 10, 20, 31, 500));
     EXPECT_EQ(qnDateTimeByAddingSeconds(d, Decimal::fromString("-1.0004")),
               at(2021, 3, 5, 10, 20, 29));
+    EXPECT_EQ(qnDateTimeByAddingMinutes(d, 90), at(2021, 3, 5, 11, 50, 30));
     EXPECT_EQ(qnDateTimeByAddingHours(d, -11), at(2021, 3, 4, 23, 20, 30));
 
     EXPECT_EQ(qnDateDifferenceWith(at(2021, 3, 5), at(2021, 3, 1)), 4);
