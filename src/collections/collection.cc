@@ -145,29 +145,32 @@ Value QNObjectCollection::elementAt(std::int64_t position) const {
 namespace {
 
 // A number reads as the type asked for; anything else is a programming error
-// of the caller, reported, and reads 0.
+// of the caller, reported, and reads 0. A position out of range is reported
+// once, by objectAtIndex, and not again as an item of the wrong type.
 template <class T, class Read>
-T typedElement(const Value& item, const char16_t* complaint, Read read) {
+T typedElement(const QNObjectCollection& collection, std::int64_t position,
+               const char16_t* complaint, Read read) {
+    const bool inRange = position >= 1 && position <= collection.size();
+    const Value item = collection.objectAtIndex(position);
     if (item.isNumber()) return read(item);
-    QNUtilities::tryRecoverFatalError(String(complaint));
+    if (inRange) QNUtilities::tryRecoverFatalError(String(complaint));
     return T{};
 }
 
 }  // namespace
 
-std::int32_t QNObjectCollection::intElementAt(std::int64_t position) const {
-    return typedElement<std::int32_t>(
-        objectAtIndex(position), u"Collection item is not an Int",
-        [](const Value& v) { return static_cast<std::int32_t>(v.integerValue()); });
+std::int64_t QNObjectCollection::intElementAt(std::int64_t position) const {
+    return typedElement<std::int64_t>(*this, position, u"Collection item is not an Int",
+                                      [](const Value& v) { return v.integerValue(); });
 }
 
 std::int64_t QNObjectCollection::int64ElementAt(std::int64_t position) const {
-    return typedElement<std::int64_t>(objectAtIndex(position), u"Collection item is not an Int64",
+    return typedElement<std::int64_t>(*this, position, u"Collection item is not an Int64",
                                       [](const Value& v) { return v.integerValue(); });
 }
 
 Decimal QNObjectCollection::decimalElementAt(std::int64_t position) const {
-    return typedElement<Decimal>(objectAtIndex(position), u"Collection item is not a Decimal",
+    return typedElement<Decimal>(*this, position, u"Collection item is not a Decimal",
                                  [](const Value& v) { return v.decimalValue(); });
 }
 

@@ -85,6 +85,14 @@ TEST(ObjectCollectionTest, OutOfRangeGoesToTheFatalErrorHook) {
     trips.addItem(Value(Decimal::fromString("2.75")));
     EXPECT_EQ(trips.decimalElementAt(2), Decimal::fromString("2.75"));
     EXPECT_EQ(trips.intElementAt(2), 2);
+
+    // Int is 64 bits; a position out of range is one report, not two.
+    trips.addItem(Value(std::int64_t{3000000000}));
+    EXPECT_EQ(trips.intElementAt(3), 3000000000);
+    log->clear();
+    EXPECT_EQ(trips.intElementAt(9), 0);
+    ASSERT_EQ(log->lines().size(), 1u);
+    EXPECT_TRUE(log->contains(u"Collection.Item() argument was out of range (9)."));
 }
 
 TEST(ObjectCollectionTest, ItemClassesNestedArraysAndText) {

@@ -110,7 +110,7 @@ public:
     // The item as that type; a number converts; anything else is reported
     // ("Collection item is not an Int" / "... an Int64" / "... a Decimal")
     // and reads 0.
-    std::int32_t intElementAt(std::int64_t position) const;
+    std::int64_t intElementAt(std::int64_t position) const;
     std::int64_t int64ElementAt(std::int64_t position) const;
     Decimal decimalElementAt(std::int64_t position) const;
     // addItemAtIndex(item, position).
