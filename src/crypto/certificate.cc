@@ -229,7 +229,8 @@ String QNCryptoAsymmetricEncrypt::encrypt(StringView text) {
         }
     }
     String answer = sealed ? internal::base64String(sealed->data(), sealed->size()) : String();
-    if (answer.empty()) setError(*QNCryptoError::QNCryptoAsymmetricError_CouldNotEncrypt());
+    setError(answer.empty() ? *QNCryptoError::QNCryptoAsymmetricError_CouldNotEncrypt()
+                            : *QNCryptoError::QNCryptoError_ExecutionOK());
     return answer;
 }
 
@@ -244,7 +245,10 @@ String QNCryptoAsymmetricEncrypt::decrypt(StringView text) {
         return {};
     }
     const std::string sealed = internal::base64DecodeStrict(text).value_or(std::string());
-    if (sealed.size() != static_cast<std::size_t>(EVP_PKEY_get_size(key.get()))) return {};
+    if (sealed.size() != static_cast<std::size_t>(EVP_PKEY_get_size(key.get()))) {
+        setError(*QNCryptoError::QNCryptoAsymmetricError_CouldNotDecrypt());
+        return {};
+    }
 
     ERR_clear_error();
     const std::optional<std::vector<unsigned char>> plain = runOAEP(key.get(), false, sealed);
@@ -255,7 +259,10 @@ String QNCryptoAsymmetricEncrypt::decrypt(StringView text) {
         }
     } else {
         const std::string_view bytes(reinterpret_cast<const char*>(plain->data()), plain->size());
-        if (isValidUtf8(bytes)) return fromUtf8(bytes);
+        if (isValidUtf8(bytes)) {
+            setError(*QNCryptoError::QNCryptoError_ExecutionOK());
+            return fromUtf8(bytes);
+        }
     }
     setError(*QNCryptoError::QNCryptoAsymmetricError_CouldNotDecrypt());
     return {};

@@ -299,9 +299,14 @@ std::optional<String> QNCryptoSymmetricEncryptBaseAlgorithm::decryptString(
     StringView text, StringView key, std::optional<StringView> iv) {
     setError(QNCryptoError::QNCryptoError_ExecutionOK());
     const std::optional<std::string> input = internal::base64DecodeStrict(text);
+    if (!input) {
+        // A ciphertext that is not Base64 is a failed decryption, not an empty text.
+        setError(QNCryptoError::QNCryptoHashError_WrongInputString());
+        return std::nullopt;
+    }
     const std::optional<std::string> keyBytes = internal::base64DecodeStrict(key);
     const std::optional<std::string> vectorBytes = decodeVector(iv);
-    if (!input || !keyBytes || !vectorBytes) return std::nullopt;
+    if (!keyBytes || !vectorBytes) return std::nullopt;
     CipherRun run(*this, false, *keyBytes, *vectorBytes, input->size());
     if (!run.update(*input) || !run.finish() || !isValidUtf8(run.bytes())) return std::nullopt;
     return fromUtf8(run.bytes());

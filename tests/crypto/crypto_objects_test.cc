@@ -107,9 +107,9 @@ TEST(SymmetricEncryptTest, FailuresGiveTheirErrorPairs) {
     EXPECT_EQ(cipher.encrypt(u"text"), u"");
     EXPECT_EQ(test::errorOf(cipher), test::ErrorPair(201, u"Invalid Key length"));
 
-    // Not Base64: no cipher run, and the earlier error is gone.
+    // Not Base64: no cipher run, and a failure of its own.
     EXPECT_EQ(cipher.decrypt(u"abc"), u"");
-    EXPECT_EQ(test::errorOf(cipher), test::ErrorPair(0, u""));
+    EXPECT_EQ(test::errorOf(cipher), test::ErrorPair(102, u"Could not read input string"));
 
     QNCryptoSymmetricEncrypt aes;
     EXPECT_EQ(aes.decrypt(base64("12345")), u"");
@@ -297,11 +297,16 @@ TEST_F(CertificateTest, LoadOutcomes) {
 
 TEST_F(CertificateTest, RoundTripAndBlockRules) {
     auto rsa = with(loaded("rsa.pfx"));
+    // Success clears an earlier error pair.
+    rsa.setErrCode(42);
+    rsa.setErrDescription(u"before");
     const String sealed = rsa.encrypt(kText);
+    EXPECT_EQ(test::errorOf(rsa), test::ErrorPair(0, u""));
     EXPECT_EQ(decodedSize(sealed), 256u);
     EXPECT_NE(rsa.encrypt(kText), sealed);  // OAEP is randomised
+    rsa.setErrCode(42);
     EXPECT_EQ(rsa.decrypt(sealed), kText);
-    EXPECT_EQ(rsa.errCode(), 0);
+    EXPECT_EQ(test::errorOf(rsa), test::ErrorPair(0, u""));
 
     // Public key from the DER file, private key from the bundle.
     EXPECT_EQ(rsa.decrypt(with(loaded("rsa.cer")).encrypt(u"from the DER file")),
@@ -313,13 +318,12 @@ TEST_F(CertificateTest, RoundTripAndBlockRules) {
     EXPECT_GT(rsa.errCode(), 1000);
     EXPECT_EQ(rsa.errDescription().rfind(u"Error: ", 0), 0u);
 
-    // Not one key block: "" and the pair as it was.
-    rsa.setErrCode(42);
-    rsa.setErrDescription(u"before");
+    // Not one key block: "" and the decryption failure.
     const std::string bytes = bytesOf(sealed);
     for (const std::string& wrongSize : {bytes.substr(1), bytes + "x", std::string()}) {
+        rsa.setErrCode(0);
         EXPECT_EQ(rsa.decrypt(base64(wrongSize)), u"");
-        EXPECT_EQ(test::errorOf(rsa), test::ErrorPair(42, u"before"));
+        EXPECT_EQ(test::errorOf(rsa), test::ErrorPair(305, u"Could not decrypt text"));
     }
     std::string tampered = bytes;
     tampered[100] ^= 1;
