@@ -61,10 +61,10 @@ struct QNCryptoCertificate::Impl {
     KeyPtr trustKey;  // the trust: the identity certificate's public key
     CertificatePtr certificate;
 
-    void loadPKCS12(const std::string& bytes, const std::string& password) {
+    bool loadPKCS12(const std::string& bytes, const std::string& password) {
         const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
         PKCS12Ptr bundle(d2i_PKCS12(nullptr, &p, static_cast<long>(bytes.size())));
-        if (!bundle) return;
+        if (!bundle) return false;
         EVP_PKEY* key = nullptr;
         X509* leaf = nullptr;
         STACK_OF(X509)* chain = nullptr;
@@ -72,20 +72,23 @@ struct QNCryptoCertificate::Impl {
         KeyPtr ownedKey(key);
         CertificatePtr ownedLeaf(leaf);
         sk_X509_pop_free(chain, X509_free);
-        if (!parsed || !ownedKey || !ownedLeaf) return;
+        if (!parsed || !ownedKey || !ownedLeaf) return false;
         KeyPtr publicKey(X509_get_pubkey(ownedLeaf.get()));
-        if (!publicKey) return;
+        if (!publicKey) return false;
         identityKey = std::move(ownedKey);
         identityCertificate = std::move(ownedLeaf);
         trustKey = std::move(publicKey);
+        return true;
     }
 
-    void loadDER(const std::string& bytes) {
+    bool loadDER(const std::string& bytes) {
         const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
         const auto* const end = p + bytes.size();
         CertificatePtr parsed(d2i_X509(nullptr, &p, static_cast<long>(bytes.size())));
         // Bytes after the certificate mean the file is something else.
-        if (parsed && p == end) certificate = std::move(parsed);
+        if (!parsed || p != end) return false;
+        certificate = std::move(parsed);
+        return true;
     }
 };
 
@@ -127,16 +130,30 @@ std::int64_t QNCryptoCertificate::load(const std::optional<String>& path,
         setError(*QNCryptoError::QNCryptoSymmetricError_UnsupportedCertificateType());
         return errCode();
     }
-    if (pkcs12 && !password) return errCode();
-    const std::optional<std::string> bytes = internal::readFile(*file, kMaxCertificateFileBytes);
-    if (bytes) {
-        if (pkcs12) {
-            impl_->loadPKCS12(*bytes, toUtf8(*password));
-        } else {
-            impl_->loadDER(*bytes);
-        }
+    // A bundle needs its password to give its private key.
+    if (pkcs12 && !password) {
+        setError(*QNCryptoError::QNCryptoAsymmetricError_MissingPrivateKey());
+        return errCode();
     }
-    // A failed import is answered as "nothing loaded"; its cause is not kept.
+    const std::optional<std::string> bytes = internal::readFile(*file, kMaxCertificateFileBytes);
+    if (!bytes) {
+        setError(*QNCryptoError::QNCryptoSymmetricError_CertificateFileNotFound());
+        return errCode();
+    }
+    // A failed import says why at load, not at a later encryption: OpenSSL's
+    // error when it gave one (a wrong password is its MAC failure), else the
+    // key the file does not give.
+    ERR_clear_error();
+    const bool imported =
+        pkcs12 ? impl_->loadPKCS12(*bytes, toUtf8(*password)) : impl_->loadDER(*bytes);
+    if (!imported) {
+        if (const std::optional<QNError> error = internal::takeOpenSSLError())
+            setError(*QNCryptoError::cryptoErrorFromNSError(*error));
+        else
+            setError(pkcs12 ? *QNCryptoError::QNCryptoAsymmetricError_MissingPrivateKey()
+                            : *QNCryptoError::QNCryptoAsymmetricError_MissingPublicKey());
+        *impl_ = Impl();
+    }
     ERR_clear_error();
     return errCode();
 }

@@ -272,15 +272,24 @@ TEST_F(CertificateTest, LoadOutcomes) {
     EXPECT_TRUE(loaded("rsa.pfx")->hasIdentity());
     EXPECT_TRUE(loaded("upper.PFX")->hasTrust());
     EXPECT_TRUE(loaded("rsa.cer")->hasCertificate());
-    // Each failure loads nothing, also after an earlier success.
+    // Each failure loads nothing, also after an earlier success, and says why
+    // at once: a missing password or file by its code, a wrong password or a
+    // file that is no certificate by OpenSSL's error.
     ASSERT_EQ(certificate.load(path("rsa.pfx"), u"secret"), 0);
-    const std::pair<std::string, std::optional<String>> failures[] = {
-        {"rsa.pfx", u"wrong"},
-        {"rsa.pfx", std::nullopt},
-        {"missing.pfx", u"secret"},
-        {"garbage.cer", std::nullopt}};
-    for (const auto& [name, password] : failures) {
-        EXPECT_EQ(certificate.load(path(name), password), 0) << name;
+    const std::tuple<std::string, std::optional<String>, std::int64_t> failures[] = {
+        {"rsa.pfx", u"wrong", -1},
+        {"rsa.pfx", std::nullopt, 302},
+        {"missing.pfx", u"secret", 204},
+        {"garbage.cer", std::nullopt, -1}};
+    for (const auto& [name, password, code] : failures) {
+        const std::int64_t answer = certificate.load(path(name), password);
+        EXPECT_EQ(answer, certificate.errCode()) << name;
+        if (code > 0) {
+            EXPECT_EQ(answer, code) << name;
+        } else {
+            EXPECT_GT(answer, 1000) << name;
+            EXPECT_EQ(certificate.errDescription().rfind(u"Error: ", 0), 0u) << name;
+        }
         EXPECT_FALSE(certificate.hasIdentity() || certificate.hasTrust() ||
                      certificate.hasCertificate())
             << name;
@@ -339,7 +348,9 @@ TEST_F(CertificateTest, MissingAndUnsuitableKeys) {
     EXPECT_EQ(none.decrypt(u"x"), u"");
     EXPECT_EQ(none.errCode(), 302);
 
-    auto wrongPassword = with(loaded("rsa.pfx", u"wrong"));
+    auto unloaded = makeRef<QNCryptoCertificate>();
+    EXPECT_GT(unloaded->load(path("rsa.pfx"), u"wrong"), 1000);
+    auto wrongPassword = with(unloaded);
     EXPECT_EQ(wrongPassword.encrypt(u"x"), u"");
     EXPECT_EQ(wrongPassword.errCode(), 301);
     EXPECT_TRUE(log->contains(u"Certificate object not available"));

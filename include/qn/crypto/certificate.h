@@ -36,10 +36,12 @@ public:
 
     // Loads a certificate, first as a resource of the main bundle named
     // `path` (extension included), else from the file-system path `path`.
-    // Forgets what was loaded before. Answers errCode: 204 for an absent
-    // path, 203 for an extension other than pfx or cer (any case), and 0
-    // otherwise, also when nothing could be loaded (missing password,
-    // unreadable file, wrong password, bytes that are not DER).
+    // Forgets what was loaded before. Answers errCode: 0 when loaded; 204
+    // for an absent path or a file that cannot be read; 203 for an extension
+    // other than pfx or cer (any case); 302 for a bundle without a password;
+    // for a wrong password or bytes that are no certificate, OpenSSL's error
+    // (its packed code + 1000, "Error: " and its text), else 302 (bundle) or
+    // 301 (certificate). A failed load loads nothing.
     std::int64_t load(const std::optional<String>& path, const std::optional<String>& password);
     // Not offered: errCode 11; loads nothing.
     void fromBase64(StringView text);
