@@ -54,32 +54,25 @@ constexpr Char asciiUpper(Char c) noexcept {
     return c >= Char('a') && c <= Char('z') ? static_cast<Char>(c - ('a' - 'A')) : c;
 }
 
-template <class Char>
-std::basic_string<Char> asciiLowercased(std::basic_string_view<Char> text) {
+// `text` with each unit mapped through `map`.
+template <class Char, class Map>
+std::basic_string<Char> asciiMapped(std::basic_string_view<Char> text, Map map) {
     std::basic_string<Char> out(text);
     for (Char& c : out)
-        c = asciiLower(c);
+        c = map(c);
     return out;
 }
 
 inline std::u16string asciiLowercased(std::u16string_view text) {
-    return asciiLowercased<char16_t>(text);
+    return asciiMapped(text, asciiLower<char16_t>);
 }
 
 inline std::string asciiLowercased(std::string_view text) {
-    return asciiLowercased<char>(text);
-}
-
-template <class Char>
-std::basic_string<Char> asciiUppercased(std::basic_string_view<Char> text) {
-    std::basic_string<Char> out(text);
-    for (Char& c : out)
-        c = asciiUpper(c);
-    return out;
+    return asciiMapped(text, asciiLower<char>);
 }
 
 inline std::u16string asciiUppercased(std::u16string_view text) {
-    return asciiUppercased<char16_t>(text);
+    return asciiMapped(text, asciiUpper<char16_t>);
 }
 
 // Equal but for the case of ASCII letters.

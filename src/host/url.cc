@@ -129,9 +129,7 @@ URL URL::resolve(const URL& reference) const {
 
 URL URL::normalized() const {
     URL out = *this;
-    if (out.scheme)
-        for (char16_t& c : *out.scheme)
-            c = asciiLower(c);
+    if (out.scheme) out.scheme = asciiLowercased(*out.scheme);
     out.path = removeDotSegments(out.path);
     if (out.hasAuthority && out.path.empty()) out.path = u"/";
     return out;

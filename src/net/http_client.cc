@@ -50,20 +50,8 @@ void consoleMessage(const String& text) {
     QNLog::loggerService()->logMessage(text, QNLogTypeNetwork, QNLogLevelInfo, true);
 }
 
-String asciiLowercased(StringView s) {
-    String out(s);
-    for (char16_t& c : out)
-        c = internal::asciiLower(c);
-    return out;
-}
-
-String asciiUppercased(StringView s) {
-    String out(s);
-    for (char16_t& c : out)
-        c = internal::asciiUpper(c);
-    return out;
-}
-
+using internal::asciiLowercased;
+using internal::asciiUppercased;
 using internal::equalsIgnoringASCIICase;
 
 void appendBytes(Bytes& out, std::string_view bytes) {

@@ -16,6 +16,7 @@
 #include <qn/host/entity_helper.h>
 #include <qn/host/log.h>
 
+#include "core/ascii.h"
 #include "host/internal.h"
 #include "host/paths.h"
 #include "host/url.h"
@@ -42,16 +43,7 @@ namespace qn {
 
 namespace {
 
-bool equalsIgnoringAsciiCase(StringView a, StringView b) noexcept {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char16_t x = a[i], y = b[i];
-        if (x >= u'A' && x <= u'Z') x = static_cast<char16_t>(x + 32);
-        if (y >= u'A' && y <= u'Z') y = static_cast<char16_t>(y + 32);
-        if (x != y) return false;
-    }
-    return true;
-}
+using internal::equalsIgnoringASCIICase;
 
 StringView trimmed(StringView text) noexcept {
     while (!text.empty() && (text.front() == u' ' || text.front() == u'\t'))
@@ -84,14 +76,14 @@ bool isHeaderName(const std::string& name) noexcept {
 
 std::optional<String> QNURLRequest::valueForHTTPHeaderField(StringView field) const {
     for (const auto& [name, value] : headers_) {
-        if (equalsIgnoringAsciiCase(name, field)) return value;
+        if (equalsIgnoringASCIICase(name, field)) return value;
     }
     return std::nullopt;
 }
 
 void QNURLRequest::setValueForHTTPHeaderField(StringView value, StringView field) {
     for (auto& [name, existing] : headers_) {
-        if (equalsIgnoringAsciiCase(name, field)) {
+        if (equalsIgnoringASCIICase(name, field)) {
             existing = String(value);
             return;
         }
@@ -101,7 +93,7 @@ void QNURLRequest::setValueForHTTPHeaderField(StringView value, StringView field
 
 std::optional<String> QNURLResponse::valueForHTTPHeaderField(StringView field) const {
     for (const auto& [name, value] : headers) {
-        if (equalsIgnoringAsciiCase(name, field)) return value;
+        if (equalsIgnoringASCIICase(name, field)) return value;
     }
     return std::nullopt;
 }
@@ -118,7 +110,7 @@ std::optional<String> QNURLResponse::textEncodingName() const {
         StringView parameter = trimmed(rest.substr(0, semicolon));
         std::size_t equals = parameter.find(u'=');
         if (equals == StringView::npos) continue;
-        if (!equalsIgnoringAsciiCase(trimmed(parameter.substr(0, equals)), u"charset")) continue;
+        if (!equalsIgnoringASCIICase(trimmed(parameter.substr(0, equals)), u"charset")) continue;
         StringView value = trimmed(parameter.substr(equals + 1));
         if (value.size() >= 2 && value.front() == u'"' && value.back() == u'"')
             value = value.substr(1, value.size() - 2);
@@ -488,8 +480,8 @@ void Engine::start(const std::shared_ptr<SessionTask>& task) {
     for (const auto& [name, value] : request.allHTTPHeaderFields()) {
         std::string field = headerLineText(name);
         if (!isHeaderName(field)) continue;
-        hasContentType = hasContentType || equalsIgnoringAsciiCase(name, u"Content-Type");
-        hasExpect = hasExpect || equalsIgnoringAsciiCase(name, u"Expect");
+        hasContentType = hasContentType || equalsIgnoringASCIICase(name, u"Content-Type");
+        hasExpect = hasExpect || equalsIgnoringASCIICase(name, u"Expect");
         std::string text = headerLineText(value);
         // "Name;" is libcurl's spelling of a field sent with an empty value
         // ("Name:" would remove the field instead).
@@ -821,8 +813,8 @@ std::atomic<bool>& networkLogEnabled() {
 
 // Credentials never reach the log: the scheme word stays, the rest is masked.
 String loggedHeaderValue(StringView name, StringView value) {
-    if (!equalsIgnoringAsciiCase(name, u"Authorization") &&
-        !equalsIgnoringAsciiCase(name, u"Proxy-Authorization"))
+    if (!equalsIgnoringASCIICase(name, u"Authorization") &&
+        !equalsIgnoringASCIICase(name, u"Proxy-Authorization"))
         return String(value);
     std::size_t space = value.find(u' ');
     String masked = space == StringView::npos ? String() : String(value.substr(0, space + 1));
