@@ -279,6 +279,13 @@ std::optional<std::string> decodeVector(std::optional<StringView> vector) {
     return vector ? internal::base64DecodeStrict(*vector) : std::string();
 }
 
+// A key or vector that is not Base64 cannot be used, which is a failure of
+// its own rather than a silent empty answer.
+std::optional<String> unreadableKey(QNCryptoSymmetricEncryptBaseAlgorithm& algorithm) {
+    algorithm.setError(QNCryptoError::QNCryptoHashError_InvalidKey());
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<String> QNCryptoSymmetricEncryptBaseAlgorithm::encryptString(
@@ -286,7 +293,7 @@ std::optional<String> QNCryptoSymmetricEncryptBaseAlgorithm::encryptString(
     setError(QNCryptoError::QNCryptoError_ExecutionOK());
     const std::optional<std::string> keyBytes = internal::base64DecodeStrict(key);
     const std::optional<std::string> vectorBytes = decodeVector(iv);
-    if (!keyBytes || !vectorBytes) return std::nullopt;
+    if (!keyBytes || !vectorBytes) return unreadableKey(*this);
     CipherRun run(*this, true, *keyBytes, *vectorBytes, text.size());
     if (!feedUtf8(text, [&run](std::string_view bytes) { return run.update(bytes); }) ||
         !run.finish()) {
@@ -306,9 +313,16 @@ std::optional<String> QNCryptoSymmetricEncryptBaseAlgorithm::decryptString(
     }
     const std::optional<std::string> keyBytes = internal::base64DecodeStrict(key);
     const std::optional<std::string> vectorBytes = decodeVector(iv);
-    if (!keyBytes || !vectorBytes) return std::nullopt;
+    if (!keyBytes || !vectorBytes) return unreadableKey(*this);
     CipherRun run(*this, false, *keyBytes, *vectorBytes, input->size());
-    if (!run.update(*input) || !run.finish() || !isValidUtf8(run.bytes())) return std::nullopt;
+    if (!run.update(*input) || !run.finish()) return std::nullopt;
+    if (!isValidUtf8(run.bytes())) {
+        // The padding check passed by chance (a wrong key does that once in
+        // a few hundred runs) or the ciphertext was made from bytes that are
+        // no text: either way nothing readable came out.
+        setError(QNCryptoError::QNCryptoAsymmetricError_CouldNotDecrypt());
+        return std::nullopt;
+    }
     return fromUtf8(run.bytes());
 }
 

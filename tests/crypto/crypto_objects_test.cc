@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 #include "crypto/openssl_base64.h"
 #include "crypto/openssl_error.h"
@@ -130,8 +131,33 @@ TEST(SymmetricEncryptTest, FailuresGiveTheirErrorPairs) {
               u"Could not perform operation (" +
                   asciiString(std::to_string(ERR_PACK(ERR_LIB_PROV, 0, PROV_R_BAD_DECRYPT))) +
                   u")");
+    // Key material that is not Base64 is refused as such, for both calls.
     EXPECT_FALSE(algorithm.encryptString(kText, u"not base64", vector));
-    EXPECT_EQ(algorithm.error()->code(), 0);
+    EXPECT_EQ(algorithm.error()->code(), 5);
+    EXPECT_FALSE(algorithm.decryptString(*sealed, right, String(u"not base64")));
+    EXPECT_EQ(algorithm.error()->desc(), u"Invalid key");
+
+    // Bytes that are no UTF-8, sealed with the right key by OpenSSL itself:
+    // the cipher run succeeds, yet there is no text to answer.
+    unsigned char out[32];
+    int written = 0, last = 0;
+    std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(EVP_CIPHER_CTX_new(),
+                                                                        EVP_CIPHER_CTX_free);
+    const std::string keyBytes(32, 'k'), vectorBytes(16, 'v'), plain("\xff\xfe text");
+    ASSERT_EQ(EVP_EncryptInit_ex(ctx.get(), EVP_aes_256_cbc(), nullptr,
+                                 reinterpret_cast<const unsigned char*>(keyBytes.data()),
+                                 reinterpret_cast<const unsigned char*>(vectorBytes.data())),
+              1);
+    ASSERT_EQ(EVP_EncryptUpdate(ctx.get(), out, &written,
+                                reinterpret_cast<const unsigned char*>(plain.data()),
+                                static_cast<int>(plain.size())),
+              1);
+    ASSERT_EQ(EVP_EncryptFinal_ex(ctx.get(), out + written, &last), 1);
+    const std::string sealedBytes(reinterpret_cast<const char*>(out),
+                                  static_cast<std::size_t>(written + last));
+    EXPECT_FALSE(algorithm.decryptString(base64(sealedBytes), right, vector));
+    EXPECT_EQ(algorithm.error()->code(), 305);
+    EXPECT_EQ(algorithm.error()->desc(), u"Could not decrypt text");
 }
 
 std::string hex(StringView base64) {

@@ -37,10 +37,11 @@ public:
                                                 std::optional<StringView> iv) = 0;
 };
 
-// The shared routine. A result is absent when the text (decrypt), key or
-// vector is not Base64, when the plaintext is not UTF-8, or when the cipher
-// fails; only the last sets `error` (201 for a key shorter than keySize, 202
-// with OpenSSL's packed error code, or -1 when OpenSSL names none).
+// The shared routine. A result is absent on failure, and `error` says which:
+// 102 for a text to decrypt that is not Base64, 5 "Invalid key" for a key or
+// vector that is not Base64, 201 for a key shorter than keySize, 202 for a
+// cipher failure (with OpenSSL's packed error code, or -1 when OpenSSL names
+// none), 305 "Could not decrypt text" for a plaintext that is not UTF-8.
 //
 // Thread-compatible.
 class QN_API QNCryptoSymmetricEncryptBaseAlgorithm : public Object,
