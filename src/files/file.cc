@@ -314,6 +314,7 @@ int openHandle(QNFile& file, OpenMode mode) {
         file.setUnknownErrorWithDescription(u"The file is already open");
         return -1;
     }
+    if (mode != OpenMode::Read && !internal::allowsChangeTo(file, file.source())) return -1;
     String path = file.absoluteFilePath();
     if (path.empty()) {
         // The check names why (1 or 100); a missing resource passes it and
@@ -413,6 +414,8 @@ void QNFile::writeText(StringView text) {
         setUnknownErrorWithDescription(u"The file should be opened first");
         return;
     }
+    // A resource opened for reading has a handle too.
+    if (!internal::allowsChangeTo(*this, source())) return;
     StringEncoding encoding = internal::encodingForCharset(d_->charset);
     bool atStart = false;
     if (writesByteOrderMark(encoding)) {
@@ -490,6 +493,7 @@ void QNFile::writealllinesEncoding(const QNObjectCollection& lines, StringView c
 }
 
 void QNFile::create() {
+    if (!internal::allowsChangeTo(*this, source())) return;
     String path = absoluteFilePath();
     if (path.empty()) return;
     int fd = openRetrying(internal::toSystemPath(internal::standardizePath(path)),
@@ -514,6 +518,7 @@ void QNFile::copyToPath(StringView destination) {
         setErrorWithCodeLocalizedDescription(2, u"File does not exist");
         return;
     }
+    if (!internal::allowsChangeTo(*this, destination)) return;
     String to = absoluteFilePathForRelativePath(destination);
     if (to.empty()) {
         setErrorWithCodeLocalizedDescription(3, u"File does not exist");
@@ -564,6 +569,7 @@ String QNFile::getPath() {
 }
 
 bool QNFile::frombase64string(StringView text) {
+    if (!internal::allowsChangeTo(*this, source())) return false;
     auto bytes = internal::base64DecodeStrict(text);
     if (!bytes) return false;
     fs::path path = internal::toSystemPath(systemPathText(*this));

@@ -9,6 +9,12 @@
 // through its links and must still lie in a root, so a link planted inside a
 // root cannot steer a delete or a move outside it (the item itself, when it
 // is a link, is removed or moved as a link).
+//
+// The bundle's resources ("$RESOURCES/...") are the application's own files,
+// shipped with it: they resolve for reading like any other path, but nothing
+// the library does may change them. Whether a target is one is decided here,
+// from the prefix, and every operation that would write, create, remove or
+// move a target asks before it touches the disk.
 #include <qn/core/uuid.h>
 #include <qn/files/file_system_object.h>
 #include <qn/host/bundle.h>
@@ -48,6 +54,26 @@ String errnoText(int error) {
 
 String errorCodeText(const std::error_code& error) {
     return fromUtf8(error.message());
+}
+
+namespace {
+constexpr StringView kResourcesPrefix = u"$RESOURCES/";
+}  // namespace
+
+bool namesResource(StringView path) {
+    if (path.size() < kResourcesPrefix.size()) return false;
+    for (std::size_t i = 0; i < kResourcesPrefix.size(); ++i) {
+        const char16_t c = path[i] == u'\\' ? u'/' : path[i];
+        if (c != kResourcesPrefix[i]) return false;
+    }
+    return true;
+}
+
+bool allowsChangeTo(QNFileSystemObject& object, StringView target) {
+    if (!namesResource(target)) return true;
+    object.setErrCode(100);
+    object.setErrDescription(u"Security error");
+    return false;
 }
 
 }  // namespace internal
@@ -275,10 +301,9 @@ String QNFileSystemObject::absoluteFilePathForRelativePath(std::optional<StringV
     StringView view(text);
     if (view.starts_with(u"/")) return text;
 
-    static constexpr StringView kResources = u"$RESOURCES/";
-    if (view.starts_with(kResources)) {
+    if (internal::namesResource(view)) {
         auto found = QNBundle::mainBundle()->pathForResourceOfType(
-            toUtf8(view.substr(kResources.size())), std::string());
+            toUtf8(view.substr(internal::kResourcesPrefix.size())), std::string());
         return found ? fromSystemPath(*found) : String();
     }
 
@@ -345,7 +370,15 @@ bool QNFileSystemObject::checkFileAndSetErrorCodeAndDescription(bool checkIsInSa
         errDescription_ = u"Invalid file";
         return false;
     }
-    if (!source_.starts_with(u"$RESOURCES/")) {
+    if (internal::namesResource(source_)) {
+        // A resource is read wherever it lies; the sandbox check guards the
+        // changes, and a resource is never changed.
+        if (checkIsInSandbox) {
+            errCode_ = 100;
+            errDescription_ = u"Security error";
+            return false;
+        }
+    } else {
         auto path = standardizePathCheckIsInSandbox(absoluteFilePath(), checkIsInSandbox);
         if (!path || path->empty() || (checkIsInSandbox && !linksStayInSandbox(*path))) {
             errCode_ = 100;
@@ -383,6 +416,7 @@ void QNFileSystemObject::renameTo(StringView destination) {
         errDescription_ = u"Source file does not exist";
         return;
     }
+    if (!internal::allowsChangeTo(*this, destination)) return;
     String to = absoluteFilePathForRelativePath(destination);
     if (to.empty()) {
         errCode_ = 3;

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <qn/core/string.h>
+#include <qn/files/file_system_object.h>
 #include <qn/host/utilities.h>
 
 #include "host/paths.h"
@@ -26,6 +27,18 @@ namespace qn::internal {
 // The system's text of an error number (strerror), as stored in errDescription.
 String errnoText(int error);
 String errorCodeText(const std::error_code& error);
+
+// --- Read-only paths (file_system_object.cc) -------------------------------
+
+// Whether a logical path names the bundle's resources ("$RESOURCES/", with
+// either slash, as resolution reads it). Those are read, never changed.
+bool namesResource(StringView path);
+
+// For an operation about to write, create, remove or move what `target` (a
+// logical path) names: false, with 100 "Security error" set on `object`,
+// when the target is a resource; true, with the error pair untouched,
+// otherwise.
+bool allowsChangeTo(QNFileSystemObject& object, StringView target);
 
 // --- Charsets (file.cc) ----------------------------------------------------
 

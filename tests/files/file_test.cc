@@ -5,6 +5,8 @@
 
 #include "support/test_support.h"
 
+#include <map>
+
 namespace qn {
 namespace {
 
@@ -80,7 +82,7 @@ TEST(FileSystemObject, RootsArePinnedDistinctAndFoundByTheirPrefixes) {
     EXPECT_EQ(resolve(u"$RESOURCES/../etc/passwd"), u"");
     QNFile missing(u"$RESOURCES/missing.png");
     missing.setErrCode(7);
-    EXPECT_TRUE(missing.checkSandboxFileAndSetError());
+    EXPECT_TRUE(missing.checkFileAndSetError());
     EXPECT_EQ(missing.errCode(), 0);
     EXPECT_EQ(QNFile(u"$RESOURCES/img/logo.png").readAllTextWithDefaultEncoding(), u"png");
 }
@@ -267,6 +269,95 @@ Lines lines(QNFile& file) {
     for (std::int64_t i = 1; i <= collection->size(); ++i)
         out.push_back(collection->item(i));
     return out;
+}
+
+// Every file under `root` with its bytes.
+std::map<std::string, std::string> contentsUnder(const fs::path& root) {
+    std::map<std::string, std::string> out;
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+        out[fs::relative(entry.path(), root).string()] =
+            entry.is_directory() ? "(folder)" : test::readFile(entry.path());
+    return out;
+}
+
+// The bundle's resources are read like any file but never changed: every
+// write, creation, removal or move whose target is one is refused, whatever
+// operation or spelling of the prefix asks, and whether the resource exists.
+TEST(FileSystemObject, ResourcesAreReadButNeverChanged) {
+    test::TempDir bundle;
+    test::writeSampleBundle(bundle);
+    bundle.write("data.txt", "one\ntwo\n");
+    bundle.write("sub/inner.txt", "inner");
+    const auto before = contentsUnder(bundle.path());
+    test::ScopedBundle scoped(bundle.path());
+    Area area("resources");
+    area.put("own.txt", "own");
+    const ErrorPair refused(100, u"Security error");
+
+    QNFile resource(u"$RESOURCES/data.txt");
+    EXPECT_EQ(resource.readAllTextWithDefaultEncoding(), u"one\ntwo\n");
+    EXPECT_EQ(resource.getLength(), 8);
+    resource.copyToPath(area("copy.txt"));
+    EXPECT_EQ(resource.errCode(), 0);
+    EXPECT_EQ(area.bytes("copy.txt"), "one\ntwo\n");
+    resource.openReadWithDefaultEncoding();
+    EXPECT_EQ(resource.readline(), u"one");
+    resource.writeline(u"three");
+    EXPECT_EQ(errorOf(resource), refused);
+    resource.appendAllTextWithDefaultEncoding(u"four");  // through the reading handle
+    EXPECT_EQ(errorOf(resource), refused);
+    EXPECT_FALSE(resource.isOpen());
+    EXPECT_FALSE(resource.checkSandboxFileAndSetError());
+
+    const QNObjectCollection lines(std::vector<Value>{Value(u"x")});
+    const std::pair<const char*, std::function<void(QNFile&)>> changes[] = {
+        {"append", [](QNFile& f) { f.appendAllTextWithDefaultEncoding(u"x"); }},
+        {"write", [](QNFile& f) { f.writeAllTextWithDefaultEncoding(u"x"); }},
+        {"append lines", [&](QNFile& f) { f.appendAllLinesWithDefaultEncoding(lines); }},
+        {"write lines", [&](QNFile& f) { f.writeAllLinesWithDefaultEncoding(lines); }},
+        {"create", [](QNFile& f) { f.create(); }},
+        {"open", [](QNFile& f) { f.openWithDefaultEncoding(); }},
+        {"openwrite", [](QNFile& f) { f.openWriteWithDefaultEncoding(); }},
+        {"base64", [](QNFile& f) { EXPECT_FALSE(f.frombase64string(u"eA==")); }},
+        {"delete", [](QNFile& f) { f.deleteFile(); }},
+        {"rename", [&](QNFile& f) { f.renameTo(area("moved.txt")); }}};
+    for (const char16_t* source :
+         {u"$RESOURCES/data.txt", u"$RESOURCES\\data.txt", u"$RESOURCES/new.txt"}) {
+        for (const auto& [name, change] : changes) {
+            QNFile file{String(source)};
+            change(file);
+            EXPECT_EQ(errorOf(file), refused) << name << " " << toUtf8(source);
+            EXPECT_FALSE(file.isOpen()) << name;
+        }
+    }
+    for (const char16_t* destination :
+         {u"$RESOURCES/data.txt", u"$RESOURCES/new.txt", u"$RESOURCES\\sub\\new.txt"}) {
+        QNFile own(area("own.txt"));
+        own.copyToPath(destination);
+        EXPECT_EQ(errorOf(own), refused) << toUtf8(destination);
+        own.renameTo(destination);
+        EXPECT_EQ(errorOf(own), refused) << toUtf8(destination);
+    }
+    for (const char16_t* source :
+         {u"$RESOURCES/sub", u"$RESOURCES/sub/inner.txt", u"$RESOURCES/new"}) {
+        QNDirectory folder{String(source)};
+        folder.create();
+        EXPECT_EQ(errorOf(folder), refused) << toUtf8(source);
+        folder.deleteDirectory();
+        EXPECT_EQ(errorOf(folder), refused) << toUtf8(source);
+        folder.renameTo(area("moved"));
+        EXPECT_EQ(errorOf(folder), refused) << toUtf8(source);
+    }
+    QNDelimitedFile delimited;
+    for (bool append : {false, true})
+        EXPECT_EQ(delimited.dfwopenFiledDelimiterStringDelimiterAppendEncoding(
+                      u"$RESOURCES/data.txt", std::nullopt, std::nullopt, append),
+                  -2);
+
+    EXPECT_EQ(contentsUnder(bundle.path()), before);
+    EXPECT_EQ(area.bytes("own.txt"), "own");
+    EXPECT_FALSE(fs::exists(area.at("moved.txt")));
+    EXPECT_FALSE(fs::exists(area.at("moved")));
 }
 
 TEST(File, LineBreaksAndReadline) {

@@ -36,7 +36,8 @@ public:
 
     // Opening: for reading and writing, for reading, for writing. open and
     // openwrite create a missing file; open and openread load every line
-    // for readline. -1 "The file is already open" on an open file.
+    // for readline. -1 "The file is already open" on an open file; open
+    // and openwrite refuse a resource (100), openread reads it.
     void open(StringView charset);
     void openWithDefaultEncoding() { open(u"utf-8"); }
     void openread(StringView charset);
@@ -81,7 +82,8 @@ public:
         writealllinesEncoding(lines, u"utf-8");
     }
 
-    // An empty file at the path (an existing one is emptied); reports nothing.
+    // An empty file at the path (an existing one is emptied); reports
+    // nothing but a refused resource (100).
     void create();
     // Removes the item at the path (after the sandbox check); a missing file
     // is a failure (-1).
@@ -98,7 +100,8 @@ public:
     String getURI() { return getAbsoluteName(); }
     // Writes the decoded bytes of strict Base64 text as the whole file
     // (replacing it atomically); false when the text is not Base64 or the
-    // file cannot be written. The error pair is not touched.
+    // file cannot be written. The error pair is not touched, except for a
+    // refused resource (100).
     bool frombase64string(StringView text);
 
     // The last path component, and its extension without the dot.

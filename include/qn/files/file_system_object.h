@@ -19,6 +19,11 @@
 // "/": a sibling folder whose name merely begins with the root's name is
 // outside.
 //
+// The bundle's resources are read-only: an operation that would write,
+// create, remove or move a "$RESOURCES/" target (the object's own path, or
+// the destination of a copy or a rename) stops with 100 "Security error"
+// before touching the disk. Reading them needs no permission.
+//
 // QNFileSystemObject is thread-compatible; the class operations are
 // thread-safe (each root is computed once, on first use, from any thread).
 #pragma once
@@ -70,7 +75,8 @@ public:
     bool checkFileAndSetError() { return checkFileAndSetErrorCodeAndDescription(false); }
     // The same, with absolute paths held to the roots too; and the folder
     // that holds the item, resolved through symbolic links, must lie in a
-    // root as well (this check guards removals, moves and folder creation).
+    // root as well (this check guards removals, moves and folder creation,
+    // so a "$RESOURCES/" source never passes it).
     bool checkSandboxFileAndSetError() { return checkFileAndSetErrorCodeAndDescription(true); }
     bool checkFileAndSetErrorCodeAndDescription(bool checkIsInSandbox);
 
