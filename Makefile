@@ -4,7 +4,7 @@
 BUILD ?= build
 JOBS  ?= $(shell nproc)
 
-.PHONY: all deps build demo test bench format
+.PHONY: all deps build demo test bench bench-ratios format
 
 all: build
 
@@ -27,6 +27,13 @@ test: deps
 
 bench: build
 	$(BUILD)/bench/qn_bench --benchmark_min_time=0.2
+
+# Each library benchmark beside its raw pair (bench/goals.tsv): one table of
+# ratios, goals and verdicts; fails when a goal slipped.
+bench-ratios: deps
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) --target qn_bench -j $(JOBS)
+	python3 scripts/bench_ratios.py $(BUILD)/bench/qn_bench
 
 # The same files scripts/check-format.sh checks in `make test`.
 format:
