@@ -13,11 +13,16 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
 #include "core/utf8.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace qn {
 namespace {
@@ -101,71 +106,116 @@ std::size_t fromUtf8Into(std::string_view text, char16_t* out) {
     return static_cast<std::size_t>(o - out);
 }
 
+// The number of ASCII bytes that open [p, p + 8), written to `out` as units
+// when kWrite (all eight are written; those past the count are scratch).
+template <bool kWrite>
+[[gnu::always_inline]] inline unsigned asciiPrefix8(const unsigned char* p,
+                                                    char16_t* out) noexcept {
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+#if defined(__SSE2__)
+    if constexpr (kWrite) {
+        const __m128i bytes = _mm_cvtsi64_si128(static_cast<long long>(word));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                         _mm_unpacklo_epi8(bytes, _mm_setzero_si128()));
+    }
+#else
+    if constexpr (kWrite) {
+        for (int k = 0; k < 8; ++k)
+            out[k] = p[k];
+    }
+#endif
+    const std::uint64_t high = word & 0x8080808080808080ULL;
+    if constexpr (std::endian::native == std::endian::little) {
+        return high == 0 ? 8u : static_cast<unsigned>(std::countr_zero(high)) / 8;
+    } else {
+        unsigned n = 0;
+        while (n < 8 && p[n] < 0x80)
+            ++n;
+        return n;
+    }
+}
+
 // Decodes (or, without output, only checks) well-formed UTF-8 up to the first
 // ill-formed sequence.
+//
+// ASCII is taken a block at a time: a block is widened and stored whole,
+// and the position moves past its ASCII prefix, so text that mixes a few
+// other characters into ASCII costs no byte-by-byte loop and no mispredicted
+// branch per ASCII byte. Storing a whole block needs room for one unit per
+// byte from the current position on, which the caller's buffer has.
 template <bool kWrite>
 internal::Utf8Prefix scanUtf8(const unsigned char* p, const unsigned char* end,
                               char16_t* out) noexcept {
     while (p < end) {
-        // ASCII runs eight bytes at a time.
-        while (end - p >= 8) {
-            std::uint64_t word;
-            std::memcpy(&word, p, sizeof word);
-            if (word & 0x8080808080808080ULL) break;
+#if defined(__SSE2__)
+        while (end - p >= 16) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
             if constexpr (kWrite) {
-                for (int k = 0; k < 8; ++k)
-                    out[k] = p[k];
-                out += 8;
+                const __m128i zero = _mm_setzero_si128();
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(bytes, zero));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8),
+                                 _mm_unpackhi_epi8(bytes, zero));
             }
-            p += 8;
+            const auto high = static_cast<unsigned>(_mm_movemask_epi8(bytes));
+            const unsigned ascii = high == 0 ? 16u : static_cast<unsigned>(std::countr_zero(high));
+            p += ascii;
+            if constexpr (kWrite) out += ascii;
+            if (high != 0) break;
         }
-        if (p == end) break;
-        const unsigned c = *p;
-        if (c < 0x80) {
-            if constexpr (kWrite) *out++ = static_cast<char16_t>(c);
+#endif
+        if (end - p >= 8 && *p < 0x80) {
+            const unsigned ascii = asciiPrefix8<kWrite>(p, out);
+            p += ascii;
+            if constexpr (kWrite) out += ascii;
+            if (ascii == 8) continue;
+        }
+        while (p != end && *p < 0x80) {
+            if constexpr (kWrite) *out++ = static_cast<char16_t>(*p);
             ++p;
-            continue;
+            // A long ASCII run goes back to the block loops.
+            if (end - p >= 8 && *p < 0x80) break;
         }
-        // Lead byte: sequence length and the allowed range of the second byte
-        // (excludes overlong forms, surrogates and values above U+10FFFF).
-        unsigned lo = 0x80, hi = 0xBF;
-        std::ptrdiff_t length;
-        unsigned cp;
-        if (c >= 0xC2 && c <= 0xDF) {
-            length = 2;
-            cp = c & 0x1F;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            length = 3;
-            cp = c & 0x0F;
-            if (c == 0xE0) lo = 0xA0;
-            if (c == 0xED) hi = 0x9F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            length = 4;
-            cp = c & 0x07;
-            if (c == 0xF0) lo = 0x90;
-            if (c == 0xF4) hi = 0x8F;
-        } else {
-            break;
-        }
-        if (end - p < length || p[1] < lo || p[1] > hi) break;
-        cp = cp << 6 | (p[1] & 0x3F);
-        bool complete = true;
-        for (std::ptrdiff_t i = 2; i < length; ++i) {
-            if ((p[i] & 0xC0) != 0x80) {
-                complete = false;
-                break;
-            }
-            cp = cp << 6 | (p[i] & 0x3F);
-        }
-        if (!complete) break;
-        p += length;
-        if constexpr (kWrite) {
-            if (cp < 0x10000) {
-                *out++ = static_cast<char16_t>(cp);
+        // The other characters up to the next ASCII byte, one at a time.
+        while (p != end && *p >= 0x80) {
+            const unsigned c = *p;
+            // Lead byte: sequence length and the allowed range of the second
+            // byte (excludes overlong forms, surrogates and values above
+            // U+10FFFF).
+            unsigned lo = 0x80, hi = 0xBF;
+            std::ptrdiff_t length;
+            unsigned cp;
+            if (c >= 0xC2 && c <= 0xDF) {
+                length = 2;
+                cp = c & 0x1F;
+            } else if (c >= 0xE0 && c <= 0xEF) {
+                length = 3;
+                cp = c & 0x0F;
+                if (c == 0xE0) lo = 0xA0;
+                if (c == 0xED) hi = 0x9F;
+            } else if (c >= 0xF0 && c <= 0xF4) {
+                length = 4;
+                cp = c & 0x07;
+                if (c == 0xF0) lo = 0x90;
+                if (c == 0xF4) hi = 0x8F;
             } else {
-                cp -= 0x10000;
-                *out++ = static_cast<char16_t>(0xD800 | cp >> 10);
-                *out++ = static_cast<char16_t>(0xDC00 | (cp & 0x3FF));
+                return {p, out};
+            }
+            if (end - p < length || p[1] < lo || p[1] > hi) return {p, out};
+            cp = cp << 6 | (p[1] & 0x3F);
+            for (std::ptrdiff_t i = 2; i < length; ++i) {
+                if ((p[i] & 0xC0) != 0x80) return {p, out};
+                cp = cp << 6 | (p[i] & 0x3F);
+            }
+            p += length;
+            if constexpr (kWrite) {
+                if (cp < 0x10000) {
+                    *out++ = static_cast<char16_t>(cp);
+                } else {
+                    cp -= 0x10000;
+                    *out++ = static_cast<char16_t>(0xD800 | cp >> 10);
+                    *out++ = static_cast<char16_t>(0xDC00 | (cp & 0x3FF));
+                }
             }
         }
     }
