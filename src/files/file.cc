@@ -14,6 +14,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -216,26 +218,165 @@ bool readAllFrom(int fd, std::string& out, int& error) {
 }
 
 // Every line break ends a line (so CR LF leaves an empty line between them);
-// a final empty piece is dropped.
-std::vector<String> splitLines(const String& text) {
-    std::vector<String> lines;
-    lines.reserve(text.size() / 32 + 1);
-    const char16_t* begin = text.data();
-    const char16_t* end = begin + text.size();
-    const char16_t* start = begin;
-    for (const char16_t* p = begin; p != end; ++p) {
-        const char16_t c = *p;
-        // Most characters lie above CR and are none of the three others.
-        if (c > 0x0D) {
-            if (c != 0x85 && (c | 1) != 0x2029) continue;
-        } else if (c < 0x0A) {
-            continue;
+// a final empty piece is dropped. Text arrives in pieces; a line may span
+// several of them.
+class LineCollector {
+public:
+    void add(const char16_t* p, const char16_t* end) {
+        const char16_t* start = p;
+        while ((p = nextBreak(p, end)) != end) {
+            if (pending_.empty()) {
+                lines_.emplace_back(String(start, p));
+            } else {
+                pending_.append(start, p);
+                lines_.emplace_back(std::move(pending_));
+                pending_.clear();
+            }
+            start = ++p;
         }
-        lines.emplace_back(start, p);
-        start = p + 1;
+        pending_.append(start, end);
     }
-    if (start != end) lines.emplace_back(start, end);
-    return lines;
+
+    void reserve(std::size_t lines) { lines_.reserve(lines); }
+    std::size_t count() const noexcept { return lines_.size(); }
+
+    Ref<QNStringCollection> finish() {
+        if (!pending_.empty()) lines_.emplace_back(std::move(pending_));
+        auto collection = makeRef<QNStringCollection>();
+        collection->setItems(std::move(lines_));
+        return collection;
+    }
+
+private:
+    static bool isBreak(char16_t c) noexcept {
+        // Most characters lie above CR and are none of the three others.
+        if (c > 0x0D) return c == 0x85 || (c | 1) == 0x2029;
+        return c >= 0x0A;
+    }
+
+    // The first line break in [p, end), or end. Eight units are tested at a
+    // time: lines are long next to the cost of one test.
+    static const char16_t* nextBreak(const char16_t* p, const char16_t* end) noexcept {
+        using Units = std::uint16_t __attribute__((vector_size(16)));
+        for (; end - p >= 8; p += 8) {
+            Units v;
+            std::memcpy(&v, p, sizeof v);
+            const auto hit = ((v - 0x0A) <= 3) | (v == 0x85) | ((v | 1) == 0x2029);
+            std::uint64_t halves[2];
+            std::memcpy(halves, &hit, sizeof halves);
+            if ((halves[0] | halves[1]) != 0) break;
+        }
+        for (; p != end; ++p)
+            if (isBreak(*p)) return p;
+        return end;
+    }
+
+    std::vector<Value> lines_;
+    String pending_;
+};
+
+// The length of the UTF-8 bytes [0, size) that ends on a sequence boundary:
+// an incomplete sequence at the end waits for the next piece. Valid text is
+// never cut inside a character, and text that is not valid stays invalid in
+// some piece whatever the cut.
+std::size_t wholeSequences(const char* bytes, std::size_t size) noexcept {
+    std::size_t lead = size;
+    while (lead > 0 && size - lead < 3 &&
+           (static_cast<unsigned char>(bytes[lead - 1]) & 0xC0) == 0x80)
+        --lead;
+    if (lead == 0) return size;
+    const auto b = static_cast<unsigned char>(bytes[lead - 1]);
+    const std::size_t length = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
+    return size - (lead - 1) < length ? lead - 1 : size;
+}
+
+// The lines of the UTF-8 text behind `fd` (from offset 0), read and decoded
+// a piece at a time, so neither the file's bytes nor its whole UTF-16 text
+// is ever held: only the lines. Strict as decodeText is. False with `error`
+// set to an errno value, or to 0 for text that is not UTF-8.
+bool readUtf8Lines(int fd, LineCollector& lines, int& error) {
+    constexpr std::size_t kPiece = std::size_t{64} << 10;
+    constexpr std::size_t kCarry = 3;  // the most bytes of a sequence a piece leaves over
+    const auto bytes = std::make_unique_for_overwrite<char[]>(kCarry + kPiece);
+    const auto units = std::make_unique_for_overwrite<char16_t[]>(kCarry + kPiece);
+    struct stat info {};
+    const std::size_t expected =
+        ::fstat(fd, &info) == 0 && info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 0;
+    std::size_t kept = 0;
+    std::uint64_t offset = 0;
+    bool first = true;
+    for (;;) {
+        const ssize_t n = ::pread(fd, bytes.get() + kept, kPiece, static_cast<off_t>(offset));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            error = errno;
+            return false;
+        }
+        const bool last = n == 0;
+        offset += static_cast<std::uint64_t>(n);
+        std::size_t have = kept + static_cast<std::size_t>(n);
+        const char* data = bytes.get();
+        if (first) {
+            if (have < 3 && !last) {  // too short to tell a byte order mark yet
+                kept = have;
+                continue;
+            }
+            first = false;
+            if (std::string_view(data, have).starts_with("\xEF\xBB\xBF")) {
+                data += 3;
+                have -= 3;
+            }
+        }
+        const std::size_t whole = last ? have : wholeSequences(data, have);
+        int32_t length = 0;
+        UErrorCode status = U_ZERO_ERROR;
+        u_strFromUTF8(units.get(), static_cast<int32_t>(kCarry + kPiece), &length, data,
+                      static_cast<int32_t>(whole), &status);
+        if (U_FAILURE(status)) {
+            error = 0;
+            return false;
+        }
+        const std::size_t linesBefore = lines.count();
+        lines.add(units.get(), units.get() + length);
+        if (offset == static_cast<std::uint64_t>(n) && expected > offset)
+            // Room for as many lines again per byte as the first piece had.
+            lines.reserve((lines.count() - linesBefore + 1) * (expected / offset + 1));
+        if (last) return true;
+        kept = have - whole;
+        std::memmove(bytes.get(), data + whole, kept);
+    }
+}
+
+// The decoded text split into lines; absent with the error pair set on
+// failure.
+std::optional<Ref<QNStringCollection>> readLinesFrom(QNFile& file, int fd,
+                                                     std::optional<StringView> charset) {
+    const StringEncoding encoding = internal::encodingForCharset(charset);
+    LineCollector lines;
+    if (encoding.isUTF8()) {
+        int error = 0;
+        if (!readUtf8Lines(fd, lines, error)) {
+            file.setUnknownErrorWithLocalizedDescription(
+                error != 0 ? internal::errnoText(error)
+                           : u"The file is not valid " + fromUtf8(encoding.name()) + u" text");
+            return std::nullopt;
+        }
+        return lines.finish();
+    }
+    std::string bytes;
+    int error = 0;
+    if (!readAllFrom(fd, bytes, error)) {
+        file.setUnknownErrorWithLocalizedDescription(internal::errnoText(error));
+        return std::nullopt;
+    }
+    String reason;
+    const auto text = internal::decodeText(bytes, encoding, &reason);
+    if (!text) {
+        file.setUnknownErrorWithLocalizedDescription(reason);
+        return std::nullopt;
+    }
+    lines.add(text->data(), text->data() + text->size());
+    return lines.finish();
 }
 
 int openRetrying(const fs::path& path, int flags) {
@@ -295,16 +436,18 @@ std::optional<String> readTextFrom(QNFile& file, int fd, std::optional<StringVie
     return text;
 }
 
-std::optional<String> readTextAt(QNFile& file, const String& path,
-                                 std::optional<StringView> charset) {
+// `read` (file, descriptor) on the file at `path`; absent with the error
+// pair set when it cannot be opened.
+template <class Read>
+auto readAt(QNFile& file, const String& path, Read read) -> decltype(read(file, 0)) {
     int fd = openRetrying(internal::toSystemPath(path), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         file.setUnknownErrorWithLocalizedDescription(internal::errnoText(errno));
         return std::nullopt;
     }
-    auto text = readTextFrom(file, fd, charset);
+    auto result = read(file, fd);
     ::close(fd);
-    return text;
+    return result;
 }
 
 // The opening steps up to a handle: -1, with the error pair set, when there
@@ -360,8 +503,7 @@ void QNFile::Impl::adopt(QNFile& file, int handle, StringView name, bool loadLin
     content.reset();
     position = 0;
     if (loadLines)
-        content = makeRef<QNStringCollection>(
-            splitLines(readTextFrom(file, handle, name).value_or(String())));
+        content = readLinesFrom(file, handle, name).value_or(makeRef<QNStringCollection>());
 }
 
 void QNFile::open(StringView charset) {
@@ -400,13 +542,15 @@ bool QNFile::eof() const noexcept {
 }
 
 String QNFile::readalltext(std::optional<StringView> charset) {
-    return readTextAt(*this, systemPathText(*this), charset).value_or(String());
+    return readAt(*this, systemPathText(*this),
+                  [&](QNFile& file, int fd) { return readTextFrom(file, fd, charset); })
+        .value_or(String());
 }
 
 Ref<QNStringCollection> QNFile::readalllines(std::optional<StringView> charset) {
-    auto text = readTextAt(*this, systemPathText(*this), charset);
-    if (!text) return makeRef<QNStringCollection>();
-    return makeRef<QNStringCollection>(splitLines(*text));
+    return readAt(*this, systemPathText(*this),
+                  [&](QNFile& file, int fd) { return readLinesFrom(file, fd, charset); })
+        .value_or(makeRef<QNStringCollection>());
 }
 
 void QNFile::writeText(StringView text) {

@@ -6,6 +6,7 @@
 #include "support/test_support.h"
 
 #include <map>
+#include <utility>
 
 namespace qn {
 namespace {
@@ -415,6 +416,65 @@ TEST(File, LineBreaksAndReadline) {
     resource.openReadWithDefaultEncoding();
     EXPECT_FALSE(folder.isOpen() || resource.isOpen());
     EXPECT_EQ(resource.errDescription(), u"Could not open file at path ");
+}
+
+// UTF-8 files are read and decoded in pieces of 64 KiB: whatever falls on a
+// piece's edge (a character of two to four bytes, a break of two or three,
+// CR LF, a line longer than a piece, the byte order mark) reads as the whole
+// text split at every break would, and a fault past the first piece still
+// fails the whole read.
+TEST(File, LinesOfLargeFilesWhateverFallsOnAPieceEdge) {
+    constexpr std::size_t kPiece = std::size_t{1} << 16;
+    auto split = [](StringView text) {
+        Lines out;
+        String line;
+        for (char16_t c : text) {
+            if ((c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029) {
+                out.push_back(std::exchange(line, String()));
+            } else {
+                line.push_back(c);
+            }
+        }
+        if (!line.empty()) out.push_back(line);
+        return out;
+    };
+    Area area("pieces");
+    const char* const kEdges[] = {"\xF0\x9F\x98\x80", "\xE4\xB8\xAD", "\xC3\xA9", "\r\n",
+                                  "\xC2\x85",         "\xE2\x80\xA8", "\n"};
+    int files = 0;
+    for (const char* edge : kEdges) {
+        for (std::size_t before = 0; before < 4; ++before) {
+            // `edge` starts `before` bytes ahead of the second and third edges.
+            std::string bytes = files % 5 == 0 ? "\xEF\xBB\xBF" : "";
+            for (std::size_t i = 0; bytes.size() < kPiece - before; ++i)
+                bytes += i % 97 == 96 ? '\n' : static_cast<char>('a' + i % 26);
+            bytes.resize(kPiece - before);
+            bytes += edge;
+            bytes += std::string(kPiece + 100, 'x');  // one line across a whole piece
+            bytes.resize(2 * kPiece - before);
+            bytes += edge;
+            bytes += files % 2 == 0 ? "end" : "end\n";
+            area.put("edge.txt", bytes);
+            QNFile file(area("edge.txt"));
+            const Lines expected = split(fromUtf8(
+                std::string_view(bytes).substr(bytes.starts_with("\xEF\xBB\xBF") ? 3 : 0)));
+            ASSERT_EQ(lines(file), expected) << "edge " << files;
+            file.openReadWithDefaultEncoding();
+            std::size_t read = 0;
+            while (!file.eof())
+                EXPECT_EQ(file.readline(), expected[read++]);
+            EXPECT_EQ(read, expected.size());
+            file.close();
+            ++files;
+        }
+    }
+    // Ill-formed bytes in the last piece, or a sequence cut short at the end.
+    for (const char* tail : {"ok\xC3(", "ok\xE2\x80"}) {
+        area.put("late.txt", std::string(3 * kPiece, 'a') + "\n" + tail);
+        QNFile late(area("late.txt"));
+        EXPECT_EQ(late.readalllines()->count(), 0u);
+        EXPECT_NE(late.errDescription().find(u"UTF-8"), String::npos);
+    }
 }
 
 TEST(File, Charsets) {
