@@ -32,6 +32,22 @@ inline void prepareThread() {
     }
 }
 
+// The text of a parse error: where the input stopped being XML, then
+// libxml2's message (its line breaks turned into spaces).
+inline String parseErrorText(int line, int column, std::string_view message) {
+    std::string text = "XML parse error at line " + std::to_string(line) + ", column " +
+                       std::to_string(column) + ": ";
+    for (char c : message)
+        text += c == '\n' || c == '\r' ? ' ' : c;
+    while (!text.empty() && text.back() == ' ')
+        text.pop_back();
+    return fromUtf8(text);
+}
+
+inline String parseErrorText(const xmlError& error) {
+    return parseErrorText(error.line, error.int2, error.message ? error.message : "");
+}
+
 // A string argument: its UTF-8 bytes, with a pointer that is null when the
 // text is empty (the library's rule for every string it hands to libxml2).
 class Arg {

@@ -12,8 +12,14 @@
 // loading, DTD default attributes, validation, XInclude or the "huge"
 // limits, and they forbid the network; libxml2's default limits then bound
 // entity amplification and nesting depth (256). libxml2's error reports go
-// to a handler that drops them, never to standard error: failures reach the
-// caller as the reader's results and error codes.
+// to a handler that keeps the one a failed step reports, never to standard
+// error: failures reach the caller as the reader's results and error codes.
+//
+// Input that is not well-formed ends reading with error 7, whose text is
+// libxml2's first fatal error and its position. libxml2 itself leaves its
+// reader in an error state that is not its end-of-input state, and may even
+// step on after the error; so after a failed step the reader takes no further
+// step and reports the end (eof), or `while (!eof()) read();` would never end.
 //
 // Attribute values are read here, not with xmlTextReaderGetAttribute: libxml2
 // expands entity references in them without any bound (one large entity
@@ -213,6 +219,12 @@ struct QNXMLReader::Impl {
     bool simpleElements = true;
     // The last advance found no further node (see eof()).
     bool exhausted = false;
+    // A step failed: the input is not well-formed; no step is taken again.
+    bool broken = false;
+    // The error to report when a step fails: libxml2's first fatal error,
+    // else its last other error.
+    String parseError;
+    bool parseErrorFatal = false;
     std::int64_t errCode = 0;
     String errDescription;
 
@@ -223,10 +235,34 @@ struct QNXMLReader::Impl {
         errDescription = std::move(text);
     }
 
-    // One step of libxml2's reader: 1 on a node, 0 at the end, -1 on error.
+    // libxml2's structured error handler for this reader: notes the error
+    // a failed step will report.
+    static void noteError(void* impl, xmlErrorPtr error) {
+        auto* d = static_cast<Impl*>(impl);
+        if (error == nullptr || error->level < XML_ERR_ERROR || d->parseErrorFatal) return;
+        d->parseError = xml::parseErrorText(*error);
+        d->parseErrorFatal = error->level == XML_ERR_FATAL;
+    }
+
+    // Reading stops for good: error 7, from libxml2's report when it gave one.
+    void breakOff() {
+        broken = true;
+        exhausted = false;
+        if (parseError.empty()) {
+            parseError = xml::parseErrorText(xmlTextReaderGetParserLineNumber(reader),
+                                             xmlTextReaderGetParserColumnNumber(reader),
+                                             "the document is not well-formed");
+        }
+        fail(kMalformedError, parseError);
+    }
+
+    // One step of libxml2's reader: 1 on a node, 0 at the end, -1 on error
+    // (and every step after it).
     int advance() {
+        if (broken) return -1;
         const int got = xmlTextReaderRead(reader);
         exhausted = got == 0;
+        if (got < 0) breakOff();
         return got;
     }
 
@@ -255,6 +291,9 @@ struct QNXMLReader::Impl {
         xmlFreeTextReader(reader);
         reader = nullptr;
         exhausted = false;
+        broken = false;
+        parseError.clear();
+        parseErrorFatal = false;
         std::string().swap(bytes);
         return closed;
     }
@@ -274,7 +313,7 @@ struct QNXMLReader::Impl {
             std::string().swap(bytes);
             return false;
         }
-        xmlTextReaderSetStructuredErrorHandler(reader, xml::ignoreStructuredError, nullptr);
+        xmlTextReaderSetStructuredErrorHandler(reader, noteError, this);
         return true;
     }
 
@@ -528,19 +567,26 @@ String QNXMLReader::readRawXML() {
 std::int64_t QNXMLReader::skip() {
     xmlTextReaderPtr r = d_->openReader();
     if (r == nullptr || !d_->currentKindIn(kElementMask)) return 0;
+    if (d_->broken) return 0;
     const int got = xmlTextReaderNext(r);
     d_->exhausted = got == 0;
-    if (got < 0) d_->fail(4, u"Could not skip current element");
+    if (got < 0) {
+        // libxml2's reader is in its error state: reading is over.
+        d_->broken = true;
+        d_->fail(4, u"Could not skip current element");
+    }
     return 0;
 }
 
 // libxml2 enters its end-of-input state as soon as it has consumed its input,
 // which for a document of a few kilobytes is at the first read, with every
 // node still to come: a loop "while not eof" would lose them. So the end is
-// that state once a step has also found no further node.
+// that state once a step has also found no further node. A step that failed
+// on malformed input is the end too.
 bool QNXMLReader::eof() {
     xmlTextReaderPtr r = d_->openReader();
-    return r == nullptr || (d_->exhausted && xmlTextReaderReadState(r) == XML_TEXTREADER_MODE_EOF);
+    return r == nullptr || d_->broken ||
+           (d_->exhausted && xmlTextReaderReadState(r) == XML_TEXTREADER_MODE_EOF);
 }
 
 // --- Settings and state ------------------------------------------------------------

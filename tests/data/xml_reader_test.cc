@@ -5,6 +5,7 @@
 #include <qn/host.h>
 
 #include <iterator>
+#include <random>
 
 #include "support/test_support.h"
 
@@ -271,26 +272,123 @@ TEST(XMLReaderErrors, ClosedReaderAndWrongNodeKind) {
     EXPECT_EQ(r.errCode(), 3);
 }
 
-TEST(XMLReaderErrors, MalformedDocumentsStopReadingQuietly) {
-    testing::internal::CaptureStderr();  // libxml2's reports never reach it
-    for (std::string_view doc :
-         {"<r><a>x</b></r>", "not xml at all", "<r", "<r a=1/>", "<r a='1' a='2'/>",
-          "<r>&undefined;</r>", "<r></r><r2/>", "<r>\x01</r>", "<r>\xEF\xBF\xBE</r>",
-          "<?xml version=\"9\"?><r/>", "<r>", "<!DOCTYPE r [<!ENTITY e \"<b>\">]><r a=\"&e;\"/>"}) {
-        Reader r;
-        if (r.openFromString(fromUtf8(doc)) != 0) continue;
-        int steps = 0;
-        while (r.read() == 1 && ++steps < 10) {
+// The loop generated code writes, `while (!eof()) read();`, bounded so that a
+// reader that never reaches its end fails the test instead of hanging it: the
+// number of nodes read, or -1 when the loop did not end.
+int readToEnd(Reader& r) {
+    int nodes = 0;
+    for (int calls = 0; calls < 1000; ++calls) {
+        if (r.eof()) return nodes;
+        nodes += static_cast<int>(r.read());
+    }
+    return -1;
+}
+
+// The error a document that is not XML leaves: its position, then libxml2's
+// own words for what is wrong.
+::testing::AssertionResult isParseError(Reader& r, int line, int column) {
+    const std::string prefix = "XML parse error at line " + std::to_string(line) + ", column " +
+                               std::to_string(column) + ": ";
+    const std::string text = u8(r.errDescription());
+    if (r.errCode() == Reader::kMalformedError && text.size() > prefix.size() &&
+        text.compare(0, prefix.size(), prefix) == 0)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "error " << r.errCode() << " \"" << text << "\"";
+}
+
+// A document that stops being XML ends reading, from a string or a file: eof
+// turns true (the reader is not left in a state where read answers 0 forever
+// with eof false), read keeps answering 0, and the error names the position.
+// Well-formed documents (line 0 below) read to their end without error.
+TEST(XMLReaderErrors, MalformedInputEndsReadingWithItsPosition) {
+    struct Case {
+        std::string_view xml;
+        int nodes, line, column;
+    };
+    const Case cases[] = {// Truncated: what came before the cut is read, then the error.
+                          {"<r>\n <a>x</a>\n <b>", 3, 3, 5},
+                          {"<r><a>x</a><b", 2, 1, 14},
+                          {"<r><a>x</a", 2, 1, 11},
+                          // Mismatched tags, a second root.
+                          {"<r><a>x</b></r>", 0, 1, 12},
+                          {"<r>\n<a>\n</r>", 0, 3, 5},
+                          {"<r></r><r2/>", 0, 1, 8},
+                          // Not XML at all, nothing but blanks, a declaration without a root.
+                          {"not xml at all", 0, 1, 1},
+                          {"  \n  ", 0, 2, 3},
+                          {"<?xml version=\"1.0\"?>\n", 0, 2, 1},
+                          // Well-formed: a recoverable problem (an undeclared prefix) is no
+                          // error, nor are blank lines after the root.
+                          {"<r><a>x</a><b/></r>", 4, 0, 0},
+                          {"<r><q:a>x</q:a></r>", 3, 0, 0},
+                          {"<?xml version=\"1.0\"?>\n<r>\xC3\xA9</r>\n\n", 1, 0, 0}};
+    test::TempDir dir;
+    for (const Case& c : cases) {
+        Reader fromString, fromFile;
+        ASSERT_EQ(fromString.openFromString(fromUtf8(c.xml)), 0) << c.xml;
+        ASSERT_EQ(fromFile.open(fromUtf8(dir.write("doc.xml", c.xml).string())), 0) << c.xml;
+        for (Reader* r : {&fromString, &fromFile}) {
+            EXPECT_EQ(readToEnd(*r), c.nodes) << c.xml;
+            if (c.line == 0) {
+                EXPECT_EQ(test::errorOf(*r), test::ErrorPair(0, u"")) << c.xml;
+                continue;
+            }
+            EXPECT_TRUE(isParseError(*r, c.line, c.column)) << c.xml;
+            const String error = r->errDescription();
+            EXPECT_EQ(r->read(), 0) << c.xml;
+            EXPECT_EQ(r->readTypeName(255, u""), 0) << c.xml;
+            EXPECT_TRUE(r->eof()) << c.xml;
+            EXPECT_EQ(r->errDescription(), error) << c.xml;  // reported once
         }
-        EXPECT_LT(steps, 10) << doc;
-        EXPECT_FALSE(r.eof()) << doc;  // stopped on the error, not at the end
-        EXPECT_EQ(r.errCode(), 0) << doc;
+    }
+
+    // A search stops on the error as a step does.
+    Reader r;
+    openText(r, "<r><a>x</b></r>");
+    EXPECT_EQ(r.readTypeName(Reader::kElement, u"b"), 0);
+    EXPECT_TRUE(r.eof());
+    EXPECT_EQ(u8(r.errDescription()),
+              "XML parse error at line 1, column 12: Opening and ending tag mismatch: a line 1 "
+              "and b");
+    // Reopened on a document, the reader reads it to its end.
+    openText(r, "<r><a>x</a></r>");
+    EXPECT_FALSE(r.eof());
+    EXPECT_EQ(readToEnd(r), 3);
+}
+
+// Bytes that are no text at all read as an error, not as an empty document;
+// libxml2's errors never reach standard error. Empty input is no document:
+// it does not open.
+TEST(XMLReaderErrors, BinaryAndEmptyInput) {
+    using namespace std::string_literals;
+    const std::string png = "\x89PNG\r\n\x1A\n\0\0\0\rIHDR\0\0\0\x10\0\0\0\x10\x08\x06\0\0\0"s;
+    std::string noise;
+    std::mt19937 random(7);
+    for (int i = 0; i < 4096; ++i)
+        noise += static_cast<char>(random() & 0xFF);
+    test::TempDir dir;
+    testing::internal::CaptureStderr();
+    for (const std::string& bytes : {png, noise, std::string(100, '\0')}) {
+        Reader fromString, fromFile;
+        ASSERT_EQ(fromString.openFromString(fromUtf8(bytes)), 0);
+        ASSERT_EQ(fromFile.open(fromUtf8(dir.write("doc.bin", bytes).string())), 0);
+        for (Reader* r : {&fromString, &fromFile}) {
+            EXPECT_EQ(readToEnd(*r), 0);
+            EXPECT_EQ(r->errCode(), Reader::kMalformedError);
+            EXPECT_NE(u8(r->errDescription()).find("at line 1, column "), std::string::npos)
+                << u8(r->errDescription());
+        }
     }
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 
     Reader empty;
     EXPECT_EQ(empty.openFromString(u""), 2);
     EXPECT_EQ(test::errorOf(empty), test::ErrorPair(2, u"Could not create XMLReader object"));
+    EXPECT_EQ(readToEnd(empty), 0);
+    const String emptyFile = fromUtf8(dir.write("empty.xml", "").string());
+    EXPECT_EQ(empty.open(emptyFile), 1);
+    EXPECT_EQ(test::errorOf(empty), test::ErrorPair(1, u"Could not open file at URL " + emptyFile));
+    EXPECT_EQ(readToEnd(empty), 0);
 }
 
 // --- Opening --------------------------------------------------------------------
@@ -430,8 +528,9 @@ TEST(XMLReaderHardening, DeepNestingEndsReading) {
     for (int i = 0; i < kDepth; ++i)
         doc += "</a>";
     const Steps steps = stepsOf(doc);
-    EXPECT_GT(steps.size(), 0u);
+    EXPECT_GT(steps.size(), 1u);
     EXPECT_LT(steps.size(), std::size_t{kDepth});
+    EXPECT_EQ(steps.back(), "error:7");
 
     // The root's value, raw XML and skip expand the subtree: they fail rather
     // than overflow anything.
@@ -444,6 +543,10 @@ TEST(XMLReaderHardening, DeepNestingEndsReading) {
     openText(skip, doc, 1);
     EXPECT_EQ(skip.skip(), 0);
     EXPECT_EQ(test::errorOf(skip), test::ErrorPair(4, u"Could not skip current element"));
+    // A failed skip ends reading as a failed step does.
+    EXPECT_TRUE(skip.eof());
+    EXPECT_EQ(readToEnd(skip), 0);
+    EXPECT_EQ(skip.errCode(), 4);
 }
 
 }  // namespace

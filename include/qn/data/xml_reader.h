@@ -18,6 +18,16 @@
 // failure overwrites, a success never clears) and the operation returns its
 // fallback value.
 //
+//   error  cause
+//   1      a file or resource that cannot be read
+//   2      a string that cannot be read (the empty one)
+//   3      the reader is not open
+//   4      closing, raw XML or skip failed
+//   5      the current node is of a kind the operation does not take
+//   6      no such attribute (or one too large to expand)
+//   7      the input is not well-formed XML (kMalformedError): the text says
+//          where ("XML parse error at line 3, column 5: ...") and why
+//
 // Input is untrusted: no external DTD or entity is ever loaded, nothing is
 // fetched from the network, entity expansion is bounded, and nesting deeper
 // than libxml2's limit ends reading with an error rather than a crash.
@@ -52,6 +62,9 @@ public:
         kDocumentType = 128,
     };
 
+    // Reading stopped on input that is not well-formed XML.
+    static constexpr std::int64_t kMalformedError = 7;
+
     QNXMLReader();
     ~QNXMLReader() override;
     QNXMLReader(const QNXMLReader&) = delete;
@@ -73,7 +86,7 @@ public:
     // --- Reading ----------------------------------------------------------------
 
     // 1 when positioned on a node after the step, 0 at the end or on error
-    // (malformed input ends reading; it sets no error code). From an element
+    // (malformed input ends reading with kMalformedError). From an element
     // start that is not self-closing, with simpleElements on, one text or
     // CDATA node and the end tag after it are stepped over.
     std::int64_t read();
@@ -101,8 +114,9 @@ public:
     // Moves past the current element and its subtree; always 0.
     std::int64_t skip();
     // True once a step found no further node at the end of the input (not
-    // merely once libxml2 has consumed its input, which happens early); true
-    // when closed. False after malformed input stopped reading.
+    // merely once libxml2 has consumed its input, which happens early), once
+    // malformed input stopped reading (errCode kMalformedError, or 4 from
+    // skip), and when closed.
     bool eof();
     std::int64_t isSimple() const noexcept { return 0; }
 
