@@ -3,8 +3,9 @@
 // is the document, opened with openFromString. On every node the reader is
 // asked everything it answers (kinds, names, values, attributes, raw XML),
 // and the answers must be self-consistent: a known node code, attributes
-// only on element starts, a position past the last attribute an error,
-// nothing after the end.
+// only on element starts, a position past the last attribute an error. A
+// step that lands on no node is the end (eof), malformed input included, and
+// nothing comes after it.
 
 #include <qn/data.h>
 
@@ -92,8 +93,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 break;
         }
         if (got != 1) {
-            // Once at the end, nothing more.
-            if (reader.eof()) check(reader.read() == 0 && reader.eof());
+            check(reader.eof());
+            check(reader.read() == 0 && reader.eof());
             break;
         }
         inspect(reader, raw);
