@@ -20,6 +20,7 @@
 #include "host/internal.h"
 #include "host/paths.h"
 #include "host/url.h"
+#include "net/redirect.h"
 
 #include <curl/curl.h>
 
@@ -37,6 +38,7 @@
 #include <thread>
 #include <unordered_map>
 #include <utility>
+#include <variant>
 #include <vector>
 
 namespace qn {
@@ -91,6 +93,12 @@ void QNURLRequest::setValueForHTTPHeaderField(StringView value, StringView field
     headers_.emplace_back(String(field), String(value));
 }
 
+void QNURLRequest::removeValueForHTTPHeaderField(StringView field) {
+    std::erase_if(headers_, [field](const auto& header) {
+        return equalsIgnoringASCIICase(header.first, field);
+    });
+}
+
 std::optional<String> QNURLResponse::valueForHTTPHeaderField(StringView field) const {
     for (const auto& [name, value] : headers) {
         if (equalsIgnoringASCIICase(name, field)) return value;
@@ -132,6 +140,9 @@ QNURLError QNURLError::withCode(std::int64_t code) {
         case -1001:
             text = "The request timed out.";
             break;
+        case -1002:
+            text = "The URL's scheme is not supported.";
+            break;
         case -1003:
             text = "The server's host name could not be resolved.";
             break;
@@ -141,8 +152,14 @@ QNURLError QNURLError::withCode(std::int64_t code) {
         case -1005:
             text = "The network connection was lost.";
             break;
+        case -1007:
+            text = "There were too many redirects.";
+            break;
         case -1009:
             text = "The network is not available.";
+            break;
+        case -1022:
+            text = "The server redirected a secure request to an insecure URL.";
             break;
         case -1200:
             text = "A secure connection to the server could not be made.";
@@ -245,8 +262,11 @@ private:
     void start(const std::shared_ptr<SessionTask>& task);
     void cancel(const std::shared_ptr<SessionTask>& task);
     void finish(SessionTask* task, CURLcode code);
-    CURL* takeEasyHandle();
-    void recycle(CURL* easy);
+    // A handle that has used the cookie store keeps sending its cookies
+    // after curl_easy_reset, so it goes back to a pool of its own: a request
+    // that must not carry cookies never gets one.
+    CURL* takeEasyHandle(bool cookies);
+    void recycle(CURL* easy, bool cookies);
     void complete(const std::shared_ptr<SessionTask>& task, Bytes data,
                   std::optional<QNURLResponse> response, std::optional<QNURLError> error);
 
@@ -254,6 +274,10 @@ private:
     bool started_ = false;
     bool stopping_ = false;
     CURLM* multi_ = nullptr;
+    // The session's cookie store, shared by the easy handles that handle
+    // cookies. Only the transfer thread uses those handles, so the share
+    // needs no lock callbacks.
+    CURLSH* share_ = nullptr;
     std::thread thread_;
     std::deque<std::pair<std::shared_ptr<SessionTask>, Op>> ops_;
     // Threads between queueing an op and finishing its curl_multi_wakeup.
@@ -266,6 +290,7 @@ private:
     // Transfer thread only.
     std::unordered_map<SessionTask*, std::shared_ptr<SessionTask>> active_;
     std::vector<CURL*> idleHandles_;
+    std::vector<CURL*> idleCookieHandles_;
 };
 
 class SessionTask final : public QNURLSessionDataTask,
@@ -284,6 +309,11 @@ public:
         Engine::shared().enqueue(shared_from_this(), Engine::Op::Cancel);
     }
     const QNURLRequest& originalRequest() const noexcept override { return request_; }
+    // The request on the wire now: the original one, or where the last
+    // redirect led.
+    const QNURLRequest& currentRequest() const noexcept {
+        return redirected ? *redirected : request_;
+    }
 
     // True for exactly one caller: the one that runs the completion.
     bool claimCompletion() noexcept { return !completed_.exchange(true); }
@@ -292,7 +322,12 @@ public:
 
     // Transfer thread only.
     CURL* easy = nullptr;
+    bool easyHandlesCookies = false;
     curl_slist* headerList = nullptr;
+    std::optional<QNURLRequest> redirected;
+    int redirects = 0;
+    // Set when the first request starts; redirects share its time.
+    std::optional<std::chrono::steady_clock::time_point> deadline;
     Bytes received;
     std::vector<std::pair<String, String>> responseHeaders;
     std::array<char, CURL_ERROR_SIZE> errorText{};
@@ -351,7 +386,15 @@ bool Engine::ensureStartedLocked() {
     started_ = true;
     if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return false;
     multi_ = curl_multi_init();
-    if (!multi_) return false;
+    share_ = curl_share_init();
+    if (!multi_ || !share_ ||
+        curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE) != CURLSHE_OK) {
+        if (share_) curl_share_cleanup(share_);
+        if (multi_) curl_multi_cleanup(multi_);
+        share_ = nullptr;
+        multi_ = nullptr;
+        return false;
+    }
     // Idle connections kept for reuse, and a per-server cap (as browsers
     // have) so a burst of tasks queues instead of flooding one server.
     curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, 64L);
@@ -360,7 +403,9 @@ bool Engine::ensureStartedLocked() {
         thread_ = std::thread([this] { run(); });
     } catch (const std::exception&) {
         curl_multi_cleanup(multi_);
+        curl_share_cleanup(share_);
         multi_ = nullptr;
+        share_ = nullptr;
         return false;
     }
     static ShutdownGuard guard;
@@ -413,19 +458,26 @@ void Engine::shutdown() {
     }
 }
 
-CURL* Engine::takeEasyHandle() {
-    if (idleHandles_.empty()) return curl_easy_init();
-    CURL* easy = idleHandles_.back();
-    idleHandles_.pop_back();
-    return easy;
+CURL* Engine::takeEasyHandle(bool cookies) {
+    std::vector<CURL*>& pool = cookies ? idleCookieHandles_ : idleHandles_;
+    if (!pool.empty()) {
+        CURL* easy = pool.back();
+        pool.pop_back();
+        return easy;
+    }
+    return curl_easy_init();
 }
 
-void Engine::recycle(CURL* easy) {
+void Engine::recycle(CURL* easy, bool cookies) {
     if (!easy) return;
     constexpr std::size_t kMaxIdleHandles = 16;
-    if (idleHandles_.size() < kMaxIdleHandles) {
+    std::vector<CURL*>& pool = cookies ? idleCookieHandles_ : idleHandles_;
+    if (pool.size() < kMaxIdleHandles) {
+        // curl_easy_reset keeps the list of cookie files (and would leak
+        // it); this frees it and detaches the store, leaving the share.
+        if (cookies) curl_easy_setopt(easy, CURLOPT_COOKIEFILE, static_cast<char*>(nullptr));
         curl_easy_reset(easy);
-        idleHandles_.push_back(easy);
+        pool.push_back(easy);
     } else {
         curl_easy_cleanup(easy);
     }
@@ -450,12 +502,19 @@ void Engine::complete(const std::shared_ptr<SessionTask>& task, Bytes data,
 
 void Engine::start(const std::shared_ptr<SessionTask>& task) {
     if (task->isCompleted()) return;
-    const QNURLRequest& request = task->originalRequest();
-    CURL* easy = takeEasyHandle();
+    const QNURLRequest& request = task->currentRequest();
+    // A Cookie field of the caller's own is the whole truth: libcurl would
+    // send the stored cookies in a second Cookie line beside it.
+    const bool cookies =
+        request.httpShouldHandleCookies() && !request.valueForHTTPHeaderField(u"Cookie");
+    CURL* easy = takeEasyHandle(cookies);
     if (!easy) {
         complete(task, {}, std::nullopt, urlError(CURLE_OUT_OF_MEMORY, nullptr));
         return;
     }
+    task->easyHandlesCookies = cookies;
+    curl_slist_free_all(task->headerList);
+    task->headerList = nullptr;
     task->urlText = toUtf8(request.url());
     task->methodText = toUtf8(request.httpMethod());
     if (task->methodText.empty()) task->methodText = "GET";
@@ -466,10 +525,24 @@ void Engine::start(const std::shared_ptr<SessionTask>& task) {
     // Only the web: a file:// or other scheme must never reach local files
     // or other protocols through a URL the application was handed.
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    double seconds = request.timeoutInterval();
-    if (!(seconds > 0) || !std::isfinite(seconds)) seconds = 60;
-    const long timeoutMs = static_cast<long>(std::min(seconds * 1000.0, 2147483647.0));
-    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, std::max(timeoutMs, 1L));
+    if (cookies) {
+        // The session's store; the empty file name turns the engine on
+        // without reading any file.
+        curl_easy_setopt(easy, CURLOPT_SHARE, share_);
+        curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");
+    }
+    using Clock = std::chrono::steady_clock;
+    if (!task->deadline) {
+        double seconds = request.timeoutInterval();
+        if (!(seconds > 0) || !std::isfinite(seconds)) seconds = 60;
+        seconds = std::min(seconds, 2147483.0);
+        task->deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                            std::chrono::duration<double>(seconds));
+    }
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(*task->deadline - Clock::now()).count();
+    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS,
+                     static_cast<long>(std::clamp<decltype(left)>(left, 1, 2147483647)));
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, onBody);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, task.get());
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, onHeader);
@@ -518,7 +591,7 @@ void Engine::start(const std::shared_ptr<SessionTask>& task) {
     // surfaces from the transfer as CURLE_URL_MALFORMAT.
     CURLcode set = curl_easy_setopt(easy, CURLOPT_URL, task->urlText.c_str());
     if (set != CURLE_OK || curl_multi_add_handle(multi_, easy) != CURLM_OK) {
-        recycle(easy);
+        recycle(easy, cookies);
         complete(task, {}, std::nullopt,
                  urlError(set != CURLE_OK ? set : CURLE_FAILED_INIT, nullptr));
         return;
@@ -531,7 +604,7 @@ void Engine::cancel(const std::shared_ptr<SessionTask>& task) {
     if (task->isCompleted()) return;
     if (task->easy) {
         curl_multi_remove_handle(multi_, task->easy);
-        recycle(task->easy);
+        recycle(task->easy, task->easyHandlesCookies);
         task->easy = nullptr;
         active_.erase(task.get());
     }
@@ -549,14 +622,39 @@ void Engine::finish(SessionTask* raw, CURLcode code) {
     std::optional<QNURLResponse> response;
     std::optional<QNURLError> error;
     Bytes data;
+    long status = 0;
+    char* location = nullptr;
+    if (code == CURLE_OK) {
+        curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+        // libcurl resolves the Location field against the URL it answered.
+        if (internal::isFollowedRedirect(status))
+            curl_easy_getinfo(easy, CURLINFO_REDIRECT_URL, &location);
+    }
+    if (location) {
+        auto next = internal::requestForRedirect(task->currentRequest(), status, fromUtf8(location),
+                                                 task->redirects);
+        curl_multi_remove_handle(multi_, easy);
+        recycle(easy, task->easyHandlesCookies);
+        if (auto* failure = std::get_if<QNURLError>(&next)) {
+            Bytes().swap(task->received);
+            complete(task, {}, std::nullopt, std::move(*failure));
+            return;
+        }
+        // The redirect's own answer is not the response: only the last one is.
+        ++task->redirects;
+        task->redirected = std::move(std::get<QNURLRequest>(next));
+        task->received.clear();
+        task->responseHeaders.clear();
+        task->errorText[0] = '\0';
+        start(task);
+        return;
+    }
     if (code == CURLE_OK) {
         QNURLResponse r;
-        long status = 0;
-        curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
         r.statusCode = status;
         char* effective = nullptr;
         curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective);
-        r.url = effective ? fromUtf8(effective) : task->originalRequest().url();
+        r.url = effective ? fromUtf8(effective) : task->currentRequest().url();
         r.headers = std::move(task->responseHeaders);
         response = std::move(r);
         data = std::move(task->received);
@@ -566,7 +664,7 @@ void Engine::finish(SessionTask* raw, CURLcode code) {
         Bytes().swap(task->received);
     }
     curl_multi_remove_handle(multi_, easy);
-    recycle(easy);
+    recycle(easy, task->easyHandlesCookies);
     complete(task, std::move(data), std::move(response), std::move(error));
 }
 
@@ -641,11 +739,16 @@ void Engine::run() {
         complete(task, {}, std::nullopt, QNURLError::withCode(kCancelled));
     }
     active.clear();
-    for (CURL* easy : idleHandles_)
-        curl_easy_cleanup(easy);
-    idleHandles_.clear();
+    for (auto* pool : {&idleHandles_, &idleCookieHandles_}) {
+        for (CURL* easy : *pool)
+            curl_easy_cleanup(easy);
+        pool->clear();
+    }
     curl_multi_cleanup(multi_);
     multi_ = nullptr;
+    // Every handle that used the share is gone.
+    curl_share_cleanup(share_);
+    share_ = nullptr;
     curl_global_cleanup();
 }
 

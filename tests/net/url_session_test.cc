@@ -9,7 +9,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <future>
+#include <variant>
 
+#include "net/redirect.h"
 #include "net/test_server.h"
 #include "support/test_support.h"
 
@@ -185,13 +187,15 @@ TEST(URLSessionTest, RequestsArriveAsSentAndAnswersComeBackWhole) {
     for (const auto& header : final.response->headers)
         EXPECT_NE(header.first.rfind(u"HTTP/", 0), 0u);
 
-    // Redirects are not followed.
+    // A redirect is followed: the answer and its URL are the last server's.
     const std::size_t before = server.requestCount();
     Outcome redirect = send(requestFor(server, "/from"));
     ASSERT_TRUE(redirect.response);
-    EXPECT_EQ(redirect.response->statusCode, 302);
-    EXPECT_EQ(redirect.response->valueForHTTPHeaderField(u"Location"), u"/to");
-    EXPECT_EQ(server.requestCount(), before + 1);
+    EXPECT_EQ(redirect.response->statusCode, 200);
+    EXPECT_EQ(redirect.body(), "ok");
+    EXPECT_EQ(redirect.response->url, fromUtf8(server.url("/to")));
+    EXPECT_FALSE(redirect.response->valueForHTTPHeaderField(u"Location"));
+    EXPECT_EQ(server.requestCount(), before + 2);
 
     // Large bodies both ways.
     EXPECT_TRUE(send(requestFor(server, "/big")).body() == big);
@@ -199,6 +203,145 @@ TEST(URLSessionTest, RequestsArriveAsSentAndAnswersComeBackWhole) {
     large.setHTTPBody(bytesOf(big));
     EXPECT_EQ(send(large).data.size(), big.size() + 9);  // "got POST " and the body
     EXPECT_TRUE(server.lastRequest().body == big);
+}
+
+// Each redirect code against each kind of request: what reaches the target.
+TEST(URLSessionRedirectTest, MethodAndBodyAsBrowsersCarryThem) {
+    test::TestServer server;
+    server.on("*", "/r/*", [](const httplib::Request& req, httplib::Response& res) {
+        res.set_redirect("/land", std::stoi(req.path.substr(3)));
+    });
+    struct Case {
+        int code;
+        std::u16string method;
+        std::string arrives;  // the method at the target
+        bool keepsBody;
+    };
+    const Case cases[] = {
+        {301, u"POST", "GET", false},     {302, u"POST", "GET", false},
+        {303, u"POST", "GET", false},     {303, u"PUT", "GET", false},
+        {303, u"HEAD", "HEAD", false},    {301, u"PUT", "PUT", true},
+        {302, u"DELETE", "DELETE", true}, {307, u"POST", "POST", true},
+        {308, u"PATCH", "PATCH", true},   {308, u"GET", "GET", false},
+    };
+    for (const Case& c : cases) {
+        const std::string label = std::to_string(c.code) + " " + toUtf8(c.method);
+        QNURLRequest request = requestFor(server, "/r/" + std::to_string(c.code), c.method);
+        request.setValueForHTTPHeaderField(u"X-Kept", u"X-Custom");
+        if (c.method != u"GET" && c.method != u"HEAD") {
+            request.setHTTPBody(bytesOf("k=v"));
+            request.setValueForHTTPHeaderField(u"text/plain", u"Content-Type");
+        }
+        Outcome outcome = send(request);
+        ASSERT_TRUE(outcome.response) << label;
+        EXPECT_EQ(outcome.response->statusCode, 200) << label;
+        const test::RecordedRequest seen = server.lastRequest();
+        EXPECT_EQ(seen.path, "/land") << label;
+        EXPECT_EQ(seen.method, c.arrives) << label;
+        EXPECT_EQ(seen.header("X-Custom"), "X-Kept") << label;
+        // A body that stays keeps its type; one that goes takes it along.
+        EXPECT_EQ(seen.body, c.keepsBody ? "k=v" : "") << label;
+        EXPECT_EQ(seen.hasHeader("Content-Type"), c.keepsBody) << label;
+    }
+}
+
+TEST(URLSessionRedirectTest, TenRedirectsAreFollowedTheEleventhFails) {
+    test::TestServer server;
+    server.on("GET", "/hop/*", [](const httplib::Request& req, httplib::Response& res) {
+        const int left = std::stoi(req.path.substr(5));
+        if (left == 0) {
+            res.set_content("end", "text/plain");
+        } else {
+            res.set_redirect("/hop/" + std::to_string(left - 1), left % 2 ? 302 : 307);
+        }
+    });
+    Outcome ten = send(requestFor(server, "/hop/10"));
+    ASSERT_TRUE(ten.response) << toUtf8(ten.error->localizedDescription);
+    EXPECT_EQ(ten.body(), "end");
+    EXPECT_EQ(ten.response->url, fromUtf8(server.url("/hop/0")));
+    EXPECT_EQ(server.requestCount(), 11u);
+
+    Outcome eleven = send(requestFor(server, "/hop/11"));
+    EXPECT_EQ(eleven.errorCode(), -1007);
+    EXPECT_EQ(eleven.error->localizedDescription, u"There were too many redirects.");
+    EXPECT_FALSE(eleven.response);
+    EXPECT_TRUE(eleven.data.empty());
+    EXPECT_EQ(server.requestCount(), 22u);  // /hop/0 is never asked for
+}
+
+// Credentials the caller gave for one server never reach another one: not
+// its Authorization or Cookie fields, not the user and password of its URL.
+// Another host name for the same address, or another port, is another server.
+TEST(URLSessionRedirectTest, CredentialsStayWithTheirServer) {
+    test::TestServer first, second;
+    const std::string elsewhere = "http://localhost:" + std::to_string(second.port()) + "/land";
+    const std::string sameAddress = "http://localhost:" + std::to_string(first.port()) + "/land";
+    first.on("GET", "/to-second", [elsewhere](const httplib::Request&, httplib::Response& res) {
+        res.set_redirect(elsewhere);
+    });
+    first.on("GET", "/to-name", [sameAddress](const httplib::Request&, httplib::Response& res) {
+        res.set_redirect(sameAddress);
+    });
+    first.on("GET", "/to-self",
+             [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/land"); });
+
+    for (const char* path : {"/to-second", "/to-name", "/to-self"}) {
+        const bool sameServer = std::string(path) == "/to-self";
+        test::TestServer& target = std::string(path) == "/to-second" ? second : first;
+        QNURLRequest request = requestFor(first, path);
+        request.setValueForHTTPHeaderField(u"Bearer t0ken", u"Authorization");
+        request.setValueForHTTPHeaderField(u"sid=1", u"Cookie");
+        request.setValueForHTTPHeaderField(u"yes", u"X-Plain");
+        Outcome outcome = send(request);
+        ASSERT_TRUE(outcome.response) << path;
+        test::RecordedRequest seen = target.lastRequest();
+        ASSERT_EQ(seen.path, "/land") << path;
+        EXPECT_EQ(seen.header("X-Plain"), "yes") << path;
+        EXPECT_EQ(seen.header("Authorization"), sameServer ? "Bearer t0ken" : "") << path;
+        EXPECT_EQ(seen.header("Cookie"), sameServer ? "sid=1" : "") << path;
+
+        // User and password in the URL.
+        std::string withUser = first.url(path);
+        withUser.insert(7, "u:p@");
+        QNURLRequest userRequest(fromUtf8(withUser));
+        ASSERT_TRUE(send(userRequest).response) << path;
+        seen = target.lastRequest();
+        ASSERT_EQ(seen.path, "/land") << path;
+        EXPECT_EQ(seen.header("Authorization"), sameServer ? "Basic dTpw" : "") << path;
+    }
+}
+
+// The rules no plain loopback server can show: secure origins, other
+// schemes, and ports written or left to the scheme.
+TEST(URLSessionRedirectTest, SecureRequestsStaySecure) {
+    QNURLRequest request(u"https://srv/a");
+    request.setValueForHTTPHeaderField(u"Basic dTpw", u"Authorization");
+    auto follow = [&](StringView location) {
+        return internal::requestForRedirect(request, 302, location, 0);
+    };
+    auto errorCode = [](const std::variant<QNURLRequest, QNURLError>& next) {
+        return std::holds_alternative<QNURLError>(next) ? std::get<QNURLError>(next).code : 0;
+    };
+    EXPECT_EQ(errorCode(follow(u"http://srv/a")), -1022);
+    EXPECT_EQ(errorCode(follow(u"HTTP://srv:443/a")), -1022);
+    EXPECT_EQ(errorCode(follow(u"ftp://srv/a")), -1002);
+    EXPECT_EQ(errorCode(follow(u"file:///etc/passwd")), -1000);
+    EXPECT_EQ(errorCode(internal::requestForRedirect(request, 302, u"https://srv/b", 10)), -1007);
+
+    // The scheme's port written out is the same server.
+    auto same = follow(u"HTTPS://SRV:443/b");
+    ASSERT_EQ(errorCode(same), 0);
+    EXPECT_EQ(std::get<QNURLRequest>(same).valueForHTTPHeaderField(u"Authorization"),
+              u"Basic dTpw");
+    auto other = follow(u"https://srv:8443/b");
+    ASSERT_EQ(errorCode(other), 0);
+    EXPECT_FALSE(std::get<QNURLRequest>(other).valueForHTTPHeaderField(u"Authorization"));
+    EXPECT_EQ(std::get<QNURLRequest>(other).url(), u"https://srv:8443/b");
+    // From http to https is an upgrade, and another server.
+    request.setURL(u"http://srv/a");
+    auto upgraded = follow(u"https://srv/a");
+    ASSERT_EQ(errorCode(upgraded), 0);
+    EXPECT_FALSE(std::get<QNURLRequest>(upgraded).valueForHTTPHeaderField(u"Authorization"));
 }
 
 TEST(URLSessionTest, HeaderLinesOnTheWire) {

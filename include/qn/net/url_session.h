@@ -3,9 +3,12 @@
 // thread (libcurl's multi interface), calling each completion on that thread.
 //
 // TLS certificate and host-name verification are always on; a task never
-// outlives its timeout. Redirects are not followed (a 3xx is the response);
-// only http and https URLs are loaded. Connections are kept for reuse, at
-// most six at a time per server (further tasks wait their turn).
+// outlives its timeout, redirects included. Redirects (301, 302, 303, 307,
+// 308) are followed, at most ten per task, as browsers follow them: never
+// from https to http, and never with the caller's credentials to another
+// server. Only http and https URLs are loaded. Cookies live in one in-memory
+// store for the session. Connections are kept for reuse, at most six at a
+// time per server (further tasks wait their turn).
 //
 // Thread-safe: tasks may be created, started and cancelled from any thread.
 #pragma once
@@ -45,9 +48,15 @@ public:
     // "Content-Length: 0", which servers need to know nothing follows.
     const std::optional<Bytes>& httpBody() const noexcept { return body_; }
     void setHTTPBody(std::optional<Bytes> body) { body_ = std::move(body); }
+    // On (the default): the session's stored cookies for the URL go out with
+    // the request, and the cookies its answers set are stored. A request
+    // with a Cookie field of its own is left as it is either way.
+    bool httpShouldHandleCookies() const noexcept { return handleCookies_; }
+    void setHTTPShouldHandleCookies(bool handle) noexcept { handleCookies_ = handle; }
 
     std::optional<String> valueForHTTPHeaderField(StringView field) const;
     void setValueForHTTPHeaderField(StringView value, StringView field);
+    void removeValueForHTTPHeaderField(StringView field);
     const std::vector<std::pair<String, String>>& allHTTPHeaderFields() const noexcept {
         return headers_;
     }
@@ -57,12 +66,14 @@ private:
     String method_ = u"GET";
     double timeout_ = 60;
     std::size_t maxBody_ = 0;
+    bool handleCookies_ = true;
     std::optional<Bytes> body_;
     std::vector<std::pair<String, String>> headers_;
 };
 
 // What a server answered.
 struct QN_API QNURLResponse {
+    // Where the answer came from: after redirects, the last URL.
     String url;
     std::int64_t statusCode = 0;
     // In arrival order; a repeated field keeps each value.
@@ -76,10 +87,11 @@ struct QN_API QNURLResponse {
 
 // A transport failure: a code and a description ("Could not connect to the
 // server.", "The request timed out.", ...). Codes follow the usual URL
-// loading codes: -1000 bad URL, -1001 timed out, -1003 cannot find host,
-// -1004 cannot connect, -1005 connection lost, -1009 not connected,
-// -1200 secure connection failed, -1202 bad server certificate, -999
-// cancelled, -1 unknown.
+// loading codes: -1000 bad URL, -1001 timed out, -1002 unsupported URL,
+// -1003 cannot find host, -1004 cannot connect, -1005 connection lost,
+// -1007 too many redirects, -1009 not connected, -1022 redirected from https
+// to http, -1200 secure connection failed, -1202 bad server certificate,
+// -999 cancelled, -1 unknown.
 struct QN_API QNURLError {
     std::int64_t code = 0;
     String localizedDescription;
