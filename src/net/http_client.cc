@@ -343,6 +343,11 @@ String QNHttpClient::serverURLString() const {
     return out;
 }
 
+std::optional<String> QNHttpClient::serverURL() const {
+    const std::optional<internal::URL> url = parseReference(serverURLString());
+    return url ? std::optional(url->text()) : std::nullopt;
+}
+
 String QNHttpClient::url() const {
     return serverURLString() + d_->baseURL;
 }
@@ -428,7 +433,9 @@ std::optional<String> executionTarget(const QNHttpClient& client, StringView url
         if (auto url = parseReference(composed)) target = transportURL(*url);
     } else {
         composed = urlText.starts_with(u"/") ? String(urlText) : client.baseURL() + String(urlText);
-        const std::optional<internal::URL> server = parseReference(client.serverURLString());
+        const std::optional<String> serverURL = client.serverURL();
+        const std::optional<internal::URL> server =
+            serverURL ? internal::URL::parse(*serverURL) : std::nullopt;
         const std::optional<internal::URL> reference = parseReference(composed);
         if (server && reference && server->scheme)
             target = transportURL(server->resolve(*reference));
@@ -466,7 +473,10 @@ void QNHttpClient::executeUrl(StringView method, StringView urlText) {
     d.attachBody(request);
     for (const auto& [name, value] : d.headersToSend)
         request.setValueForHTTPHeaderField(value, name);
-    if (!d.includeCookies) request.setValueForHTTPHeaderField(u"", u"Cookie");
+    if (!d.includeCookies) {
+        request.setValueForHTTPHeaderField(u"", u"Cookie");
+        request.setHTTPShouldHandleCookies(false);
+    }
 
     Impl::send(d_, std::move(request));
 }
@@ -520,6 +530,12 @@ void QNHttpClient::Impl::attachBody(QNURLRequest& request) {
             }
             std::string bytes = encodeForBody(text, encoding);
             if (!bytes.empty()) request.setHTTPBody(Bytes(bytes.begin(), bytes.end()));
+            // Servers read form fields only from a body that says it is a
+            // form; the session adds no Content-Type of its own. One the
+            // caller added is set on the request after this and wins.
+            if (!d.variablesToSend.empty() && !request.valueForHTTPHeaderField(u"Content-Type"))
+                request.setValueForHTTPHeaderField(u"application/x-www-form-urlencoded",
+                                                   u"Content-Type");
         }
     }
     // Without a body, GET and HEAD carry none at all; other methods say

@@ -56,10 +56,15 @@ TEST(HttpClientAddress, DefaultPortsAreLeftOutAndSetUrlTakesItsParts) {
     EXPECT_EQ(c.serverURLString(), u"https://srv");
     c.setPort(8443);
     EXPECT_EQ(c.serverURLString(), u"https://srv:8443");
+    EXPECT_EQ(c.serverURL(), u"https://srv:8443");
     c.setSecure(false);
     c.setPort(80);
     c.setBaseURL(u"/api/");
     EXPECT_EQ(c.url(), u"http://srv/api/");
+    EXPECT_EQ(c.serverURL(), u"http://srv");
+    c.setHost(u"no such host");
+    EXPECT_FALSE(c.serverURL());
+    c.setHost(u"srv");
 
     c.setUrl(u"https://example.org:8443/app/rest/");
     EXPECT_EQ(c.url(), u"https://example.org:8443/app/rest/");
@@ -144,6 +149,115 @@ TEST_F(HttpClientTest, HeadersAuthorizationAndBodies) {
     c->addVariableValue(u"k", u"v");
     c->addFile(fromUtf8((dir.path() / "missing").string()));
     EXPECT_EQ(send(*c, u"PUT", u"/f").body, "k=v");
+}
+
+// The server parses a form body only when it says it is one.
+TEST_F(HttpClientTest, FormVariablesGoOutAsAFormUnlessTheCallerSaysOtherwise) {
+    server.on("POST", "/form", [](const httplib::Request& req, httplib::Response& res) {
+        res.set_content(req.has_param("b") ? "b=" + req.get_param_value("b") : "no form",
+                        "text/plain");
+    });
+    auto c = client();
+    c->addVariableValue(u"a", u"1");
+    c->addVariableValue(u"b", u"x y&z");
+    c->executeUrl(u"POST", u"/form");
+    EXPECT_EQ(c->getString(), u"b=x y&z");
+    EXPECT_EQ(server.lastRequest().header("Content-Type"), "application/x-www-form-urlencoded");
+
+    c->addHeaderValue(u"content-type", u"text/plain; charset=utf-8");
+    c->addVariableValue(u"b", u"1");
+    c->executeUrl(u"POST", u"/form");
+    EXPECT_EQ(c->getString(), u"no form");
+    const test::RecordedRequest seen = server.lastRequest();
+    EXPECT_EQ(seen.headerCount("Content-Type"), 1u);
+    EXPECT_EQ(seen.header("Content-Type"), "text/plain; charset=utf-8");
+
+    // Text pieces alone are no form.
+    c->addString(u"<a/>");
+    c->executeUrl(u"POST", u"/form");
+    EXPECT_EQ(c->statusCode(), 200);
+    EXPECT_FALSE(server.lastRequest().hasHeader("Content-Type"));
+}
+
+// A login answer's cookie goes back on later requests to its host and path
+// while cookies are included, from any client; never while they are not.
+TEST_F(HttpClientTest, CookiesOfALoginGoBackOnlyWhereAndWhenIncluded) {
+    server.on("POST", "/shop/login", [](const httplib::Request&, httplib::Response& res) {
+        res.set_header("Set-Cookie", "sid=s3cret; Path=/shop; HttpOnly");
+        res.set_content("in", "text/plain");
+    });
+    // Sets its cookie on the way to the page that needs it.
+    server.on("GET", "/shop/enter", [](const httplib::Request&, httplib::Response& res) {
+        res.set_header("Set-Cookie", "visit=7; Path=/shop");
+        res.set_redirect("/shop/visit");
+    });
+    const auto checking = [](const char* cookie) {
+        return [cookie = std::string(cookie)](const httplib::Request& req, httplib::Response& res) {
+            const bool in = req.get_header_value("Cookie").find(cookie) != std::string::npos;
+            res.status = in ? 200 : 401;
+        };
+    };
+    server.on("GET", "/shop/private", checking("sid=s3cret"));
+    server.on("GET", "/shop/visit", checking("visit=7"));
+
+    auto c = client();
+    c->setIncludeCookies(true);
+    c->executeUrl(u"GET", u"/shop/private");
+    EXPECT_EQ(c->statusCode(), 401);
+    c->executeUrl(u"POST", u"/shop/login");
+    ASSERT_EQ(c->statusCode(), 200);
+    c->executeUrl(u"GET", u"/shop/private");
+    EXPECT_EQ(c->statusCode(), 200);
+    EXPECT_EQ(server.lastRequest().header("Cookie"), "sid=s3cret");
+    c->executeUrl(u"GET", u"/shop/enter");
+    EXPECT_EQ(c->statusCode(), 200);
+
+    // Another path, another host name for the same server: not theirs.
+    send(*c, u"GET", u"/elsewhere");
+    EXPECT_FALSE(server.lastRequest().hasHeader("Cookie"));
+    send(*c, u"GET", fromUtf8("http://localhost:" + std::to_string(server.port()) + "/shop/x"));
+    EXPECT_FALSE(server.lastRequest().hasHeader("Cookie"));
+
+    // Not included: nothing stored is sent.
+    c->setIncludeCookies(false);
+    c->executeUrl(u"GET", u"/shop/private");
+    EXPECT_EQ(c->statusCode(), 401);
+    EXPECT_EQ(server.lastRequest().header("Cookie"), "");
+
+    // The store is the session's: a new client including cookies has them.
+    auto other = client();
+    other->setIncludeCookies(true);
+    other->executeUrl(u"GET", u"/shop/private");
+    EXPECT_EQ(other->statusCode(), 200);
+}
+
+TEST_F(HttpClientTest, RedirectsEndAtTheFinalAnswer) {
+    server.on("POST", "/old", [](const httplib::Request&, httplib::Response& res) {
+        res.set_redirect("/new", 302);
+    });
+    server.on("GET", "/new", [](const httplib::Request&, httplib::Response& res) {
+        res.set_header("X-Final", "yes");
+        res.set_content("new", "text/plain");
+    });
+    server.on("GET", "/loop", [](const httplib::Request&, httplib::Response& res) {
+        res.set_redirect("/loop", 301);
+    });
+    auto c = client();
+    c->setBaseURL(u"/api/");
+    c->addVariableValue(u"a", u"1");
+    c->executeUrl(u"POST", u"/old");
+    EXPECT_EQ(c->statusCode(), 200);
+    EXPECT_EQ(c->getString(), u"new");
+    EXPECT_EQ(c->getHeader(u"X-Final"), u"yes");
+    EXPECT_EQ(c->getHeader(u"Location"), u"");
+    EXPECT_EQ(server.lastRequest().method, "GET");
+    // The client's own address is configuration, not where an answer came from.
+    EXPECT_EQ(c->url(), fromUtf8(server.url("/api/")));
+
+    c->executeUrl(u"GET", u"/loop");
+    EXPECT_EQ(test::errorOf(*c), test::ErrorPair(-1007, u"There were too many redirects."));
+    EXPECT_EQ(c->statusCode(), 0);
+    EXPECT_TRUE(c->getData().empty());
 }
 
 TEST(HttpClientCookies, EmptyCookieFieldUnlessCookiesIncluded) {

@@ -85,7 +85,9 @@ public:
     // Seconds; below 1 means 30.
     std::int64_t timeout() const noexcept;
     void setTimeout(std::int64_t seconds);
-    // Off by default: every request then carries an empty "Cookie" field.
+    // Off by default: every request then carries an empty "Cookie" field
+    // and leaves the session's cookie store alone. On, requests send the
+    // stored cookies of their URL and store the cookies their answers set.
     bool includeCookies() const noexcept;
     void setIncludeCookies(bool include);
     const std::optional<String>& proxyServerHost() const noexcept;
@@ -101,6 +103,9 @@ public:
     String scheme() const;
     // "<scheme>://<host>[:<port>]" (no port when it is the scheme's default).
     String serverURLString() const;
+    // serverURLString read as a URL; absent when it is none (a host with a
+    // blank, say).
+    std::optional<String> serverURL() const;
     // serverURLString followed by baseURL.
     String url() const;
     // Host, port, path (kept as baseURL) and security of an absolute URL; a
@@ -134,8 +139,10 @@ public:
 
     // Sends the request and returns at once. A relative url gets baseURL in
     // front unless it starts with "/", and is resolved against the server
-    // URL; an absolute "http://" or "https://" url is used as it is. A second
-    // execution waits until the previous response has arrived.
+    // URL; an absolute "http://" or "https://" url is used as it is. A body
+    // of form variables goes out as application/x-www-form-urlencoded unless
+    // a Content-Type header was added. A second execution waits until the
+    // previous response has arrived.
     void executeUrl(StringView method, StringView url);
     void execute(StringView method, StringView url) { executeUrl(method, url); }
 
