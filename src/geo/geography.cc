@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "host/geos_support.h"
 
@@ -11,6 +13,27 @@ namespace {
 
 Ref<WKTPoint> parsePoint(StringView text) {
     return std::dynamic_pointer_cast<WKTPoint>(WKTParser::parseGeometry(text));
+}
+
+struct PreparedDeleter {
+    void operator()(const GEOSPreparedGeometry* prepared) const noexcept {
+        GEOSPreparedGeom_destroy_r(geos::threadContext(), prepared);
+    }
+};
+using PreparedPtr = std::unique_ptr<const GEOSPreparedGeometry, PreparedDeleter>;
+
+// The members of `geometry` that are not collections (points, lines,
+// polygons and their multi forms), nested collections walked through; empty
+// members are left out, as they intersect nothing.
+void collectParts(GEOSContextHandle_t context, const GEOSGeometry* geometry,
+                  std::vector<const GEOSGeometry*>& parts) {
+    if (GEOSGeomTypeId_r(context, geometry) == GEOS_GEOMETRYCOLLECTION) {
+        const int count = GEOSGetNumGeometries_r(context, geometry);
+        for (int i = 0; i < count; ++i)
+            collectParts(context, GEOSGetGeometryN_r(context, geometry, i), parts);
+        return;
+    }
+    if (GEOSisEmpty_r(context, geometry) == 0) parts.push_back(geometry);
 }
 
 }  // namespace
@@ -45,8 +68,27 @@ bool QNGeographyHelper::intersect(StringView a, StringView b) {
     if (!first) return false;
     const geos::GeometryPtr second = geos::readWKT(toUtf8(b));
     if (!second) return false;
-    // 2 is GEOS's failure (an invalid shape it cannot relate): not an answer.
-    return GEOSIntersects_r(geos::threadContext(), first.get(), second.get()) == 1;
+    // GEOS's plain predicates build the full relate graph, which leaks on
+    // some inputs (coordinates far beyond double precision leave edge ends
+    // behind on every call). The prepared predicates answer from segment
+    // intersections and point location alone. They take no collections
+    // (a prepared collection falls back to the relate graph, and a mixed
+    // collection as the tested shape is judged by its highest dimension
+    // only), so collections are split into their members: two shapes
+    // intersect exactly when some member of one meets some member of the
+    // other.
+    GEOSContextHandle_t context = geos::threadContext();
+    std::vector<const GEOSGeometry*> left, right;
+    collectParts(context, first.get(), left);
+    collectParts(context, second.get(), right);
+    for (const GEOSGeometry* part : left) {
+        const PreparedPtr prepared(GEOSPrepare_r(context, part));
+        if (!prepared) continue;
+        // 2 is GEOS's failure (a shape it cannot compute with): not an answer.
+        for (const GEOSGeometry* other : right)
+            if (GEOSPreparedIntersects_r(context, prepared.get(), other) == 1) return true;
+    }
+    return false;
 }
 
 Ref<WKTGeometry> fromWKT(StringView text) {
