@@ -6,8 +6,10 @@
 #include <qn/runtime.h>
 #include <unicode/ustring.h>
 
+#include "runtime/like_reference.h"
 #include "support/test_support.h"
 
+#include <cstdio>
 #include <random>
 #include <stdexcept>
 
@@ -445,6 +447,117 @@ TEST(LikeTest, LongPatternsAndSubjects) {
     const String subject = String(1'000'000, u'a') + u"b";
     EXPECT_TRUE(qnIsLikeString(subject, u"%ab"));
     EXPECT_FALSE(qnIsLikeString(subject, u"a%c"));
+}
+
+TEST(LikeTest, IntervalsKeepTheirBoundsAndLimits) {
+    // Long repeats are counted, not unrolled; a bound above ICU's largest
+    // makes the pattern invalid, so it matches nothing.
+    const String a3000(3000, u'a');
+    EXPECT_TRUE(qnIsLikeString(a3000 + u"b", u"a{3000}b"));
+    EXPECT_FALSE(qnIsLikeString(a3000.substr(1) + u"b", u"a{3000}b"));
+    EXPECT_FALSE(qnIsLikeString(a3000 + u"ab", u"a{1,3000}b"));
+    EXPECT_TRUE(qnIsLikeString(u"", u"a{0,16777215}"));
+    EXPECT_FALSE(qnIsLikeString(u"", u"a{0,16777216}"));
+    // An interval on the anchor: "^{0}" makes the start optional.
+    EXPECT_TRUE(qnIsLikeString(u"xab", u"{0}ab"));
+    EXPECT_FALSE(qnIsLikeString(u"xab", u"{1}ab"));
+}
+
+TEST(LikeTest, ManyPercentSignsAnswerRightOnLongSubjects) {
+    // A first line that almost matches at every start, then a second line
+    // that does: backtracking explores polynomially many ways to fail on the
+    // first line, and the old work budget gave up and answered "not like".
+    const String subject = String(5000, u'a') + u"\naaaaab";
+    const String pattern = u"%a%a%a%a%a%b";
+    EXPECT_TRUE(qnIsLikeString(subject, pattern));
+    EXPECT_TRUE(qnIsLikeStringUseEscapeCharacter(subject, u"a%a%a%a%a%b", false));
+    EXPECT_FALSE(qnIsLikeString(subject.substr(0, subject.size() - 1), pattern));
+}
+
+TEST(LikeTest, UnpairedSurrogatesStandAlone) {
+    // A lone surrogate is a code point of its own on both sides; it never
+    // matches half of a pair (ICU compared literal runs by code units here,
+    // and crashed on the first pattern).
+    EXPECT_FALSE(qnIsLikeString(u"a\U0001F600b}", u"a\xD83D%\\%{2}a"));
+    EXPECT_FALSE(qnIsLikeString(u"a\U0001F600", u"a\xD83D"));
+    EXPECT_TRUE(qnIsLikeString(u"a\xD83Dx", u"a\xD83D"));
+    EXPECT_TRUE(qnIsLikeString(u"\xDE00\xD83Dx", u"__x"));
+}
+
+// Random patterns and subjects over a small alphabet rich in the signs that
+// matter (wildcards, escapes, braces, line breaks, surrogates), so both
+// answers are common; the matcher must agree with ICU's regex engine on the
+// expression each pattern stands for, in both escape modes.
+TEST(LikeTest, AgreesWithTheRegexItStandsFor) {
+    // (Patterns are well-formed UTF-16: see UnpairedSurrogatesStandAlone.)
+    const std::vector<String> patternPieces = {
+        u"a", u"b", u"%",   u"_",     u"\\",   u"\\%", u"\\_", u"\n", u"\U0001F600", u".", u"(",
+        u"^", u"*", u"{2}", u"{0,1}", u"{1,}", u"{0}", u"{",   u"}",  u"{2,1}",      u",", u"1"};
+    const std::vector<String> textPieces = {u"a",      u"b",      u"\n", u"\r", u"\U0001F600",
+                                            u"\xD83D", u"\xDE00", u"%",  u"_",  u"\\",
+                                            u".",      u"{",      u"}",  u"(",  u"^"};
+    std::mt19937 random(20261206);
+    auto pick = [&random](const std::vector<String>& pieces) {
+        return pieces[std::uniform_int_distribution<std::size_t>(0, pieces.size() - 1)(random)];
+    };
+    auto upTo = [&random](int n) { return std::uniform_int_distribution<int>(0, n)(random); };
+    auto show = [](const String& text) {
+        std::string out;
+        for (char16_t c : text) {
+            if (c >= 0x20 && c < 0x7F) {
+                out += static_cast<char>(c);
+            } else {
+                char hex[8];
+                std::snprintf(hex, sizeof hex, "\\u%04X", static_cast<unsigned>(c));
+                out += hex;
+            }
+        }
+        return out;
+    };
+
+    int likes = 0;
+    int unlikes = 0;
+    for (int round = 0; round < 4000; ++round) {
+        std::vector<String> pieces;
+        for (int n = upTo(7); n > 0; --n)
+            pieces.push_back(pick(patternPieces));
+        String pattern;
+        for (const String& piece : pieces)
+            pattern += piece;
+        for (const bool useEscapes : {true, false}) {
+            like_reference::Matcher reference(pattern, useEscapes);
+            for (int k = 0; k < 5; ++k) {
+                // Three in five subjects are the pattern filled in, so they often match.
+                String subject;
+                for (int n = upTo(2); n > 0; --n)
+                    subject += pick(textPieces);
+                if (k % 2 == 0) {
+                    for (const String& piece : pieces) {
+                        if (piece == u"%") {
+                            for (int n = upTo(3); n > 0; --n)
+                                subject += pick(textPieces);
+                        } else if (piece == u"_") {
+                            subject += pick(textPieces);
+                        } else if (piece.size() == 2 && piece[0] == u'\\' && useEscapes) {
+                            subject += piece[1];
+                        } else {
+                            subject += piece;
+                        }
+                    }
+                }
+                for (int n = upTo(3); n > 0; --n)
+                    subject += pick(textPieces);
+                const bool expected = reference.matches(subject);
+                ASSERT_EQ(qnIsLikeStringUseEscapeCharacter(subject, pattern, useEscapes), expected)
+                    << "pattern '" << show(pattern) << "' escapes " << useEscapes << " subject '"
+                    << show(subject) << "'";
+                ++(expected ? likes : unlikes);
+            }
+        }
+    }
+    // Both answers must be well represented for the agreement to mean much.
+    EXPECT_GT(likes, 8000);
+    EXPECT_GT(unlikes, 8000);
 }
 
 TEST(LikeConcurrentTest, ThreadsMatchWithTheirOwnCaches) {

@@ -15,7 +15,8 @@
 // Line breaks are content, not blanks.
 //
 // Thread-safety: every function may be called from any thread. Like-matching
-// and diacritic removal keep per-thread caches of compiled ICU objects.
+// keeps a per-thread cache of compiled patterns, diacritic removal a
+// per-thread ICU transliterator.
 #pragma once
 
 #include <qn/core/string.h>
@@ -130,8 +131,8 @@ inline String qnStringByConcatenatingWithString(StringView s, StringView other) 
 // escapes off it may start anywhere. The end is never anchored ('abcdef' is
 // like 'abc'). Everything else is literal except braces, which keep their
 // regular-expression meaning ("a{2}" is "aa"); a pattern that is then no
-// valid expression matches nothing, and so does a match that runs past its
-// work budget (about a second of backtracking).
+// valid expression matches nothing. A match takes time proportional to the
+// subject's length times the pattern's, whatever the pattern.
 
 QN_API bool qnIsLikeStringUseEscapeCharacter(StringView s, StringView pattern, bool useEscapes);
 // Escapes on, as the configured escape character always turns them on.
