@@ -7,6 +7,9 @@
 // Distance: QNGeographyHelper::distance from two point texts (two parses and
 // the geodesic), the point operation on two parsed points, and
 // GeographicLib's Geodesic::Inverse called directly.
+// Intersection: QNGeographyHelper::intersect of the polygon's text and a point
+// inside it beside GEOS reading both and answering with the prepared
+// predicate the helper uses, and with the relate-based GEOSIntersects_r.
 
 #include <qn/geo.h>
 
@@ -129,5 +132,44 @@ void BM_GeodesicInverse(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_GeodesicInverse);
+
+void BM_QNIntersectPolygon1000Point(benchmark::State& state) {
+    const qn::String a = qn::fromUtf8(polygon()), b = qn::fromUtf8(kPoint);
+    for (auto _ : state)
+        if (!qn::QNGeographyHelper::intersect(a, b)) state.SkipWithError("no intersection");
+}
+BENCHMARK(BM_QNIntersectPolygon1000Point);
+
+void geosIntersect(benchmark::State& state, bool prepared) {
+    GEOSContextHandle_t context = GEOS_init_r();
+    GEOSWKTReader* reader = GEOSWKTReader_create_r(context);
+    for (auto _ : state) {
+        GEOSGeometry* a = GEOSWKTReader_read_r(context, reader, polygon().c_str());
+        GEOSGeometry* b = GEOSWKTReader_read_r(context, reader, kPoint.c_str());
+        char answer = 0;
+        if (prepared) {
+            const GEOSPreparedGeometry* p = GEOSPrepare_r(context, a);
+            answer = GEOSPreparedIntersects_r(context, p, b);
+            GEOSPreparedGeom_destroy_r(context, p);
+        } else {
+            answer = GEOSIntersects_r(context, a, b);
+        }
+        if (answer != 1) state.SkipWithError("no intersection");
+        GEOSGeom_destroy_r(context, b);
+        GEOSGeom_destroy_r(context, a);
+    }
+    GEOSWKTReader_destroy_r(context, reader);
+    GEOS_finish_r(context);
+}
+
+void BM_GeosPreparedIntersectPolygon1000Point(benchmark::State& state) {
+    geosIntersect(state, true);
+}
+BENCHMARK(BM_GeosPreparedIntersectPolygon1000Point);
+
+void BM_GeosIntersectPolygon1000Point(benchmark::State& state) {
+    geosIntersect(state, false);
+}
+BENCHMARK(BM_GeosIntersectPolygon1000Point);
 
 }  // namespace
