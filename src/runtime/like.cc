@@ -306,17 +306,23 @@ class Runner {
 public:
     bool run(const Program& program, StringView subject) {
         if (!program.valid) return false;
-        const std::vector<Atom>& atoms = program.atoms;
-        if (atoms.empty()) return true;
-        reset(atoms, subject.size());
-
-        const std::size_t count = atoms.size();
+        const std::size_t count = program.atoms.size();
+        if (count == 0) return true;
+        reset(program.atoms, subject.size());
+        // Plain pointers in the loop: the vectors' members would be reloaded
+        // after every store.
+        const Atom* const atoms = program.atoms.data();
+        State* const states = states_.data();
+        std::size_t* const ring = ring_.data();
+        std::size_t* live = live_.data();  // atoms with entries, ascending
+        std::size_t* next = next_.data();
+        std::size_t liveCount = 0;
         const StringView prefix = program.prefix;
 
         std::size_t time = 0;
         std::size_t i = 0;
         for (;;) {
-            if (live_.empty()) {
+            if (liveCount == 0) {
                 // Only a fresh start can match from here on.
                 if (program.anchored && time > 0) return false;
                 if (!prefix.empty()) {
@@ -336,42 +342,45 @@ public:
             std::size_t after = i;
             UChar32 c = 0;
             if (more) U16_NEXT(subject.data(), after, subject.size(), c);
-            const char32_t next = static_cast<char32_t>(c);
+            const char32_t unit = static_cast<char32_t>(c);
 
             // Settle the atoms at this time, in pattern order: an atom that
             // has repeated often enough lets the next one start here.
-            next_.clear();
+            std::size_t nextCount = 0;
             std::size_t s = 0;
             std::size_t j = 0;
-            bool enter = !program.anchored || time == 0;
-            if (!enter) j = live_[0];
+            bool entering = !program.anchored || time == 0;
+            if (!entering) j = live[0];
             for (;;) {
-                if (s < live_.size() && live_[s] == j) ++s;
-                if (enter && (atoms[j].min == 0 || (more && accepts(atoms[j], next))))
-                    this->enter(j, atoms[j], time);
-                State& state = states_[j];
-                if (state.pending > 0 || state.matured != kNone) next_.push_back(j);
+                if (s < liveCount && live[s] == j) ++s;
+                const Atom& atom = atoms[j];
+                State& state = states[j];
+                if (entering && (atom.min == 0 || (more && accepts(atom, unit))))
+                    enter(state, atom, ring, time);
                 if (state.matured != kNone) {
+                    next[nextCount++] = j;
                     if (j + 1 == count) return true;  // the end is never anchored
                     ++j;
-                    enter = true;
-                } else if (s < live_.size()) {
-                    j = live_[s];
-                    enter = false;
-                } else {
-                    break;
+                    entering = true;
+                    continue;
                 }
+                if (state.pending > 0) next[nextCount++] = j;
+                if (s == liveCount) break;
+                j = live[s];
+                entering = false;
             }
-            live_.swap(next_);
+            std::swap(live, next);
+            liveCount = nextCount;
 
             if (!more) return false;
             i = after;
             ++time;
             std::size_t kept = 0;
-            for (std::size_t k : live_) {
-                if (step(k, atoms[k], next, time)) live_[kept++] = k;
+            for (std::size_t k = 0; k < liveCount; ++k) {
+                const std::size_t a = live[k];
+                if (step(states[a], atoms[a], ring, unit, time)) live[kept++] = a;
             }
-            live_.resize(kept);
+            liveCount = kept;
         }
     }
 
@@ -405,26 +414,28 @@ private:
             total += states_[k].capacity;
         }
         if (ring_.size() < total) ring_.resize(total);
-        live_.clear();
-        next_.clear();
+        // Each atom is live at most once.
+        if (live_.size() < atoms.size()) {
+            live_.resize(atoms.size());
+            next_.resize(atoms.size());
+        }
     }
 
-    void enter(std::size_t k, const Atom& atom, std::size_t time) {
-        State& state = states_[k];
+    static void enter(State& state, const Atom& atom, std::size_t* ring, std::size_t time) {
         if (atom.min == 0) {
             state.matured = time;
             return;
         }
         std::size_t slot = state.head + state.pending;
         if (slot >= state.capacity) slot -= state.capacity;
-        ring_[state.offset + slot] = time;
+        ring[state.offset + slot] = time;
         ++state.pending;
     }
 
     // Reads `c` at `time` - 1 -> `time`; false when the atom has no live
     // entry left (its state is then clear).
-    bool step(std::size_t k, const Atom& atom, char32_t c, std::size_t time) {
-        State& state = states_[k];
+    static bool step(State& state, const Atom& atom, std::size_t* ring, char32_t c,
+                     std::size_t time) {
         if (!accepts(atom, c)) {
             state.matured = kNone;
             state.pending = 0;
@@ -432,7 +443,7 @@ private:
             return false;
         }
         while (state.pending > 0) {
-            const std::size_t entered = ring_[state.offset + state.head];
+            const std::size_t entered = ring[state.offset + state.head];
             if (time - entered < atom.min) break;
             state.matured = entered;
             if (++state.head == state.capacity) state.head = 0;
@@ -445,7 +456,7 @@ private:
 
     std::vector<State> states_;
     std::vector<std::size_t> ring_;
-    std::vector<std::size_t> live_;  // atoms with entries, ascending
+    std::vector<std::size_t> live_;
     std::vector<std::size_t> next_;
 };
 
