@@ -1,7 +1,9 @@
 #include "core/base64.h"
 
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 namespace qn::internal {
 namespace {
@@ -23,12 +25,39 @@ int valueOf(char16_t c) noexcept {
 
 }  // namespace
 
-void appendBase64(std::string& out, const void* data, std::size_t size) {
+namespace {
+
+// The two characters of every 12 bits, so six bytes take four look-ups.
+template <class Char>
+constexpr auto kPairs = [] {
+    std::array<Char, 8192> table{};
+    for (std::size_t i = 0; i < 4096; ++i) {
+        table[2 * i] = static_cast<Char>(kAlphabet[i >> 6]);
+        table[2 * i + 1] = static_cast<Char>(kAlphabet[i & 63]);
+    }
+    return table;
+}();
+
+// Narrow and UTF-16 text share one encoder: a String is written directly,
+// never through a narrow copy.
+template <class Text>
+void appendBase64To(Text& out, const void* data, std::size_t size) {
+    using Char = typename Text::value_type;
     const auto* p = static_cast<const unsigned char*>(data);
     const std::size_t start = out.size();
     out.resize(start + 4 * ((size + 2) / 3));
-    char* o = out.data() + start;
+    Char* o = out.data() + start;
     std::size_t i = 0;
+    // Six bytes at a time from one eight-byte load, most significant first.
+    for (; i + 8 <= size; i += 6, o += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, p + i, sizeof w);
+        if constexpr (std::endian::native == std::endian::little) w = __builtin_bswap64(w);
+        const std::size_t quarters[4] = {w >> 52, w >> 40 & 0xFFF, w >> 28 & 0xFFF,
+                                         w >> 16 & 0xFFF};
+        for (int k = 0; k < 4; ++k)
+            std::memcpy(o + 2 * k, &kPairs<Char>[2 * quarters[k]], 2 * sizeof(Char));
+    }
     for (; i + 3 <= size; i += 3) {
         const std::uint32_t n = std::uint32_t{p[i]} << 16 | std::uint32_t{p[i + 1]} << 8 | p[i + 2];
         *o++ = kAlphabet[n >> 18 & 63];
@@ -46,10 +75,20 @@ void appendBase64(std::string& out, const void* data, std::size_t size) {
     }
 }
 
+}  // namespace
+
+void appendBase64(std::string& out, const void* data, std::size_t size) {
+    appendBase64To(out, data, size);
+}
+
+void appendBase64(String& out, const void* data, std::size_t size) {
+    appendBase64To(out, data, size);
+}
+
 String base64String(const void* data, std::size_t size) {
-    std::string ascii;
-    appendBase64(ascii, data, size);
-    return String(ascii.begin(), ascii.end());
+    String out;
+    appendBase64(out, data, size);
+    return out;
 }
 
 std::optional<std::string> base64DecodeStrict(StringView text) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <qn/core/string.h>
+#include <qn/export.h>
 
 #include <cstddef>
 #include <optional>
@@ -12,8 +13,10 @@
 
 namespace qn::internal {
 
-// Appends the Base64 text of `size` bytes at `data`.
-void appendBase64(std::string& out, const void* data, std::size_t size);
+// Appends the Base64 text of `size` bytes at `data` (exported for the
+// white-box tests).
+QN_API void appendBase64(std::string& out, const void* data, std::size_t size);
+QN_API void appendBase64(String& out, const void* data, std::size_t size);
 
 inline std::string base64Encode(std::string_view bytes) {
     std::string out;

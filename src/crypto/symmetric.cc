@@ -183,6 +183,15 @@ public:
         return true;
     }
 
+    // Appends the Base64 text of the output so far to `out` and drops it,
+    // keeping the bytes of an incomplete group unless this is the end.
+    void drainBase64(String& out, bool end) {
+        const std::size_t done = end ? size_ : size_ - size_ % 3;
+        internal::appendBase64(out, output_.get(), done);
+        std::memmove(output_.get(), output_.get() + done, size_ - done);
+        size_ -= done;
+    }
+
     const unsigned char* data() const noexcept { return output_.get(); }
     std::size_t size() const noexcept { return size_; }
     std::string_view bytes() const noexcept {
@@ -214,13 +223,15 @@ private:
     std::size_t capacity_ = 0;
 };
 
+// The most UTF-16 units narrowed at a time.
+constexpr std::size_t kPiece = 4096;
+
 // Hands the UTF-8 form of `text` to `feed` in pieces, without a copy of the
 // whole text. Texts to encrypt are mostly ASCII, which is narrowed here 16
 // units at a time; other runs go through qn::toUtf8, so lone surrogates are
 // replaced exactly as everywhere else.
 template <class Feed>
 bool feedUtf8(StringView text, Feed&& feed) {
-    constexpr std::size_t kPiece = 4096;
     std::array<char, kPiece> narrowed;
     const char16_t* p = text.data();
     std::size_t left = text.size();
@@ -256,24 +267,6 @@ bool feedUtf8(StringView text, Feed&& feed) {
     return true;
 }
 
-// Base64 String of `size` bytes, encoded in pieces straight into the result
-// (no whole-size intermediate copy).
-String base64Text(const unsigned char* data, std::size_t size) {
-    constexpr std::size_t kPiece = 3 * 1024;
-    String out(4 * ((size + 2) / 3), u'\0');
-    std::string ascii;
-    ascii.reserve(4 * kPiece / 3);
-    char16_t* o = out.data();
-    for (std::size_t done = 0; done < size; done += kPiece) {
-        ascii.clear();
-        internal::appendBase64(ascii, data + done, std::min(kPiece, size - done));
-        for (std::size_t k = 0; k < ascii.size(); ++k)
-            o[k] = static_cast<unsigned char>(ascii[k]);
-        o += ascii.size();
-    }
-    return out;
-}
-
 // `vector` absent reads as no bytes (a zero vector).
 std::optional<std::string> decodeVector(std::optional<StringView> vector) {
     return vector ? internal::base64DecodeStrict(*vector) : std::string();
@@ -294,12 +287,23 @@ std::optional<String> QNCryptoSymmetricEncryptBaseAlgorithm::encryptString(
     const std::optional<std::string> keyBytes = internal::base64DecodeStrict(key);
     const std::optional<std::string> vectorBytes = decodeVector(iv);
     if (!keyBytes || !vectorBytes) return unreadableKey(*this);
-    CipherRun run(*this, true, *keyBytes, *vectorBytes, text.size());
-    if (!feedUtf8(text, [&run](std::string_view bytes) { return run.update(bytes); }) ||
+    // The ciphertext is turned into Base64 as it comes, a piece at a time,
+    // so only the answer is ever as large as the text. Its size is known
+    // for ASCII text in 16-byte blocks (padding included).
+    CipherRun run(*this, true, *keyBytes, *vectorBytes, std::min(text.size(), kPiece));
+    String out;
+    out.reserve(4 * (((text.size() / 16 + 1) * 16 + 2) / 3));
+    if (!feedUtf8(text,
+                  [&](std::string_view bytes) {
+                      if (!run.update(bytes)) return false;
+                      run.drainBase64(out, false);
+                      return true;
+                  }) ||
         !run.finish()) {
         return std::nullopt;
     }
-    return base64Text(run.data(), run.size());
+    run.drainBase64(out, true);
+    return out;
 }
 
 std::optional<String> QNCryptoSymmetricEncryptBaseAlgorithm::decryptString(

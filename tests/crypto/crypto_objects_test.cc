@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "core/base64.h"
 #include "crypto/openssl_base64.h"
 #include "crypto/openssl_error.h"
 #include "support/test_support.h"
@@ -193,6 +194,21 @@ TEST(SymmetricEncryptTest, MatchesOpenSSLCommandLine) {
             expected.pop_back();
         // Compared whole, reported briefly: the texts run to 30 KB.
         EXPECT_TRUE(toUtf8(cipher.encrypt(text)) == expected) << text.size() << " units";
+    }
+}
+
+// The library's Base64 writer (keys, ciphertexts, files), narrow and UTF-16,
+// against OpenSSL's for every length around its six-byte steps.
+TEST(SymmetricEncryptTest, Base64OfEveryLengthMatchesOpenSSL) {
+    std::string bytes;
+    for (int i = 0; i < 40; ++i) {
+        std::string narrow = "<";
+        String wide = u"<";
+        internal::appendBase64(narrow, bytes.data(), bytes.size());
+        internal::appendBase64(wide, bytes.data(), bytes.size());
+        EXPECT_EQ(wide, u"<" + base64(bytes)) << i << " bytes";
+        EXPECT_EQ(narrow, "<" + toUtf8(base64(bytes))) << i << " bytes";
+        bytes += static_cast<char>(i * 97 + 251);
     }
 }
 
