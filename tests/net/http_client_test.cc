@@ -518,12 +518,13 @@ TEST_F(HttpClientTest, XmlReaderOnResponsesFetchingNothingElse) {
     EXPECT_EQ(reader.value(), u"caf\u00e9");
     ASSERT_EQ(reader.read(), 1);
     EXPECT_EQ(reader.getAttributeByIndex(1), u"8");
-    // A response that is no XML (the server's plain "ok") opens, then reads
-    // nothing.
+    // A response that is no XML (the server's plain "ok") opens, then its
+    // first read fails as malformed and ends reading.
     c->executeUrl(u"GET", u"/text");
     ASSERT_EQ(reader.openResponse(*c), 0);
     EXPECT_EQ(reader.read(), 0);
-    EXPECT_FALSE(reader.eof());
+    EXPECT_EQ(reader.errCode(), QNXMLReader::kMalformedError);
+    EXPECT_TRUE(reader.eof());
 
     // External entities and DTDs are never fetched, from a string or a file.
     // (Resources from the server's static folder: the URL contents and the
