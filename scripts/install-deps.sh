@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config git
     clang libclang-rt-14-dev llvm
-    libicu-dev libxml2-dev libyajl-dev libsqlite3-dev libcurl4-openssl-dev
+    libicu-dev libxml2-dev libyajl-dev libsimdjson-dev libsqlite3-dev libcurl4-openssl-dev
     libssl-dev openssl libplist-dev libzip-dev libgeos-dev libgeographiclib-dev
     libvips-dev
     libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev libbotan-2-dev libmuparser-dev

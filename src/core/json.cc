@@ -1,10 +1,14 @@
-// JSON reader on YAJL's event parser. The tree is built with an explicit
-// stack of open containers, so nesting costs heap, never C++ stack, and the
-// depth limit is enforced by cancelling the parse from a callback.
+// JSON reader. Documents are read with simdjson's On-Demand API, which finds
+// the structure of the whole text in a few SIMD passes; the tree is built
+// with an explicit stack of open containers, so nesting costs heap, never
+// C++ stack, and the depth limit is enforced there. Any text that reader
+// does not take as it stands (anything malformed, a lone scalar, nesting
+// past the limit) is read again by YAJL's event parser, whose error texts
+// are the ones callers see; where both read a text they give one result.
 //
-// Three things are done here rather than left to YAJL:
-//  - Numbers arrive as their raw text and are read exactly (Int, else
-//    Decimal, else Double), never through YAJL's double conversion.
+// Three things are done here rather than left to either library:
+//  - Numbers are read from their raw text, exactly (Int, else Decimal, else
+//    Double), never through a double conversion.
 //  - Strings that contain escapes are decoded from the raw JSON text
 //    straight to UTF-16. YAJL's own decoder pairs a high-surrogate escape
 //    with whatever \u escape follows ("\uD800\u0041" becomes U+10041 and the
@@ -23,6 +27,7 @@
 #include <qn/core/containers.h>
 #include <qn/core/json.h>
 
+#include <simdjson.h>
 #include <yajl/yajl_parse.h>
 
 #include "core/ascii.h"
@@ -177,7 +182,7 @@ bool decodeUtf8(std::string_view utf8, String& out) {
 enum class Decoded { Ok, IllFormedUtf8, BadEscape };
 
 // Decodes the raw content of a string token (between the quotes) into
-// `out`. BadEscape for an escape YAJL's lexer should not have let through.
+// `out`. BadEscape for an escape JSON does not allow.
 Decoded decodeEscaped(std::string_view raw, String& out) {
     // Every escape and every UTF-8 sequence is at least as long as the
     // UTF-16 units it gives.
@@ -254,12 +259,27 @@ struct Frame {
     String key;  // the key whose value comes next (dictionaries)
 };
 
-// The builder's working stacks. A thread keeps one set from parse to parse,
-// so their storage is grown once rather than for every document.
+// One open container of the On-Demand reader: where its iteration stands.
+struct FastFrame {
+    bool isMap = false;
+    bool started = false;  // its first member has been taken
+    std::size_t first = 0;
+    String key;
+    simdjson::ondemand::array_iterator item;
+    simdjson::ondemand::object_iterator member;
+};
+
+// The readers' working storage. A thread keeps one set from parse to parse,
+// so it is grown once rather than for every document.
 struct Stacks {
     std::vector<Frame> frames;
+    std::vector<FastFrame> fastFrames;
     std::vector<Value> items;                // items of the open arrays, innermost last
     std::vector<Dictionary::Entry> members;  // members of the open dictionaries
+    simdjson::ondemand::parser parser;
+    // The text with the zeroed padding simdjson reads past its end.
+    std::unique_ptr<char[]> padded;
+    std::size_t paddedCapacity = 0;
     bool inUse = false;
 };
 
@@ -267,6 +287,9 @@ struct Stacks {
 // takes them back empty; storage beyond a bound is released.
 class StacksLease {
 public:
+    // Texts up to this size leave their reading storage to the next parse.
+    static constexpr std::size_t kKeepText = std::size_t{2} << 20;
+
     StacksLease() {
         thread_local Stacks kept;
         stacks_ = kept.inUse ? &own_ : &kept;
@@ -275,8 +298,15 @@ public:
     ~StacksLease() {
         constexpr std::size_t kKeep = 4096;
         release(stacks_->frames, kKeep);
+        release(stacks_->fastFrames, kKeep);
         release(stacks_->items, kKeep);
         release(stacks_->members, kKeep);
+        // The parser's index takes several bytes per byte of text.
+        if (stacks_->paddedCapacity > kKeepText) {
+            stacks_->parser = simdjson::ondemand::parser();
+            stacks_->padded.reset();
+            stacks_->paddedCapacity = 0;
+        }
         stacks_->inUse = false;
     }
     StacksLease(const StacksLease&) = delete;
@@ -502,21 +532,236 @@ std::optional<Value> fail(std::string* error, std::string text) {
     return std::nullopt;
 }
 
-std::optional<Value> parseUtf8(std::string_view utf8, std::string* error) {
-    // A leading byte order mark is skipped, as editors on some systems write
-    // one; JSON allows a reader to ignore it.
-    if (utf8.starts_with("\xEF\xBB\xBF")) utf8.remove_prefix(3);
-    bool blank = true;
-    for (char c : utf8) {
-        if (!isJsonSpace(c)) {
-            blank = false;
-            break;
+// ---------------------------------------------------------------------------
+// The On-Demand reader
+// ---------------------------------------------------------------------------
+
+// A JSON number token: -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)?.
+// On-Demand leaves a number's text unchecked until it is converted, and it
+// is never converted here.
+bool isJsonNumber(std::string_view t) noexcept {
+    auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    std::size_t i = 0;
+    const std::size_t n = t.size();
+    if (i < n && t[i] == '-') ++i;
+    if (i == n) return false;
+    if (t[i] == '0') {
+        ++i;
+    } else if (digit(t[i])) {
+        while (i < n && digit(t[i]))
+            ++i;
+    } else {
+        return false;
+    }
+    if (i < n && t[i] == '.') {
+        const std::size_t start = ++i;
+        while (i < n && digit(t[i]))
+            ++i;
+        if (i == start) return false;
+    }
+    if (i < n && (t[i] == 'e' || t[i] == 'E')) {
+        ++i;
+        if (i < n && (t[i] == '+' || t[i] == '-')) ++i;
+        const std::size_t start = i;
+        while (i < n && digit(t[i]))
+            ++i;
+        if (i == start) return false;
+    }
+    return i == n;
+}
+
+// A token's text without the blanks On-Demand counts to it.
+std::string_view trimmed(std::string_view token) noexcept {
+    while (!token.empty() && isJsonSpace(token.back()))
+        token.remove_suffix(1);
+    return token;
+}
+
+// Builds the tree from simdjson's On-Demand iteration. Every method answers
+// false where the text is not plainly well-formed JSON this reader decodes
+// as YAJL's reader would; the caller then leaves the text to that reader.
+class FastReader {
+public:
+    explicit FastReader(Stacks& stacks)
+        : stacks_(stacks),
+          stack_(stacks.fastFrames),
+          items_(stacks.items),
+          members_(stacks.members) {}
+
+    std::optional<Value> read(std::string_view utf8) {
+        using namespace simdjson;
+        const std::size_t capacity = utf8.size() + SIMDJSON_PADDING;
+        if (stacks_.paddedCapacity < capacity) {
+            stacks_.padded.reset();
+            stacks_.padded = std::make_unique<char[]>(capacity);
+            stacks_.paddedCapacity = capacity;
+        }
+        char* buffer = stacks_.padded.get();
+        std::memcpy(buffer, utf8.data(), utf8.size());
+        std::memset(buffer + utf8.size(), 0, SIMDJSON_PADDING);
+
+        ondemand::document doc;
+        if (stacks_.parser.iterate(buffer, utf8.size(), capacity).get(doc)) return std::nullopt;
+        ondemand::json_type type;
+        if (doc.type().get(type)) return std::nullopt;
+        // A lone scalar is short; YAJL reads it.
+        if (type != ondemand::json_type::array && type != ondemand::json_type::object) {
+            return std::nullopt;
+        }
+        ondemand::value root;
+        if (doc.get_value().get(root) || !open(root, type)) return std::nullopt;
+        while (!stack_.empty()) {
+            if (!step()) return std::nullopt;
+        }
+        // Nothing may follow the root.
+        if (!doc.is_alive() || doc.current_location().error() != OUT_OF_BOUNDS) {
+            return std::nullopt;
+        }
+        return std::move(root_);
+    }
+
+private:
+    // Takes the next member of the innermost container, or closes it.
+    bool step() {
+        using namespace simdjson;
+        FastFrame& top = stack_.back();
+        ondemand::value child;
+        if (!top.isMap) {
+            if (top.started) ++top.item;
+            top.started = true;
+            if (!(top.item != top.item)) return closeArray();
+            if ((*top.item).get(child)) return false;
+        } else {
+            if (top.started) ++top.member;
+            top.started = true;
+            if (!(top.member != top.member)) return closeMap();
+            ondemand::field field;
+            if ((*top.member).get(field)) return false;
+            child = field.value();
+            // The key runs from past its opening quote to the closing one,
+            // which is the last quote before the colon.
+            const char* keyStart = field.key().raw();
+            const char* p = child.raw_json_token().data();
+            while (p > keyStart && isJsonSpace(p[-1]))
+                --p;
+            if (p <= keyStart || *--p != ':') return false;
+            while (p > keyStart && isJsonSpace(p[-1]))
+                --p;
+            if (p <= keyStart || *--p != '"') return false;
+            if (decodeEscaped(std::string_view(keyStart, static_cast<std::size_t>(p - keyStart)),
+                              top.key) != Decoded::Ok) {
+                return false;
+            }
+        }
+        return value(child);
+    }
+
+    bool value(simdjson::ondemand::value& v) {
+        using namespace simdjson;
+        ondemand::json_type type;
+        if (v.type().get(type)) return false;
+        switch (type) {
+            case ondemand::json_type::array:
+            case ondemand::json_type::object:
+                return open(v, type);
+            case ondemand::json_type::number: {
+                const std::string_view text = trimmed(v.raw_json_token());
+                if (!isJsonNumber(text)) return false;
+                add(numberValue(text));
+                return true;
+            }
+            case ondemand::json_type::string: {
+                const std::string_view text = trimmed(v.raw_json_token());
+                if (text.size() < 2 || text.back() != '"') return false;
+                // Taken, so that what follows is checked as after any value:
+                // skipping a string not taken would read a colon after it as
+                // the end of a key and skip on without checking.
+                ondemand::raw_json_string taken;
+                if (v.get_raw_json_string().get(taken)) return false;
+                String s;
+                if (decodeEscaped(text.substr(1, text.size() - 2), s) != Decoded::Ok) return false;
+                add(Value(std::move(s)));
+                return true;
+            }
+            case ondemand::json_type::boolean: {
+                bool b = false;
+                if (v.get_bool().get(b)) return false;
+                add(Value(b));
+                return true;
+            }
+            case ondemand::json_type::null: {
+                bool isNull = false;
+                if (v.is_null().get(isNull) || !isNull) return false;
+                add(Value::null());
+                return true;
+            }
+        }
+        return false;
+    }
+
+    bool open(simdjson::ondemand::value& v, simdjson::ondemand::json_type type) {
+        using namespace simdjson;
+        // Too deep: YAJL's reader reports it.
+        if (stack_.size() >= static_cast<std::size_t>(QNJSON::kMaxDepth)) return false;
+        FastFrame frame;
+        if (type == ondemand::json_type::array) {
+            ondemand::array array;
+            if (v.get_array().get(array) || array.begin().get(frame.item)) return false;
+            frame.first = items_.size();
+        } else {
+            ondemand::object object;
+            if (v.get_object().get(object) || object.begin().get(frame.member)) return false;
+            frame.isMap = true;
+            frame.first = members_.size();
+        }
+        stack_.push_back(std::move(frame));
+        return true;
+    }
+
+    bool closeArray() {
+        const auto first = items_.begin() + static_cast<std::ptrdiff_t>(stack_.back().first);
+        auto array = std::make_shared<Array>(std::vector<Value>(
+            std::make_move_iterator(first), std::make_move_iterator(items_.end())));
+        items_.erase(first, items_.end());
+        stack_.pop_back();
+        add(Value(std::move(array)));
+        return true;
+    }
+
+    bool closeMap() {
+        const auto first = members_.begin() + static_cast<std::ptrdiff_t>(stack_.back().first);
+        auto dictionary = std::make_shared<Dictionary>();
+        dictionary->reserve(static_cast<std::size_t>(members_.end() - first));
+        // A repeated key: the last value wins, in the first one's place.
+        for (auto it = first; it != members_.end(); ++it)
+            dictionary->set(std::move(it->first), std::move(it->second));
+        members_.erase(first, members_.end());
+        stack_.pop_back();
+        add(Value(std::move(dictionary)));
+        return true;
+    }
+
+    void add(Value value) {
+        if (stack_.empty()) {
+            root_ = std::move(value);
+        } else if (FastFrame& top = stack_.back(); !top.isMap) {
+            items_.push_back(std::move(value));
+        } else {
+            members_.emplace_back(std::move(top.key), std::move(value));
+            top.key.clear();
         }
     }
-    if (blank) return fail(error, std::string(kEmptyText));
 
-    StacksLease stacks;
-    Builder builder(utf8, *stacks);
+    Stacks& stacks_;
+    std::vector<FastFrame>& stack_;
+    std::vector<Value>& items_;
+    std::vector<Dictionary::Entry>& members_;
+    Value root_;
+};
+
+// Reads a text that is not blank with YAJL's event parser.
+std::optional<Value> parseWithYajl(std::string_view utf8, Stacks& stacks, std::string* error) {
+    Builder builder(utf8, stacks);
     Handle handle(yajl_alloc(&kCallbacks, nullptr, &builder));
     if (!handle) return fail(error, std::string(kOutOfMemory));
     builder.setHandle(handle.get());
@@ -544,6 +789,28 @@ std::optional<Value> parseUtf8(std::string_view utf8, std::string* error) {
             break;
     }
     return fail(error, yajlErrorText(handle.get()));
+}
+
+std::optional<Value> parseUtf8(std::string_view utf8, std::string* error) {
+    // A leading byte order mark is skipped, as editors on some systems write
+    // one; JSON allows a reader to ignore it.
+    if (utf8.starts_with("\xEF\xBB\xBF")) utf8.remove_prefix(3);
+    bool blank = true;
+    for (char c : utf8) {
+        if (!isJsonSpace(c)) {
+            blank = false;
+            break;
+        }
+    }
+    if (blank) return fail(error, std::string(kEmptyText));
+
+    StacksLease stacks;
+    if (std::optional<Value> value = FastReader(*stacks).read(utf8)) return value;
+    // Clear what the On-Demand reader left behind.
+    (*stacks).fastFrames.clear();
+    (*stacks).items.clear();
+    (*stacks).members.clear();
+    return parseWithYajl(utf8, *stacks, error);
 }
 
 }  // namespace

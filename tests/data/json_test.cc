@@ -165,6 +165,76 @@ TEST(JsonErrors, MalformedTextGivesAbsentAndAMessage) {
     EXPECT_EQ(parsed("\xEF\xBB\xBF[7]"), list({7}));
 }
 
+// Containers are read by a faster reader than lone scalars, which leaves
+// any text it does not take as it stands to the reader of lone scalars.
+// The two must agree: a token reads the same (or fails) alone, as an
+// array item and as a member value, whatever blanks surround it, and a
+// string token reads the same as a key.
+TEST(JsonReaders, ATokenReadsAlikeAloneAndInsideContainers) {
+    for (std::string_view token :
+         Texts{// Numbers, well- and ill-formed.
+               "0", "-0", "12", "-9223372036854775808", "9223372036854775808", "1.5", "-0.0e+0",
+               "1E400", "-1e-400", "123456789012345678901234567890123456789012", "01", "1.", ".5",
+               "-", "+1", "1e", "1e+", "-a", "0x1", "1.5.2", "1e5e5", "2-1",
+               // Literals, near misses and glued ones.
+               "true", "false", "null", "tru", "nul", "truex", "nullnull", "True", "t",
+               // Strings: escapes, surrogates, raw UTF-8 and bytes JSON forbids.
+               R"("")", R"("plain")", R"("\"\\\/\b\f\n\r\t")", R"("\u00e9\u20AC")",
+               R"("\uD83D\uDE00")", R"("\uD800\u0041")", R"("\uDC00")", R"("x\uD800")",
+               R"("a\u0000b")", "\"caf\xC3\xA9\"", R"("\x")", R"("\u12")", R"("\u12G4")", R"("\")",
+               R"("a\\")", R"("a\\\"")", "\"a\nb\"", "\"a\tb\"", "\"\x1F\"", "\"\x7F\"",
+               "\"\xC0\x80\"", "\"\xED\xA0\x80\"", "\"\xF4\x90\x80\x80\"", "\"\xFF\"",
+               "\"\xE2\x82\"", "\"a\"b\"", "\"a\" \"b\"", "'a'", "\"unterminated"}) {
+        SCOPED_TRACE(::testing::PrintToString(std::string(token)));
+        const std::string text(token);
+        const std::optional<Value> alone = QNJSON::parse(text);
+        const bool isString = !text.empty() && text.front() == '"';
+        for (const std::string_view blank : Texts{"", " ", "\n\t\r "}) {
+            const std::string spaced = std::string(blank) + text + std::string(blank);
+            const std::optional<Value> item = QNJSON::parse("[" + spaced + "]");
+            const std::optional<Value> member = QNJSON::parse("{\"k\":" + spaced + "}");
+            const std::optional<Value> items = QNJSON::parse("[0," + spaced + ",{}]");
+            ASSERT_EQ(item.has_value(), alone.has_value());
+            ASSERT_EQ(member.has_value(), alone.has_value());
+            ASSERT_EQ(items.has_value(), alone.has_value());
+            if (isString) {
+                const std::optional<Value> key = QNJSON::parse("{" + spaced + ":1}");
+                ASSERT_EQ(key.has_value(), alone.has_value());
+                if (key) {
+                    EXPECT_EQ(key->asDictionary()->entries()[0].first, alone->asString());
+                }
+            }
+            if (!alone) continue;
+            EXPECT_EQ(*item, list({*alone}));
+            EXPECT_EQ(item->asArray()->at(0).kind(), alone->kind());
+            EXPECT_EQ(*member, map({{u"k", *alone}}));
+            EXPECT_EQ(*items, list({0, *alone, map({})}));
+        }
+    }
+}
+
+// Whatever follows or breaks a container fails as it did with one reader,
+// with the same message.
+TEST(JsonReaders, MalformedContainersKeepTheirMessages) {
+    const std::pair<std::string_view, std::string_view> cases[] = {
+        {"[1]x", "trailing garbage"},
+        {"{\"a\":1} 2", "trailing garbage"},
+        {"[1,]", "unallowed token"},
+        {"[1 2]", "after array element"},
+        // A string value followed by a colon, as if it were a key.
+        {"[\"k\": 1]", "after array element"},
+        {"[[\"k\": [[{}]]}]]", "after array element"},
+        {"{\"a\":\"b\": 1, \"c\": 2}", "after key and value"},
+        {"{\"a\" 1}", "object key and value must be separated by a colon"},
+        {"{1:2}", "invalid object key"},
+        {"[\"\xC0\x80\"]", "invalid bytes in UTF8 string"},
+        {"{\"\xFF\":1}", "invalid bytes in UTF8 string"},
+        {"[\"a\x01\"]", "invalid character inside string"}};
+    for (const auto& [text, message] : cases) {
+        EXPECT_NE(failure(text).find(message), std::string::npos) << text << ": " << failure(text);
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Generation
 
