@@ -277,7 +277,7 @@ void QNXMLWriter::openURL(StringView path) {
     d.prepareThread();
     d.freeWriter();
     d.freeBuffer();  // a file writer has no text to answer
-    const String absolute = QNFileSystemObject::absoluteFilePathForRelativePath(path);
+    const String absolute = QNFileSystemObject::absoluteFilePathForWriting(path);
     if (!absolute.empty()) d.writer = newFileWriter(toUtf8(absolute));
     if (d.writer == nullptr) {
         d.fail(kOpenFileError, u"Could not open file at URL " + String(path));

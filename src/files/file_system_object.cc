@@ -293,6 +293,11 @@ String QNFileSystemObject::joinPath(StringView base, StringView rest) {
 // ---------------------------------------------------------------------------
 // Resolution
 
+String QNFileSystemObject::absoluteFilePathForWriting(std::optional<StringView> path) {
+    if (path && internal::namesResource(*path)) return {};
+    return absoluteFilePathForRelativePath(path);
+}
+
 String QNFileSystemObject::absoluteFilePathForRelativePath(std::optional<StringView> path) {
     if (!path || path->find(u'\0') != StringView::npos) return {};
     String text(*path);

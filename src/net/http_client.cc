@@ -713,7 +713,7 @@ bool QNHttpClient::toFile(StringView path) {
         consoleMessage(u"QNHttpClient::toFile: => No content received");
         return false;
     }
-    String absolute = QNFileSystemObject::absoluteFilePathForRelativePath(path);
+    String absolute = QNFileSystemObject::absoluteFilePathForWriting(path);
     if (absolute.empty()) return false;
     std::filesystem::path target = internal::toSystemPath(absolute);
     if (target.empty()) return false;

@@ -215,6 +215,24 @@ TEST(XMLWriterTargets, FileWriter) {
     }
 }
 
+// The bundle's resources are read-only: a writer cannot open one, existing
+// or not, and the bundle is left as it was.
+TEST(XMLWriterTargets, ResourcesAreNeverWritten) {
+    test::TempDir bundle;
+    test::writeSampleBundle(bundle);
+    bundle.write("data.xml", "<kept/>");
+    test::ScopedBundle scoped(bundle.path());
+    for (const String path : {u"$RESOURCES/data.xml", u"$RESOURCES/new.xml"}) {
+        W w;
+        w.openURL(path);
+        EXPECT_EQ(test::errorOf(w), test::ErrorPair(1, u"Could not open file at URL " + path));
+        w.writeElementValue(u"a", u"b");
+        w.close();
+    }
+    EXPECT_EQ(test::readFile(bundle.path() / "data.xml"), "<kept/>");
+    EXPECT_FALSE(fs::exists(bundle.path() / "new.xml"));
+}
+
 // A client that never sends: only its identity matters here.
 TEST(XMLWriterTargets, RequestBodyForItsOwnClientOnly) {
     auto client = makeRef<QNHttpClient>();

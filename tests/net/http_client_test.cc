@@ -357,9 +357,15 @@ TEST_F(HttpClientTest, StatusHeadersAndCharsets) {
     ASSERT_TRUE(c->toFile(folder + u"/out.txt"));
     EXPECT_EQ(test::readFile(dir / "out.txt"), "ok\xFF");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
-    // A path that leaves its root writes nothing.
+    // A path that leaves its root writes nothing, nor does a bundle resource.
     EXPECT_FALSE(c->toFile(u"$TEMP/../../../http-client-escape"));
     fs::remove_all(dir);
+    test::TempDir bundle;
+    test::writeSampleBundle(bundle);
+    bundle.write("data.txt", "kept");
+    test::ScopedBundle scoped(bundle.path());
+    EXPECT_FALSE(c->toFile(u"$RESOURCES/data.txt"));
+    EXPECT_EQ(test::readFile(bundle.path() / "data.txt"), "kept");
 }
 
 TEST(HttpClientGate, GettersBeforeAnyExecutionAnswerAtOnce) {

@@ -96,6 +96,10 @@ public:
     // The prefix table above; "" for no path, a missing resource or a path
     // that leaves its root.
     static String absoluteFilePathForRelativePath(std::optional<StringView> path);
+    // The same for a target about to be written: also "" for a "$RESOURCES/"
+    // path, since the bundle's resources are read-only. Writers outside the
+    // files classes (XML writer, HTTP client) resolve through this.
+    static String absoluteFilePathForWriting(std::optional<StringView> path);
     // A path (or file URL) under the blob root as "qnblobdata://...", under
     // the uploads root as "$UPLOADS/..."; "" otherwise.
     static String relativePathForAbsoluteFilePath(StringView path);
