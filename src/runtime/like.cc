@@ -460,18 +460,6 @@ private:
     std::vector<std::size_t> next_;
 };
 
-Runner& threadRunner() {
-    thread_local Runner runner;
-    return runner;
-}
-
-bool run(const Program& program, StringView subject) {
-    Runner& runner = threadRunner();
-    const bool found = runner.run(program, subject);
-    runner.trim();
-    return found;
-}
-
 struct CompiledLike {
     String pattern;
     bool useEscapes = true;
@@ -530,6 +518,19 @@ private:
     std::unordered_map<Key, std::list<CompiledLike>::iterator, KeyHash> index_;
 };
 
+// What a thread keeps between matches, in one thread-local object (each one
+// costs a lookup per call from a shared library).
+struct ThreadLike {
+    LikeCache cache;
+    Runner runner;
+
+    bool run(const Program& program, StringView subject) {
+        const bool found = runner.run(program, subject);
+        runner.trim();
+        return found;
+    }
+};
+
 }  // namespace
 
 String likePatternToRegex(StringView pattern, bool useEscapes) {
@@ -538,10 +539,10 @@ String likePatternToRegex(StringView pattern, bool useEscapes) {
 }
 
 bool likeMatches(StringView subject, StringView pattern, bool useEscapes) {
+    thread_local ThreadLike local;
     if (pattern.size() > kMaxCachedPatternLength)
-        return run(compileRegex(likePatternToRegex(pattern, useEscapes)), subject);
-    thread_local LikeCache cache;
-    return run(cache.get(pattern, useEscapes).program, subject);
+        return local.run(compileRegex(likePatternToRegex(pattern, useEscapes)), subject);
+    return local.run(local.cache.get(pattern, useEscapes).program, subject);
 }
 
 }  // namespace qn::internal
