@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Fails when clang-format would change a tracked C++ file, naming each one and
 # showing the change. With --fix it rewrites them instead (what `make format`
-# runs), so the check and the fix always cover the same files.
+# runs), so the check and the fix always cover the same files; paths after
+# --fix limit it to those (tracked) files, leaving others' work alone.
 #
 # The layout depends on the clang-format version; the project's is Debian 12's
 # (14), which scripts/install-deps.sh installs.
@@ -26,7 +27,12 @@ fi
 list_files() { git ls-files -z -- '*.h' '*.cc'; }
 
 if [ "${1:-}" = --fix ]; then
-    list_files | xargs -0 clang-format -i
+    shift
+    if [ $# -gt 0 ]; then
+        git ls-files -z -- "$@" | grep -z -E '\.(h|cc)$' | xargs -0 -r clang-format -i
+    else
+        list_files | xargs -0 clang-format -i
+    fi
     exit 0
 fi
 
