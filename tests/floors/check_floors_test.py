@@ -14,7 +14,7 @@ import unittest
 
 SOURCE, MAP = sys.argv[1], sys.argv[2]
 CHECKER = os.path.join(SOURCE, "scripts", "check_floors.py")
-FOLDERS = ("src", "include", "tools", "bench", "fuzz", "examples")
+FOLDERS = ("src", "include", "tools", "bench", "fuzz", "examples", "tests")
 
 
 class FloorsCheck(unittest.TestCase):
