@@ -263,6 +263,87 @@ bool hasLongDigitRun(StringView text) {
     return false;
 }
 
+// --- Typed texts --------------------------------------------------------------
+
+// People type "5/3/2021" for "dd/MM/yyyy", but strict ICU wants some two-digit
+// fields (day, minute, second) at full width. A typed text is first padded
+// against the pattern: a one-digit month, day, hour, minute or second field
+// gets its leading zero, and nothing else changes (years and fractions keep
+// their digits, so ICU's year rules still apply). The padded text then takes
+// the ordinary strict path, which still refuses impossible dates and
+// trailing text.
+constexpr std::size_t kTypedLimit = 64;
+
+bool isPaddable(char16_t letter) {
+    switch (letter) {
+        case u'M':
+        case u'd':
+        case u'H':
+        case u'h':
+        case u'm':
+        case u's':
+            return true;
+        default:
+            return false;
+    }
+}
+
+// The padded text in `out`, or 0 when nothing was padded: the text does not
+// follow the pattern's literals, or has no one-digit field to pad. The walk
+// stops at what it cannot measure (a name, a field without digits or with
+// too many) and leaves the rest of the text to ICU as it is.
+std::size_t padTypedFields(StringView pattern, StringView text,
+                           std::array<char16_t, kTypedLimit>& out) {
+    if (text.size() + pattern.size() / 2 >= kTypedLimit) return 0;
+    std::size_t t = 0, n = 0;
+    bool padded = false;
+    auto literal = [&](char16_t c) {
+        if (t >= text.size() || text[t] != c) return false;
+        out[n++] = text[t++];
+        return true;
+    };
+    for (std::size_t p = 0; p < pattern.size();) {
+        const char16_t c = pattern[p];
+        if (c == u'\'') {
+            const std::size_t close = pattern.find(u'\'', p + 1);
+            if (close == StringView::npos) return 0;
+            if (close == p + 1 && !literal(u'\'')) return 0;
+            for (std::size_t k = p + 1; k < close; ++k)
+                if (!literal(pattern[k])) return 0;
+            p = close + 1;
+            continue;
+        }
+        if (!internal::isAsciiAlpha(c)) {
+            if (!literal(c)) return 0;
+            ++p;
+            continue;
+        }
+        std::size_t run = p;
+        while (run < pattern.size() && pattern[run] == c)
+            ++run;
+        const std::size_t count = run - p;
+        std::size_t digits = 0;
+        while (t + digits < text.size() && internal::isAsciiDigit(text[t + digits]))
+            ++digits;
+        // A lone digit is followed by no other digit, so padding it is
+        // unambiguous even where fields abut; a longer run ends the walk.
+        const bool twoDigits = isPaddable(c) && count == 2;
+        const bool numeric = twoDigits || c == u'y' || c == u'S' || (isPaddable(c) && count == 1);
+        if (!numeric || digits == 0 || (twoDigits && digits > 2)) break;
+        if (twoDigits && digits == 1) {
+            out[n++] = u'0';
+            padded = true;
+        }
+        for (; digits > 0; --digits)
+            out[n++] = text[t++];
+        p = run;
+    }
+    if (!padded) return 0;
+    for (; t < text.size(); ++t)
+        out[n++] = text[t];
+    return n;
+}
+
 }  // namespace
 
 // --- DateFormatter --------------------------------------------------------------
@@ -334,6 +415,17 @@ std::optional<DateTime> DateFormatter::dateFromString(StringView text) const {
     const UDate udate = d_->work->getTime(status);
     if (U_FAILURE(status)) return std::nullopt;
     return internal::fromUDate(udate);
+}
+
+std::optional<DateTime> DateFormatter::dateFromTypedString(StringView text) const {
+    // A full-width text, read at once, has nothing to pad.
+    if (d_->fast) {
+        if (auto date = parseFast(*d_->fast, text)) return date;
+    }
+    std::array<char16_t, kTypedLimit> padded;
+    if (const std::size_t n = padTypedFields(d_->pattern, text, padded))
+        return dateFromString(StringView(padded.data(), n));
+    return dateFromString(text);
 }
 
 const std::string& DateFormatter::localeIdentifier() const noexcept {

@@ -205,6 +205,40 @@ TEST(DateFormatterTest, WritesAndParsesExactlyAsStrictIcu) {
     }
 }
 
+// A typed text without leading zeros (written by ICU through one-letter
+// fields) reads as its full-width text does; whatever strict parsing reads,
+// typed parsing reads the same.
+TEST(DateFormatterTest, TypedTextsReadAsTheirFullWidthForm) {
+    struct Pair {
+        const char* locale;
+        const char16_t* typed;
+        const char16_t* full;
+        const char16_t* zone;
+    };
+    const Pair pairs[] = {
+        {"en_US_POSIX", u"d/M/yyyy", u"dd/MM/yyyy", u"UTC"},  // the direct path once padded
+        {"en_US_POSIX", u"M-d-yy h:m:saa", u"MM-dd-yy hh:mm:ssaa", u"UTC"},
+        {"en_US_POSIX", u"yyyy-M-d'T'H:m:s.SSS", u"yyyy-MM-dd'T'HH:mm:ss.SSS", u"Europe/Madrid"},
+        {"es_ES", u"d.M.yy H'h'm", u"dd.MM.yy HH'h'mm", u"UTC"},
+    };
+    std::mt19937_64 rng(7);
+    for (const Pair& p : pairs) {
+        SCOPED_TRACE(std::string(p.locale) + " " + toUtf8(p.full) + " " + toUtf8(p.zone));
+        const TimeZone zone = zoneNamed(p.zone);
+        const DateFormatter typed(p.locale, p.typed, zone), full(p.locale, p.full, zone);
+        for (DateTime d : sampleInstants(3000, rng())) {
+            const String text = full.stringFromDate(d), typedText = typed.stringFromDate(d);
+            ASSERT_EQ(show(full.dateFromTypedString(typedText)), show(full.dateFromString(text)))
+                << toUtf8(typedText);
+            for (const String& t : {text, mutate(text, rng), mutate(typedText, rng)}) {
+                if (auto strict = full.dateFromString(t)) {
+                    ASSERT_EQ(show(full.dateFromTypedString(t)), show(strict)) << toUtf8(t);
+                }
+            }
+        }
+    }
+}
+
 TEST(CalendarTest, AgreesWithIcuGregorianCalendar) {
     std::mt19937_64 rng(42);
     auto between = [&](std::int64_t lo, std::int64_t hi) {

@@ -184,6 +184,10 @@ public:
     String stringFromDate(DateTime d) const;
     // The instant the whole text names; absent when it does not parse.
     std::optional<DateTime> dateFromString(StringView text) const;
+    // The same for a text a person typed: a two-letter month, day, hour,
+    // minute or second field may hold one digit ("5/3/2021" for
+    // "dd/MM/yyyy"). Everything else is as strict as dateFromString.
+    std::optional<DateTime> dateFromTypedString(StringView text) const;
 
     const std::string& localeIdentifier() const noexcept;
     const String& dateFormat() const noexcept;
