@@ -95,6 +95,12 @@ std::optional<DateTime> read(std::string_view locale, StringView pattern, const 
     return internal::threadFormatter(locale, pattern, zone).dateFromString(text);
 }
 
+// What people type: a one-digit day, month or time field is as good as two.
+std::optional<DateTime> readTyped(std::string_view locale, StringView pattern, const TimeZone& zone,
+                                  StringView text) {
+    return internal::threadFormatter(locale, pattern, zone).dateFromTypedString(text);
+}
+
 String write(std::string_view locale, StringView pattern, const TimeZone& zone, DateTime d) {
     return internal::threadFormatter(locale, pattern, zone).stringFromDate(d);
 }
@@ -258,11 +264,13 @@ String dateTimePattern(String& s, StringView datePattern) {
     if (colons >= 1) pattern += u":mm";
     if (colons >= 2) {
         pattern += u":ss";
-        // Where the text reaches the end of the pattern so far; quotes stand
-        // for no text ("'T'" matches one "T").
-        const auto reached = pattern.size() - static_cast<std::size_t>(std::count(
-                                                  pattern.begin(), pattern.end(), u'\''));
-        if (s.size() > reached && s[reached] == u'.') pattern += u".SSS";
+        // Milliseconds follow the seconds' digits, which a person may have
+        // typed as one digit (as any field before them): the "." is found
+        // after those digits, not at the position of a full-width text.
+        std::size_t at = s.find(u':', s.find(u':') + 1) + 1;
+        while (at < s.size() && internal::isAsciiDigit(s[at]))
+            ++at;
+        if (at < s.size() && s[at] == u'.') pattern += u".SSS";
     }
     if (twelveHour) pattern += u"aa";
     return pattern;
@@ -273,6 +281,13 @@ String upperCased(StringView s) {
                                        s.size(), std::numeric_limits<std::int32_t>::max())));
     u.toUpper(icu::Locale::getRoot());
     return String(u.getBuffer(), static_cast<std::size_t>(u.length()));
+}
+
+bool containsAsciiCaseless(StringView s, StringView word) {
+    for (std::size_t i = 0; i + word.size() <= s.size(); ++i) {
+        if (internal::equalsIgnoringASCIICase(s.substr(i, word.size()), word)) return true;
+    }
+    return false;
 }
 
 std::int64_t pieceValue(StringView s, std::size_t from, std::size_t length) {
@@ -750,17 +765,21 @@ String qnTimeToStringWithDateLengthTimeLengthAmPmFormatDateSeparatorTimeSeparato
 }
 
 std::optional<DateTime> qnCharToDate(StringView text) {
-    return read(kPosix, QNConfig::sharedInstance().dateFormat(), utc(), text);
+    return readTyped(kPosix, QNConfig::sharedInstance().dateFormat(), utc(), text);
 }
 
 DateTime qnCharToDateFormat(StringView text, std::int64_t number) {
     const String dashed = replaced(text, u'/', u"-");
-    return read(localeOfCurrentLanguage(), patternOfNumber(number), utc(), dashed)
+    return readTyped(localeOfCurrentLanguage(), patternOfNumber(number), utc(), dashed)
         .value_or(qnEmptyDate());
 }
 
+// The configured pattern separates with "/", and a text without "-" would be
+// read as a time of day ("03/05/21 10:20:30" as 03:20:30): both go through
+// "-", as the numbered formats do.
 DateTime qnCharToTime(StringView text) {
-    return qnCharToTimeWithDateFormat(text, QNConfig::sharedInstance().dateFormat());
+    return qnCharToTimeWithDateFormat(
+        replaced(text, u'/', u"-"), replaced(QNConfig::sharedInstance().dateFormat(), u'/', u"-"));
 }
 
 DateTime qnCharToTimeFormat(StringView text, std::int64_t number) {
@@ -772,10 +791,10 @@ DateTime qnCharToTimeWithDateFormat(StringView text, StringView datePattern) {
     if (text.find(u'-') == StringView::npos) return qnCharToTimeOnly(text);
     const TimeZone zone = QNTimeZone::currentTimeZoneWithUTCConversionIfNeeded();
     if (text.find(u':') == StringView::npos)
-        return read(kPosix, datePattern, zone, text).value_or(qnEmptyDate());
+        return readTyped(kPosix, datePattern, zone, text).value_or(qnEmptyDate());
     String s = upperCased(text);
     const String pattern = dateTimePattern(s, datePattern);
-    return read(kPosix, pattern, zone, s).value_or(qnEmptyDate());
+    return readTyped(kPosix, pattern, zone, s).value_or(qnEmptyDate());
 }
 
 String qnDateTimePatternForText(StringView text, StringView datePattern) {
@@ -802,6 +821,12 @@ DateTime qnCharToTimeOnly(StringView text) {
                 parts[3] = qnIntValue(millis.substr(0, millis.find(u'.')));
             }
         }
+    }
+    // The 12-hour clock writes "09:07:09 PM" and "12:30:00 AM".
+    if (containsAsciiCaseless(text, u"PM")) {
+        if (parts[0] >= 1 && parts[0] <= 11) parts[0] += 12;
+    } else if (containsAsciiCaseless(text, u"AM") && parts[0] == 12) {
+        parts[0] = 0;
     }
     return qnTimeOnlyDateTimeFromHourMinuteSecondMillisecond(parts[0], parts[1], parts[2],
                                                              parts[3]);

@@ -322,6 +322,65 @@ TEST_F(DatesTest, TextToDateTimeBuildsItsPatternFromTheText) {
     EXPECT_EQ(QNutil::qnCtoT(u"03/05/21 10:20 PM"), at(2021, 3, 5, 21, 20)) << "read in Madrid";
 }
 
+// What qnTimeToString writes, qnCharToTime reads back, in each language's
+// format and clock, whether stored times are converted from UTC or not.
+TEST_F(DatesTest, TimeTextsReadBackInTheConfiguredFormat) {
+    const DateTime values[] = {at(2021, 3, 5, 10, 20, 30),
+                               at(2021, 3, 5, 21, 7, 9),
+                               at(2030, 12, 31, 12, 0, 59),
+                               at(1999, 1, 1),
+                               timeOnly(9, 5, 7),
+                               timeOnly(21, 7, 9),
+                               timeOnly(12, 30),
+                               timeOnly(0, 30, 1),
+                               qnEmptyDate()};
+    for (const char16_t* language : {u"English", u"Spanish"}) {
+        QNResources::setCurrentLanguageName(String(language));
+        for (bool convert : {true, false}) {
+            ScopedTimeZone madrid(u"Europe/Madrid", convert);
+            for (DateTime d : values) {
+                const String text = qnTimeToString(d);
+                EXPECT_EQ(qnCharToTime(text), d)
+                    << toUtf8(language) << (convert ? " converted " : " ") << toUtf8(text);
+            }
+        }
+        EXPECT_EQ(qnCharToTime(u"10:20:30"), timeOnly(10, 20, 30)) << "a time of day alone";
+        EXPECT_EQ(qnCharToTime(u"10:20 pm"), timeOnly(22, 20));
+    }
+}
+
+// People type dates without leading zeros; what is no date stays none, and
+// years are read as before.
+TEST_F(DatesTest, TypedTextsMayDropLeadingZeros) {
+    EXPECT_EQ(qnCharToDateFormat(u"5/3/2021", 5), at(2021, 3, 5));
+    EXPECT_EQ(qnCharToDateFormat(u"5/3/21", 3), at(2021, 3, 5));
+    EXPECT_EQ(qnCharToDateFormat(u"2021-3-5", 0), at(2021, 3, 5));
+    EXPECT_EQ(qnCharToDate(u"3/5/21"), at(2021, 3, 5)) << "English: MM/dd/yy";
+    EXPECT_EQ(qnCharToTime(u"3/5/21 9:7"), at(2021, 3, 5, 9, 7));
+    EXPECT_EQ(qnCharToTimeFormat(u"5/3/2021 9:7:3", 5), at(2021, 3, 5, 9, 7, 3));
+    EXPECT_EQ(qnCharToTimeFormat(u"5/3/2021 9:07 pm", 5), at(2021, 3, 5, 21, 7));
+    EXPECT_EQ(qnCharToTimeFormat(u"5/3/2021 9:7:3.123", 5), at(2021, 3, 5, 9, 7, 3, 123));
+    QNResources::setCurrentLanguageName(String(u"Spanish"));
+    EXPECT_EQ(qnCharToDate(u"5/3/2021"), at(2021, 3, 5)) << "Spanish: dd/MM/yyyy";
+    EXPECT_EQ(QNutil::qnCtoD(u"5/3/21"), at(2021, 3, 5));
+    EXPECT_EQ(QNutil::qnCtoT(u"5/3/21 9:05"), at(2021, 3, 5, 9, 5));
+
+    // A four-digit pattern keeps a two-digit year as that year; a two-digit
+    // pattern takes a four-digit year as written.
+    EXPECT_EQ(qnDateYear(qnCharToDateFormat(u"5/3/21", 5)), 21);
+    EXPECT_EQ(qnCharToDateFormat(u"5/3/2021", 3), at(2021, 3, 5));
+
+    for (const char16_t* bad :
+         {u"31/2/2021", u"31/02/2021", u"32/1/2021", u"5/13/2021", u"0/3/2021", u"5/3/2021x",
+          u"5/3/20x1", u"5//2021", u"5/3", u"/3/2021", u"5 /3/2021", u"5/3/2021 9:7"})
+        EXPECT_TRUE(isQnEmptyDate(qnCharToDateFormat(bad, 5))) << toUtf8(bad);
+    for (const char16_t* bad : {u"30/2/2021", u"5/3/2021x", u"5-3-2021"})
+        EXPECT_FALSE(qnCharToDate(bad)) << toUtf8(bad);
+    for (const char16_t* bad : {u"5/3/2021 24:00", u"5/3/2021 9:60", u"5/3/2021 9:7:3x",
+                                u"5/3/2021 9:7:", u"31/2/2021 9:07", u"5/3/2021 13:07 pm"})
+        EXPECT_TRUE(isQnEmptyDate(qnCharToTimeFormat(bad, 5))) << toUtf8(bad);
+}
+
 TEST_F(DatesTest, ConcurrentFormattingAndParsingGiveEachThreadItsText) {
     static constexpr const char* kMonths[] = {"January",   "February", "March",    "April",
                                               "May",       "June",     "July",     "August",

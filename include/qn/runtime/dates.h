@@ -254,13 +254,17 @@ qnTimeToStringWithDateLengthTimeLengthAmPmFormatDateSeparatorTimeSeparatorDateTi
     DateTime d, std::int64_t dateLength, std::int64_t timeLength, bool amPm, std::int64_t format,
     StringView dateSeparator, StringView timeSeparator, StringView dateTimeSeparator);
 
+// The readers of typed texts below take a day, month, hour, minute or second
+// with or without its leading zero ("5/3/2021").
 // The configured date format in UTC; absent when the text does not parse.
 QN_API std::optional<DateTime> qnCharToDate(StringView text);
 QN_API DateTime qnCharToDateFormat(StringView text, std::int64_t number);
+// The configured date format with "/" read as "-", as qnCharToTimeFormat does.
 QN_API DateTime qnCharToTime(StringView text);
 QN_API DateTime qnCharToTimeFormat(StringView text, std::int64_t number);
 QN_API DateTime qnCharToTimeWithDateFormat(StringView text, StringView datePattern);
-// "HH[:mm[:ss[.SSS]]]" as a time-only value.
+// "HH[:mm[:ss[.SSS]]]" as a time-only value; an "AM" or "PM" marker reads the
+// hour on the 12-hour clock.
 QN_API DateTime qnCharToTimeOnly(StringView text);
 // The pattern qnCharToTimeWithDateFormat parses a text containing "-" with
 // (exposed for tools and tests).
