@@ -2,10 +2,12 @@
 // fixed numeric patterns (the library's direct path) beside a cached strict
 // SimpleDateFormat, other patterns through the per-thread cache beside the
 // same cached SimpleDateFormat, and calendar arithmetic beside a cached
-// GregorianCalendar. Every library call includes its cache lookup.
+// GregorianCalendar. Every library call includes its cache lookup. The
+// built-ins that read typed texts stand beside the raw parse of their pattern.
 
 #include <benchmark/benchmark.h>
 #include <qn/host/dates.h>
+#include <qn/runtime/dates.h>
 #include <unicode/gregocal.h>
 #include <unicode/smpdtfmt.h>
 
@@ -25,13 +27,16 @@ struct PatternCase {
     const char16_t* pattern;
 };
 
-// Arguments 0-2: the fixed patterns; 3-4: patterns ICU writes.
+// Arguments 0-2: the fixed patterns; 3-4: patterns ICU writes; 5-6: the
+// patterns of the text-to-date built-ins below.
 const PatternCase kPatterns[] = {
     {"en_US_POSIX", u"yyyy-MM-dd HH:mm:ss.SSS"},
     {"en_US_POSIX", u"yyyy-MM-dd"},
     {"en_US_POSIX", u"yyyy-MM-dd'T'HH:mm:ss"},
     {"es_ES", u"dd/MM/yyyy HH:mm"},
     {"en_US_POSIX", u"EEEE"},
+    {"en_US_POSIX", u"dd-MM-yyyy"},
+    {"en_US_POSIX", u"MM-dd-yy HH:mm:ss"},
 };
 
 void nameAfterPattern(benchmark::State& state) {
@@ -70,7 +75,7 @@ void BM_DateFormat_Library(benchmark::State& state) {
     }
     nameAfterPattern(state);
 }
-BENCHMARK(BM_DateFormat_Library)->DenseRange(0, 4);
+BENCHMARK(BM_DateFormat_Library)->DenseRange(0, 6);
 
 void BM_DateFormat_RawIcu(benchmark::State& state) {
     const auto format = rawFormat(kPatterns[state.range(0)]);
@@ -85,7 +90,7 @@ void BM_DateFormat_RawIcu(benchmark::State& state) {
     }
     nameAfterPattern(state);
 }
-BENCHMARK(BM_DateFormat_RawIcu)->DenseRange(0, 4);
+BENCHMARK(BM_DateFormat_RawIcu)->DenseRange(0, 6);
 
 std::vector<qn::String> sampleTexts(const PatternCase& c) {
     std::vector<qn::String> out;
@@ -104,7 +109,7 @@ void BM_DateParse_Library(benchmark::State& state) {
     }
     nameAfterPattern(state);
 }
-BENCHMARK(BM_DateParse_Library)->DenseRange(0, 4);
+BENCHMARK(BM_DateParse_Library)->DenseRange(0, 6);
 
 void BM_DateParse_RawIcu(benchmark::State& state) {
     const PatternCase& c = kPatterns[state.range(0)];
@@ -120,7 +125,49 @@ void BM_DateParse_RawIcu(benchmark::State& state) {
     }
     nameAfterPattern(state);
 }
-BENCHMARK(BM_DateParse_RawIcu)->DenseRange(0, 4);
+BENCHMARK(BM_DateParse_RawIcu)->DenseRange(0, 6);
+
+// --- Typed texts ---------------------------------------------------------------
+
+// Texts as users type them, in UTC "en_US_POSIX": argument 0 at full width,
+// 1 without leading zeros (written through the one-letter pattern).
+std::vector<qn::String> typedTexts(const char16_t* fullPattern, const char16_t* shortPattern,
+                                   std::int64_t withoutZeros) {
+    return sampleTexts({"en_US_POSIX", withoutZeros ? shortPattern : fullPattern});
+}
+
+// Beside BM_DateParse_RawIcu/5.
+void BM_CharToDateFormat(benchmark::State& state) {
+    const auto texts = typedTexts(u"dd/MM/yyyy", u"d/M/yyyy", state.range(0));
+    std::size_t i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(qn::qnCharToDateFormat(texts[i], 5));
+        i = (i + 1) % texts.size();
+    }
+}
+BENCHMARK(BM_CharToDateFormat)->DenseRange(0, 1);
+
+// Beside BM_DateParse_RawIcu/6.
+void BM_CharToTimeFormat(benchmark::State& state) {
+    const auto texts = typedTexts(u"MM/dd/yy HH:mm:ss", u"M/d/yy H:m:s", state.range(0));
+    std::size_t i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(qn::qnCharToTimeFormat(texts[i], 2));
+        i = (i + 1) % texts.size();
+    }
+}
+BENCHMARK(BM_CharToTimeFormat)->DenseRange(0, 1);
+
+// The configured format (no bundle here: "MM/dd/yy"). Beside BM_DateParse_RawIcu/6.
+void BM_CharToTime(benchmark::State& state) {
+    const auto texts = typedTexts(u"MM/dd/yy HH:mm:ss", u"M/d/yy H:m:s", state.range(0));
+    std::size_t i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(qn::qnCharToTime(texts[i]));
+        i = (i + 1) % texts.size();
+    }
+}
+BENCHMARK(BM_CharToTime)->DenseRange(0, 1);
 
 // --- Calendars ---------------------------------------------------------------
 

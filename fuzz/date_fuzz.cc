@@ -1,7 +1,7 @@
 // Arbitrary text through the date readers. Beyond "no crash", the readers'
 // promises are checked and trap when broken: a date the database or REST
-// formatter reads writes back as a text that reads as the same date, and a
-// value read from any text writes without failing.
+// formatter reads writes back as a text that reads as the same date (typed
+// texts included), and a value read from any text writes without failing.
 #include <qn/host/dates.h>
 #include <qn/runtime/dates.h>
 #include <qn/runtime/qnutil.h>
@@ -30,6 +30,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const qn::String written = formatter->stringFromDate(*date);
             require(!written.empty() && formatter->dateFromString(written) == date);
         }
+        // A typed text reads as strictly as before where that reads at all,
+        // and whatever it reads writes back as a text that reads the same.
+        const auto typed = formatter->dateFromTypedString(text);
+        if (auto date = formatter->dateFromString(text)) require(typed == date);
+        if (typed) require(formatter->dateFromString(formatter->stringFromDate(*typed)) == typed);
     }
 
     const qn::DateTime rest = qn::QNutil::char_::toTimeREST(qn::StringView(text));
@@ -38,6 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)qn::qnCharToTimeWithDateFormat(text, u"MM-dd-yy");
     (void)qn::qnCharToTimeWithDateFormat(text, u"yyyy-MM-dd");
     (void)qn::qnCharToTimeOnly(text);
+    (void)qn::qnCharToTime(text);
+    (void)qn::qnCharToDateFormat(text, 3);
     (void)qn::qnDateTimeFromSOAPValue(text);
     (void)qn::qnDateToStringWithPicture(rest, text);
 
