@@ -1,0 +1,4 @@
+// Miscellaneous utilities: regular expressions.
+#pragma once
+
+#include <qn/util/regex.h>

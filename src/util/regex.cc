@@ -1,0 +1,424 @@
+// Regular expressions on ICU's engine (RegexPattern / RegexMatcher), run
+// straight over the caller's UTF-16 text.
+//
+// A compiled pattern and one matcher for it are kept per thread, keyed by
+// the pattern's text and flags, so a loop over many texts compiles once and
+// allocates no matcher per call. The matcher reads the text through a UText
+// over the caller's buffer (no copy); it is pointed back at an empty text
+// before the call returns, so a cached matcher never holds on to a text its
+// caller may free.
+#include <qn/util/regex.h>
+
+#include <unicode/parseerr.h>
+#include <unicode/regex.h>
+#include <unicode/unistr.h>
+#include <unicode/utext.h>
+#include <unicode/utypes.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace qn {
+
+QN_REGISTER_CLASS(QNRegExMatch, Object)
+
+String QNRegExMatch::debugDescription() const {
+    return u"<" + Object::description() + u"\n\tvalue: " + value_ + u"\n\tgroups: " +
+           (groups_ ? groups_->description() : String(u"(null)")) + u">";
+}
+
+namespace {
+
+// Compiled patterns kept per thread: enough for the handful a loop
+// alternates between; a thread that makes up patterns keeps a bounded set.
+constexpr std::size_t kCacheCapacity = 32;
+// Longer patterns are compiled for the call only, so one huge pattern cannot
+// pin memory in every thread.
+constexpr std::size_t kMaxCachedPatternLength = 4096;
+
+// The work budget of one call, in ICU's time-limit units (ten thousand
+// steps of the match engine each). ICU counts from the last reset of the
+// matcher, that is across every match of a call, so the budget grows with
+// the text: a fixed allowance, far beyond what a sane pattern needs on a
+// short text, plus a thousand steps per code unit, where ordinary patterns
+// take a few dozen. Exponential backtracking outgrows any such allowance
+// within a few dozen characters.
+constexpr std::int64_t kBaseTimeLimit = 500;
+constexpr std::int64_t kUnitsPerTimeLimitStep = 10;
+
+std::int32_t timeLimitFor(std::size_t textLength) {
+    const std::int64_t limit =
+        kBaseTimeLimit + static_cast<std::int64_t>(textLength) / kUnitsPerTimeLimitStep;
+    return static_cast<std::int32_t>(
+        std::min<std::int64_t>(limit, std::numeric_limits<std::int32_t>::max()));
+}
+
+// --- The error pair ----------------------------------------------------------
+
+// The process-wide error pair. Both halves change under one lock, so a
+// reader never sees the code of one failure with the text of another. A
+// flag, changed only under the lock, lets the reset at the start of every
+// call skip the lock while there is nothing to clear; a reset that misses a
+// failure being recorded by another thread at that moment simply comes
+// before it.
+class ErrorPair {
+public:
+    void set(std::int64_t code, String description) {
+        std::lock_guard lock(mutex_);
+        code_ = code;
+        description_ = std::move(description);
+        set_.store(true, std::memory_order_release);
+    }
+    void reset() {
+        if (!set_.load(std::memory_order_acquire)) return;
+        std::lock_guard lock(mutex_);
+        code_ = 0;
+        description_.clear();
+        set_.store(false, std::memory_order_release);
+    }
+    QNRegExError get() const {
+        std::lock_guard lock(mutex_);
+        return {code_, description_};
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::int64_t code_ = 0;
+    String description_;
+    std::atomic<bool> set_{false};
+};
+
+// Never destroyed, so a thread still matching at exit finds it alive.
+ErrorPair& errorPair() {
+    static ErrorPair* const pair = new ErrorPair();
+    return *pair;
+}
+
+// ICU's error, the one place it becomes the library's error pair. ICU
+// describes its errors by name only; a pattern error adds where it is.
+void reportIcuError(UErrorCode code, const UParseError* where = nullptr) {
+    std::string text = u_errorName(code);
+    if (where != nullptr && where->line > 0) {
+        text += " (pattern line " + std::to_string(where->line) + ", offset " +
+                std::to_string(where->offset) + ")";
+    }
+    errorPair().set(static_cast<std::int64_t>(code), String(text.begin(), text.end()));
+}
+
+// --- Compiled patterns -----------------------------------------------------------
+
+// A pattern compiled, or the reason it was refused. Immutable once built but
+// for the matcher, which one call at a time uses.
+struct Compiled {
+    String pattern;
+    std::uint32_t flags = 0;
+    UErrorCode error = U_ZERO_ERROR;
+    UParseError where{};
+    std::int32_t groupCount = 0;
+    std::unique_ptr<icu::RegexPattern> regex;
+    // Declared after the pattern it belongs to, so it is destroyed first.
+    std::unique_ptr<icu::RegexMatcher> matcher;
+};
+
+Compiled compile(StringView pattern, std::uint32_t flags) {
+    Compiled c;
+    c.pattern.assign(pattern);
+    c.flags = flags;
+    if (pattern.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+        c.error = U_INPUT_TOO_LONG_ERROR;
+        return c;
+    }
+    const icu::UnicodeString text(false, c.pattern.data(),
+                                  static_cast<std::int32_t>(c.pattern.size()));
+    c.regex.reset(icu::RegexPattern::compile(text, flags, c.where, c.error));
+    if (U_FAILURE(c.error)) {
+        c.regex.reset();
+        return c;
+    }
+    c.matcher.reset(c.regex->matcher(c.error));
+    if (U_FAILURE(c.error)) {
+        c.matcher.reset();
+        c.regex.reset();
+        return c;
+    }
+    c.groupCount = c.matcher->groupCount();
+    return c;
+}
+
+// Least recently used entries go first. Refusals are kept too, so a loop
+// with a bad pattern does not compile it again and again. Thread-compatible:
+// one per thread.
+class PatternCache {
+public:
+    Compiled& get(StringView pattern, std::uint32_t flags) {
+        // Texts matched against one pattern hit the front entry every time.
+        if (!entries_.empty() && entries_.front().flags == flags &&
+            entries_.front().pattern == pattern)
+            return entries_.front();
+
+        if (auto it = index_.find(Key{pattern, flags}); it != index_.end()) {
+            entries_.splice(entries_.begin(), entries_, it->second);
+            return entries_.front();
+        }
+
+        // Built completely before it joins the cache, so a failure (out of
+        // memory) leaves no half-made entry behind.
+        Compiled fresh = compile(pattern, flags);
+        if (entries_.size() >= kCacheCapacity) {
+            const Compiled& last = entries_.back();
+            index_.erase(Key{last.pattern, last.flags});
+            entries_.pop_back();
+        }
+        entries_.push_front(std::move(fresh));
+        try {
+            // The key views the entry's own text, which stays put in its node.
+            index_.emplace(Key{entries_.front().pattern, flags}, entries_.begin());
+        } catch (...) {
+            entries_.pop_front();
+            throw;
+        }
+        return entries_.front();
+    }
+
+private:
+    struct Key {
+        StringView pattern;
+        std::uint32_t flags;
+        bool operator==(const Key&) const = default;
+    };
+    struct KeyHash {
+        std::size_t operator()(const Key& key) const noexcept {
+            return std::hash<StringView>{}(key.pattern) ^ key.flags;
+        }
+    };
+
+    std::list<Compiled> entries_;
+    std::unordered_map<Key, std::list<Compiled>::iterator, KeyHash> index_;
+};
+
+// The compiled pattern for one call: the cached one, or, for a pattern too
+// long to cache, one owned by the call.
+class Prepared {
+public:
+    Prepared(StringView pattern, std::uint32_t flags) {
+        if (pattern.size() > kMaxCachedPatternLength) {
+            own_.emplace(compile(pattern, flags));
+            compiled_ = &*own_;
+        } else {
+            thread_local PatternCache cache;
+            compiled_ = &cache.get(pattern, flags);
+        }
+    }
+    // A matcher keeps the backtracking stack it grew, up to ICU's limit of
+    // 8 MB; one that ran out of budget or stack is replaced by a fresh one
+    // (after the call's Subject is gone), so the cache does not hold it.
+    ~Prepared() {
+        if (!renew_ || own_) return;
+        UErrorCode status = U_ZERO_ERROR;
+        compiled_->matcher.reset();
+        compiled_->matcher.reset(compiled_->regex->matcher(status));
+        if (U_FAILURE(status)) {
+            compiled_->matcher.reset();
+            compiled_->error = status;
+        }
+    }
+    Prepared(const Prepared&) = delete;
+    Prepared& operator=(const Prepared&) = delete;
+
+    // Null, with the error pair set, when the pattern was refused.
+    icu::RegexMatcher* matcher() const {
+        if (!compiled_->matcher) reportIcuError(compiled_->error, &compiled_->where);
+        return compiled_->matcher.get();
+    }
+    std::int32_t groupCount() const noexcept { return compiled_->groupCount; }
+
+    // Sets the error pair for a match that failed.
+    void failed(UErrorCode status) {
+        reportIcuError(status);
+        renew_ = status == U_REGEX_TIME_OUT || status == U_REGEX_STACK_OVERFLOW;
+    }
+
+private:
+    std::optional<Compiled> own_;
+    Compiled* compiled_ = nullptr;
+    bool renew_ = false;
+};
+
+// The matcher pointed at the caller's text for the length of one call, with
+// the call's work budget. Leaving points it at an empty text, so the cached
+// matcher keeps no reference to the caller's buffer.
+class Subject {
+public:
+    Subject(icu::RegexMatcher& matcher, StringView text) : matcher_(matcher) {
+        UText input = UTEXT_INITIALIZER;
+        utext_openUChars(&input, text.data(), static_cast<std::int64_t>(text.size()), &status_);
+        // reset() takes a shallow copy of the UText: the buffer stays the caller's.
+        matcher_.reset(&input);
+        utext_close(&input);
+        matcher_.setTimeLimit(timeLimitFor(text.size()), status_);
+    }
+    ~Subject() {
+        UErrorCode status = U_ZERO_ERROR;
+        UText empty = UTEXT_INITIALIZER;
+        static const char16_t kNothing[] = u"";
+        utext_openUChars(&empty, kNothing, 0, &status);
+        matcher_.reset(&empty);
+        utext_close(&empty);
+    }
+    Subject(const Subject&) = delete;
+    Subject& operator=(const Subject&) = delete;
+
+    // The status every step of the call adds to; a failure sticks.
+    UErrorCode& status() noexcept { return status_; }
+    bool ok() const noexcept { return U_SUCCESS(status_); }
+
+private:
+    icu::RegexMatcher& matcher_;
+    UErrorCode status_ = U_ZERO_ERROR;
+};
+
+String piece(StringView text, std::int64_t start, std::int64_t end) {
+    if (start < 0 || end < start) return String();  // a group that took no part
+    return String(
+        text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(end - start)));
+}
+
+// A collection holding `items`, dated as adding them one by one would.
+Ref<QNObjectCollection> collectionOf(std::vector<Value> items) {
+    auto collection = QNObjectCollection::init();
+    if (items.empty()) return collection;
+    collection->setItems(std::move(items));
+    collection->internalMarkAsModified();
+    return collection;
+}
+
+}  // namespace
+
+bool QNRegEx::isMatchInTextRegExp(StringView text, StringView regExp) {
+    resetErrorCodeAndDescription();
+    Prepared prepared(regExp, 0);
+    icu::RegexMatcher* matcher = prepared.matcher();
+    if (!matcher) return false;
+    Subject subject(*matcher, text);
+    const bool found = subject.ok() && matcher->find(subject.status());
+    if (!subject.ok()) {
+        prepared.failed(subject.status());
+        return false;
+    }
+    return found;
+}
+
+Value QNRegEx::qnIsMatchRegExp(StringView text, StringView regExp) {
+    return Value(isMatchInTextRegExp(text, regExp));
+}
+
+Ref<QNObjectCollection> QNRegEx::matchInTextRegExp(StringView text, StringView regExp) {
+    resetErrorCodeAndDescription();
+    Prepared prepared(regExp, 0);
+    icu::RegexMatcher* matcher = prepared.matcher();
+    if (!matcher) return QNObjectCollection::init();
+    const std::int32_t groupCount = prepared.groupCount();
+    std::vector<Value> items;
+    {
+        Subject subject(*matcher, text);
+        UErrorCode& status = subject.status();
+        while (subject.ok() && matcher->find(status)) {
+            std::vector<String> groups;
+            groups.reserve(static_cast<std::size_t>(groupCount));
+            for (std::int32_t g = 1; g <= groupCount; ++g)
+                groups.push_back(
+                    piece(text, matcher->start64(g, status), matcher->end64(g, status)));
+            String value = piece(text, matcher->start64(status), matcher->end64(status));
+            items.emplace_back(makeRef<QNRegExMatch>(
+                std::move(value), makeRef<QNStringCollection>(std::move(groups))));
+        }
+        if (!subject.ok()) {
+            prepared.failed(status);
+            return QNObjectCollection::init();
+        }
+    }
+    return collectionOf(std::move(items));
+}
+
+String QNRegEx::replaceInTextRegExpWith(StringView text, StringView regExp, StringView with) {
+    resetErrorCodeAndDescription();
+    Prepared prepared(regExp, 0);
+    icu::RegexMatcher* matcher = prepared.matcher();
+    if (!matcher) return String(text);
+    if (with.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+        reportIcuError(U_INPUT_TOO_LONG_ERROR);
+        return String(text);
+    }
+    const icu::UnicodeString replacement(false, with.data(),
+                                         static_cast<std::int32_t>(with.size()));
+    Subject subject(*matcher, text);
+    UErrorCode& status = subject.status();
+    // replaceAll() would do, but its search drops the engine's errors, so a
+    // match that runs out of budget would read as the end of the matches.
+    icu::UnicodeString result;
+    while (subject.ok() && matcher->find(status))
+        matcher->appendReplacement(result, replacement, status);
+    if (subject.ok()) matcher->appendTail(result);
+    // On a bad template ICU leaves the text made so far; the caller gets its
+    // own text back instead.
+    if (!subject.ok()) {
+        prepared.failed(subject.status());
+        return String(text);
+    }
+    return String(result.getBuffer(), static_cast<std::size_t>(result.length()));
+}
+
+Ref<QNObjectCollection> QNRegEx::splitTextRegExp(StringView text, StringView regExp) {
+    resetErrorCodeAndDescription();
+    Prepared prepared(regExp, 0);
+    icu::RegexMatcher* matcher = prepared.matcher();
+    if (!matcher) return QNObjectCollection::init();
+    std::vector<Value> pieces;
+    {
+        Subject subject(*matcher, text);
+        UErrorCode& status = subject.status();
+        std::int64_t cursor = 0;
+        while (subject.ok() && matcher->find(status)) {
+            const std::int64_t start = matcher->start64(status);
+            if (start > cursor) pieces.emplace_back(piece(text, cursor, start));
+            cursor = matcher->end64(status);
+        }
+        if (!subject.ok()) {
+            prepared.failed(status);
+            return QNObjectCollection::init();
+        }
+        if (static_cast<std::size_t>(cursor) < text.size())
+            pieces.emplace_back(piece(text, cursor, static_cast<std::int64_t>(text.size())));
+    }
+    return collectionOf(std::move(pieces));
+}
+
+std::int64_t QNRegEx::lastErrorCode() {
+    return errorPair().get().code;
+}
+
+String QNRegEx::lastErrorDescription() {
+    return errorPair().get().description;
+}
+
+QNRegExError QNRegEx::lastError() {
+    return errorPair().get();
+}
+
+void QNRegEx::resetErrorCodeAndDescription() {
+    errorPair().reset();
+}
+
+}  // namespace qn
