@@ -24,6 +24,7 @@ int runNewkey(const std::vector<std::string>& args);
 int runEval(const std::vector<std::string>& args);
 int runGeo(const std::vector<std::string>& args);
 int runImage(const std::vector<std::string>& args);
+int runRegex(const std::vector<std::string>& args);
 
 // The demo's section on the string and number built-ins.
 void showBuiltins(std::ostream& out);
@@ -43,6 +44,8 @@ void showExpressions(std::ostream& out);
 void showGeography(std::ostream& out);
 // The demo's section on images, made in the demo's $TEMP.
 void showImages(std::ostream& out);
+// The demo's section on regular expressions.
+void showRegex(std::ostream& out);
 
 // Makes `path` the main bundle and points the application's writable folders
 // at a fresh temporary folder, so the tool never writes into a user's data.

@@ -166,6 +166,7 @@ const Section kSections[] = {
     {"Expressions", showExpressions},
     {"Geography", showGeography},
     {"Images", showImages},
+    {"Regular expressions", showRegex},
 };
 // clang-format on
 

@@ -72,6 +72,10 @@ const Command kCommands[] = {
     {"image", "qn image info|resize|scale|rotate|crop|flip FILE ...",
      "image sizes and transformations; each transformation prints the new file's path",
      qntool::runImage},
+    {"regex", "qn regex match|split TEXT PATTERN | qn regex replace TEXT PATTERN TEMPLATE",
+     "regular expressions (ICU syntax): every match with its groups, the pieces between "
+     "matches, or the text with each match replaced ($1 is group 1)",
+     qntool::runRegex},
 };
 
 void printUsage(std::ostream& out) {
