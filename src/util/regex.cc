@@ -34,9 +34,24 @@ namespace qn {
 
 QN_REGISTER_CLASS(QNRegExMatch, Object)
 
+const Ref<QNStringCollection>& QNRegExMatch::groups() const {
+    std::call_once(groupsMade_, [this] {
+        if (!groupTexts_) return;
+        groups_ = makeRef<QNStringCollection>(std::move(*groupTexts_));
+        groupTexts_.reset();
+    });
+    return groups_;
+}
+
+void QNRegExMatch::setGroups(Ref<QNStringCollection> groups) {
+    groupTexts_.reset();
+    groups_ = std::move(groups);
+}
+
 String QNRegExMatch::debugDescription() const {
+    const Ref<QNStringCollection>& list = groups();
     return u"<" + Object::description() + u"\n\tvalue: " + value_ + u"\n\tgroups: " +
-           (groups_ ? groups_->description() : String(u"(null)")) + u">";
+           (list ? list->description() : String(u"(null)")) + u">";
 }
 
 namespace {
@@ -341,8 +356,7 @@ Ref<QNObjectCollection> QNRegEx::matchInTextRegExp(StringView text, StringView r
                 groups.push_back(
                     piece(text, matcher->start64(g, status), matcher->end64(g, status)));
             String value = piece(text, matcher->start64(status), matcher->end64(status));
-            items.emplace_back(makeRef<QNRegExMatch>(
-                std::move(value), makeRef<QNStringCollection>(std::move(groups))));
+            items.emplace_back(makeRef<QNRegExMatch>(std::move(value), std::move(groups)));
         }
         if (!subject.ok()) {
             prepared.failed(status);

@@ -30,17 +30,26 @@
 #include <qn/value.h>
 
 #include <cstdint>
+#include <mutex>
+#include <optional>
+#include <vector>
 
 namespace qn {
 
 // One match: the matched text and the text of capture groups 1..n in group
-// order ("" for a group that took no part in the match). Thread-compatible.
+// order ("" for a group that took no part in the match). Thread-compatible;
+// a match made from group texts makes its groups collection on first use,
+// safely even when several threads read it at once.
 class QN_API QNRegExMatch : public Object {
     QN_OBJECT(QNRegExMatch)
 public:
     QNRegExMatch() = default;
     QNRegExMatch(String value, Ref<QNStringCollection> groups)
         : value_(std::move(value)), groups_(std::move(groups)) {}
+    // The groups as texts; the collection is made when first asked for, so
+    // code that reads only the values pays for no collections.
+    QNRegExMatch(String value, std::vector<String> groupTexts)
+        : value_(std::move(value)), groupTexts_(std::move(groupTexts)) {}
 
     // initWithValue:groups:
     static Ref<QNRegExMatch> initWithValueGroups(String value, Ref<QNStringCollection> groups) {
@@ -49,15 +58,17 @@ public:
 
     const String& value() const noexcept { return value_; }
     void setValue(String value) { value_ = std::move(value); }
-    const Ref<QNStringCollection>& groups() const noexcept { return groups_; }
-    void setGroups(Ref<QNStringCollection> groups) { groups_ = std::move(groups); }
+    const Ref<QNStringCollection>& groups() const;
+    void setGroups(Ref<QNStringCollection> groups);
 
     // "<<QNRegExMatch>\n\tvalue: ...\n\tgroups: ...>".
     String debugDescription() const override;
 
 private:
     String value_;
-    Ref<QNStringCollection> groups_;
+    mutable std::once_flag groupsMade_;
+    mutable Ref<QNStringCollection> groups_;
+    mutable std::optional<std::vector<String>> groupTexts_;
 };
 
 // The error pair read at one instant.
