@@ -347,6 +347,20 @@ bool readUtf8Lines(int fd, LineCollector& lines, int& error) {
     }
 }
 
+// The decoded text behind `fd`; absent with the error pair set on failure.
+std::optional<String> readTextFrom(QNFile& file, int fd, std::optional<StringView> charset) {
+    std::string bytes;
+    int error = 0;
+    if (!readAllFrom(fd, bytes, error)) {
+        file.setUnknownErrorWithLocalizedDescription(internal::errnoText(error));
+        return std::nullopt;
+    }
+    String reason;
+    auto text = internal::decodeText(bytes, internal::encodingForCharset(charset), &reason);
+    if (!text) file.setUnknownErrorWithLocalizedDescription(reason);
+    return text;
+}
+
 // The decoded text split into lines; absent with the error pair set on
 // failure.
 std::optional<Ref<QNStringCollection>> readLinesFrom(QNFile& file, int fd,
@@ -363,18 +377,8 @@ std::optional<Ref<QNStringCollection>> readLinesFrom(QNFile& file, int fd,
         }
         return lines.finish();
     }
-    std::string bytes;
-    int error = 0;
-    if (!readAllFrom(fd, bytes, error)) {
-        file.setUnknownErrorWithLocalizedDescription(internal::errnoText(error));
-        return std::nullopt;
-    }
-    String reason;
-    const auto text = internal::decodeText(bytes, encoding, &reason);
-    if (!text) {
-        file.setUnknownErrorWithLocalizedDescription(reason);
-        return std::nullopt;
-    }
+    const auto text = readTextFrom(file, fd, charset);
+    if (!text) return std::nullopt;
     lines.add(text->data(), text->data() + text->size());
     return lines.finish();
 }
@@ -421,20 +425,6 @@ bool QNFile::isOpen() const noexcept {
 }
 
 namespace {
-
-// The decoded text behind `fd`; absent with the error pair set on failure.
-std::optional<String> readTextFrom(QNFile& file, int fd, std::optional<StringView> charset) {
-    std::string bytes;
-    int error = 0;
-    if (!readAllFrom(fd, bytes, error)) {
-        file.setUnknownErrorWithLocalizedDescription(internal::errnoText(error));
-        return std::nullopt;
-    }
-    String reason;
-    auto text = internal::decodeText(bytes, internal::encodingForCharset(charset), &reason);
-    if (!text) file.setUnknownErrorWithLocalizedDescription(reason);
-    return text;
-}
 
 // `read` (file, descriptor) on the file at `path`; absent with the error
 // pair set when it cannot be opened.
