@@ -44,6 +44,29 @@ std::string icuUtf8(const String& text) {
     return out;
 }
 
+// The decoder takes ASCII 16 and 8 bytes at a time and stores whole blocks:
+// random ASCII runs between well-formed and ill-formed sequences put a
+// sequence (or a bad byte) at every offset of a block and end texts inside
+// one. ICU, replacing what is ill-formed with U+FFFD, is the reference.
+TEST(Utf8Blocks, AsciiRunsAroundAnySequenceAgreeWithIcu) {
+    const std::string_view pieces[] = {"\xC3\xA9",     "\xE2\x82\xAC", "\xF0\x9F\x98\x80",
+                                       "\x80",         "\xC3",         "\xE2\x82",
+                                       "\xF0\x9F\x98", "\xED\xA0\x80", "\xFF"};
+    std::mt19937 random(11);
+    for (int i = 0; i < 20000; ++i) {
+        std::string bytes;
+        for (int run = static_cast<int>(random() % 4); run >= 0; --run) {
+            bytes.append(random() % 40, static_cast<char>('a' + random() % 26));
+            if (random() % 2) bytes += pieces[random() % std::size(pieces)];
+        }
+        SCOPED_TRACE(::testing::PrintToString(bytes));
+        const String repaired = icuRepair(bytes);
+        ASSERT_EQ(fromUtf8(bytes), repaired);
+        // Well-formed input, and only that, survives the repair unchanged.
+        ASSERT_EQ(isValidUtf8(bytes), toUtf8(repaired) == bytes);
+    }
+}
+
 TEST(Utf8Conversion, RoundTripsEveryPlaneAndLongTextsPastTheStackBuffer) {
     const String samples[] = {
         u"", u"plain ASCII", u"caf\u00e9 \u00fcber \u00df \u65e5\u672c\u8a9e \u20ac \U0001F600",

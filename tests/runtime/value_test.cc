@@ -1,9 +1,6 @@
 #include <qn/value.h>
-#include <unicode/ustring.h>
 
 #include "support/test_support.h"
-
-#include <random>
 
 // Outside any namespace so that its C++ name is also its class name.
 class ValueTestGadget : public qn::Object {};
@@ -350,40 +347,6 @@ TEST(DateTimeCivil, RoundTripsAcrossErasAndLeapRulesAndExtremesDoNotBreak) {
               std::numeric_limits<int>::min(), std::numeric_limits<int>::max());
     EXPECT_TRUE(std::isfinite(DateTime::fromCivilUTC(far).timeIntervalSinceReferenceDate()));
     EXPECT_GT(DateTime::now().timeIntervalSinceReferenceDate(), 7e8);  // later than 2023
-}
-
-// --- UTF-8 -------------------------------------------------------------------------
-
-// The decoder takes ASCII 16 and 8 bytes at a time and stores whole blocks:
-// random ASCII runs between well-formed and ill-formed sequences put a
-// sequence (or a bad byte) at every offset of a block and end texts inside
-// one. ICU, replacing what is ill-formed with U+FFFD, is the reference.
-TEST(Utf8Blocks, AsciiRunsAroundAnySequenceAgreeWithIcu) {
-    const auto icu = [](const std::string& bytes) {
-        String out(bytes.size() + 1, u'\0');
-        int32_t length = 0;
-        UErrorCode status = U_ZERO_ERROR;
-        u_strFromUTF8WithSub(out.data(), static_cast<int32_t>(out.size()), &length, bytes.data(),
-                             static_cast<int32_t>(bytes.size()), 0xFFFD, nullptr, &status);
-        out.resize(U_SUCCESS(status) ? static_cast<std::size_t>(length) : 0);
-        return out;
-    };
-    const std::string_view pieces[] = {"\xC3\xA9",     "\xE2\x82\xAC", "\xF0\x9F\x98\x80",
-                                       "\x80",         "\xC3",         "\xE2\x82",
-                                       "\xF0\x9F\x98", "\xED\xA0\x80", "\xFF"};
-    std::mt19937 random(11);
-    for (int i = 0; i < 20000; ++i) {
-        std::string bytes;
-        for (int run = static_cast<int>(random() % 4); run >= 0; --run) {
-            bytes.append(random() % 40, static_cast<char>('a' + random() % 26));
-            if (random() % 2) bytes += pieces[random() % std::size(pieces)];
-        }
-        SCOPED_TRACE(::testing::PrintToString(bytes));
-        const String repaired = icu(bytes);
-        ASSERT_EQ(fromUtf8(bytes), repaired);
-        // Well-formed input, and only that, survives the repair unchanged.
-        ASSERT_EQ(isValidUtf8(bytes), toUtf8(repaired) == bytes);
-    }
 }
 
 }  // namespace
