@@ -3,8 +3,8 @@
 //
 // A compiled pattern and one matcher for it are kept per thread, keyed by
 // the pattern's text and flags, so a loop over many texts compiles once and
-// allocates no matcher per call. The matcher reads the text through a UText
-// over the caller's buffer (no copy); it is pointed back at an empty text
+// allocates no matcher per call. The matcher reads the caller's buffer in
+// place through a read-only alias; it is pointed back at an empty text
 // before the call returns, so a cached matcher never holds on to a text its
 // caller may free.
 #include <qn/util/regex.h>
@@ -276,21 +276,14 @@ private:
 // matcher keeps no reference to the caller's buffer.
 class Subject {
 public:
-    Subject(icu::RegexMatcher& matcher, StringView text) : matcher_(matcher) {
-        UText input = UTEXT_INITIALIZER;
-        utext_openUChars(&input, text.data(), static_cast<std::int64_t>(text.size()), &status_);
-        // reset() takes a shallow copy of the UText: the buffer stays the caller's.
-        matcher_.reset(&input);
-        utext_close(&input);
+    Subject(icu::RegexMatcher& matcher, StringView text)
+        : matcher_(matcher), input_(aliasOf(text)) {
+        matcher_.reset(input_);
         matcher_.setTimeLimit(timeLimitFor(text.size()), status_);
     }
     ~Subject() {
-        UErrorCode status = U_ZERO_ERROR;
-        UText empty = UTEXT_INITIALIZER;
-        static const char16_t kNothing[] = u"";
-        utext_openUChars(&empty, kNothing, 0, &status);
-        matcher_.reset(&empty);
-        utext_close(&empty);
+        static const icu::UnicodeString* const kNothing = new icu::UnicodeString();
+        matcher_.reset(*kNothing);
     }
     Subject(const Subject&) = delete;
     Subject& operator=(const Subject&) = delete;
@@ -300,8 +293,19 @@ public:
     bool ok() const noexcept { return U_SUCCESS(status_); }
 
 private:
+    // A read-only alias of the caller's buffer; the matcher reads it in
+    // place. ICU's strings stop at 2^31 - 1 units: longer texts fail the call.
+    icu::UnicodeString aliasOf(StringView text) {
+        if (text.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+            status_ = U_INPUT_TOO_LONG_ERROR;
+            return icu::UnicodeString();
+        }
+        return icu::UnicodeString(false, text.data(), static_cast<std::int32_t>(text.size()));
+    }
+
     icu::RegexMatcher& matcher_;
     UErrorCode status_ = U_ZERO_ERROR;
+    const icu::UnicodeString input_;
 };
 
 String piece(StringView text, std::int64_t start, std::int64_t end) {
