@@ -135,6 +135,20 @@ void BM_RegexMatchAll1MB_Qn(benchmark::State& state) {
 }
 BENCHMARK(BM_RegexMatchAll1MB_Qn)->Unit(benchmark::kMillisecond);
 
+// The same, with every match's groups collection asked for (each is made on
+// first use).
+void BM_RegexMatchAll1MB_QnReadingGroups(benchmark::State& state) {
+    const qn::String& text = settingsText();
+    for (auto _ : state) {
+        const auto matches = qn::QNRegEx::matchInTextRegExp(text, kPairPattern);
+        for (const qn::Value& item : matches->items())
+            benchmark::DoNotOptimize(
+                static_cast<const qn::QNRegExMatch&>(*item.asObject()).groups());
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size() * 2));
+}
+BENCHMARK(BM_RegexMatchAll1MB_QnReadingGroups)->Unit(benchmark::kMillisecond);
+
 // The same results as plain strings: each match's text and its groups' texts.
 void BM_RegexMatchAll1MB_RawIcu(benchmark::State& state) {
     struct Match {
