@@ -35,15 +35,14 @@
 // is repeated here, so those patterns still match nothing.
 #include "runtime/like.h"
 
+#include "core/pattern_cache.h"
+
 #include <unicode/utf16.h>
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <limits>
-#include <list>
-#include <unordered_map>
 #include <vector>
 
 namespace qn::internal {
@@ -460,68 +459,10 @@ private:
     std::vector<std::size_t> next_;
 };
 
-struct CompiledLike {
-    String pattern;
-    bool useEscapes = true;
-    Program program;
-};
-
-// Least recently used entries go first. Thread-compatible: one per thread.
-class LikeCache {
-public:
-    const CompiledLike& get(StringView pattern, bool useEscapes) {
-        // Rows matched against one pattern hit the front entry every time.
-        if (!entries_.empty() && entries_.front().useEscapes == useEscapes &&
-            entries_.front().pattern == pattern)
-            return entries_.front();
-
-        if (auto it = index_.find(Key{pattern, useEscapes}); it != index_.end()) {
-            entries_.splice(entries_.begin(), entries_, it->second);
-            return entries_.front();
-        }
-
-        // Built completely before it joins the cache, so a failure (out of
-        // memory) leaves no half-made entry behind.
-        CompiledLike fresh;
-        fresh.pattern.assign(pattern);
-        fresh.useEscapes = useEscapes;
-        fresh.program = compileRegex(likePatternToRegex(pattern, useEscapes));
-        if (entries_.size() >= kCacheCapacity) {
-            const CompiledLike& last = entries_.back();
-            index_.erase(Key{last.pattern, last.useEscapes});
-            entries_.pop_back();
-        }
-        entries_.push_front(std::move(fresh));
-        try {
-            // The key views the entry's own text, which stays put in its node.
-            index_.emplace(Key{entries_.front().pattern, useEscapes}, entries_.begin());
-        } catch (...) {
-            entries_.pop_front();
-            throw;
-        }
-        return entries_.front();
-    }
-
-private:
-    struct Key {
-        StringView pattern;
-        bool useEscapes;
-        bool operator==(const Key&) const = default;
-    };
-    struct KeyHash {
-        std::size_t operator()(const Key& key) const noexcept {
-            return std::hash<StringView>{}(key.pattern) ^ static_cast<std::size_t>(key.useEscapes);
-        }
-    };
-
-    std::list<CompiledLike> entries_;
-    std::unordered_map<Key, std::list<CompiledLike>::iterator, KeyHash> index_;
-};
-
 // What a thread keeps between matches, in one thread-local object (each one
 // costs a lookup per call from a shared library).
 struct ThreadLike {
-    LikeCache cache;
+    internal::PatternCache<Program, kCacheCapacity> cache;
     Runner runner;
 
     bool run(const Program& program, StringView subject) {
@@ -542,7 +483,9 @@ bool likeMatches(StringView subject, StringView pattern, bool useEscapes) {
     thread_local ThreadLike local;
     if (pattern.size() > kMaxCachedPatternLength)
         return local.run(compileRegex(likePatternToRegex(pattern, useEscapes)), subject);
-    return local.run(local.cache.get(pattern, useEscapes).program, subject);
+    const Program& program = local.cache.get(
+        pattern, useEscapes, [&] { return compileRegex(likePatternToRegex(pattern, useEscapes)); });
+    return local.run(program, subject);
 }
 
 }  // namespace qn::internal

@@ -15,18 +15,17 @@
 #include <unicode/utext.h>
 #include <unicode/utypes.h>
 
+#include "core/pattern_cache.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <limits>
-#include <list>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -137,8 +136,6 @@ void reportIcuError(UErrorCode code, const UParseError* where = nullptr) {
 // A pattern compiled, or the reason it was refused. Immutable once built but
 // for the matcher, which one call at a time uses.
 struct Compiled {
-    String pattern;
-    std::uint32_t flags = 0;
     UErrorCode error = U_ZERO_ERROR;
     UParseError where{};
     std::int32_t groupCount = 0;
@@ -149,14 +146,12 @@ struct Compiled {
 
 Compiled compile(StringView pattern, std::uint32_t flags) {
     Compiled c;
-    c.pattern.assign(pattern);
-    c.flags = flags;
     if (pattern.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
         c.error = U_INPUT_TOO_LONG_ERROR;
         return c;
     }
-    const icu::UnicodeString text(false, c.pattern.data(),
-                                  static_cast<std::int32_t>(c.pattern.size()));
+    // ICU copies the pattern as it compiles, so a read-only alias will do.
+    const icu::UnicodeString text(false, pattern.data(), static_cast<std::int32_t>(pattern.size()));
     c.regex.reset(icu::RegexPattern::compile(text, flags, c.where, c.error));
     if (U_FAILURE(c.error)) {
         c.regex.reset();
@@ -172,56 +167,9 @@ Compiled compile(StringView pattern, std::uint32_t flags) {
     return c;
 }
 
-// Least recently used entries go first. Refusals are kept too, so a loop
-// with a bad pattern does not compile it again and again. Thread-compatible:
-// one per thread.
-class PatternCache {
-public:
-    Compiled& get(StringView pattern, std::uint32_t flags) {
-        // Texts matched against one pattern hit the front entry every time.
-        if (!entries_.empty() && entries_.front().flags == flags &&
-            entries_.front().pattern == pattern)
-            return entries_.front();
-
-        if (auto it = index_.find(Key{pattern, flags}); it != index_.end()) {
-            entries_.splice(entries_.begin(), entries_, it->second);
-            return entries_.front();
-        }
-
-        // Built completely before it joins the cache, so a failure (out of
-        // memory) leaves no half-made entry behind.
-        Compiled fresh = compile(pattern, flags);
-        if (entries_.size() >= kCacheCapacity) {
-            const Compiled& last = entries_.back();
-            index_.erase(Key{last.pattern, last.flags});
-            entries_.pop_back();
-        }
-        entries_.push_front(std::move(fresh));
-        try {
-            // The key views the entry's own text, which stays put in its node.
-            index_.emplace(Key{entries_.front().pattern, flags}, entries_.begin());
-        } catch (...) {
-            entries_.pop_front();
-            throw;
-        }
-        return entries_.front();
-    }
-
-private:
-    struct Key {
-        StringView pattern;
-        std::uint32_t flags;
-        bool operator==(const Key&) const = default;
-    };
-    struct KeyHash {
-        std::size_t operator()(const Key& key) const noexcept {
-            return std::hash<StringView>{}(key.pattern) ^ key.flags;
-        }
-    };
-
-    std::list<Compiled> entries_;
-    std::unordered_map<Key, std::list<Compiled>::iterator, KeyHash> index_;
-};
+// Refusals are cached too, so a loop with a bad pattern does not compile it
+// again and again.
+using PatternCache = internal::PatternCache<Compiled, kCacheCapacity>;
 
 // The compiled pattern for one call: the cached one, or, for a pattern too
 // long to cache, one owned by the call.
@@ -233,7 +181,7 @@ public:
             compiled_ = &*own_;
         } else {
             thread_local PatternCache cache;
-            compiled_ = &cache.get(pattern, flags);
+            compiled_ = &cache.get(pattern, flags, [&] { return compile(pattern, flags); });
         }
     }
     // A matcher keeps the backtracking stack it grew, up to ICU's limit of
