@@ -7,6 +7,8 @@
 #include <unicode/regex.h>
 #include <unicode/unistr.h>
 
+#include "icu_matcher.h"
+
 #include "../tests/runtime/like_reference.h"
 
 #include <cstdint>
@@ -16,29 +18,7 @@
 
 namespace {
 
-// A precompiled ICU matcher for a regular expression, fed subjects by alias.
-class IcuMatcher {
-public:
-    explicit IcuMatcher(const qn::String& regex) {
-        UErrorCode status = U_ZERO_ERROR;
-        UParseError parseError;
-        pattern_.reset(icu::RegexPattern::compile(
-            icu::UnicodeString(regex.data(), static_cast<std::int32_t>(regex.size())), 0,
-            parseError, status));
-        if (U_SUCCESS(status)) matcher_.reset(pattern_->matcher(status));
-    }
-    bool find(const qn::String& subject) {
-        UErrorCode status = U_ZERO_ERROR;
-        const icu::UnicodeString text(false, subject.data(),
-                                      static_cast<std::int32_t>(subject.size()));
-        matcher_->reset(text);
-        return matcher_->find(status);
-    }
-
-private:
-    std::unique_ptr<icu::RegexPattern> pattern_;
-    std::unique_ptr<icu::RegexMatcher> matcher_;
-};
+using qn::bench::IcuMatcher;
 
 // --- An ordinary pattern over rows ----------------------------------------------
 // Addresses as a filter would see them; two in five match, the others fail

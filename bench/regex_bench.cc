@@ -8,6 +8,8 @@
 #include <unicode/regex.h>
 #include <unicode/unistr.h>
 
+#include "icu_matcher.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -15,27 +17,8 @@
 
 namespace {
 
-// A precompiled ICU matcher, fed texts by read-only alias.
-class IcuMatcher {
-public:
-    explicit IcuMatcher(const qn::String& regex) {
-        UErrorCode status = U_ZERO_ERROR;
-        UParseError parseError;
-        pattern_.reset(icu::RegexPattern::compile(
-            icu::UnicodeString(regex.data(), static_cast<std::int32_t>(regex.size())), 0,
-            parseError, status));
-        if (U_SUCCESS(status)) matcher_.reset(pattern_->matcher(status));
-    }
-    icu::RegexMatcher& on(const icu::UnicodeString& text) { return matcher_->reset(text); }
-
-private:
-    std::unique_ptr<icu::RegexPattern> pattern_;
-    std::unique_ptr<icu::RegexMatcher> matcher_;
-};
-
-icu::UnicodeString alias(const qn::String& text) {
-    return icu::UnicodeString(false, text.data(), static_cast<std::int32_t>(text.size()));
-}
+using qn::bench::alias;
+using qn::bench::IcuMatcher;
 
 // --- One pattern over 1,000 short texts ------------------------------------------
 // Addresses as a form would check them; about half are well formed.
