@@ -11,6 +11,7 @@ namespace qn {
 
 QN_REGISTER_CLASS(QNObjectCollection, Object)
 QN_REGISTER_CLASS(QNStringCollection, QNObjectCollection)
+QN_REGISTER_CLASS(QNJSONArray, Object)
 
 namespace {
 

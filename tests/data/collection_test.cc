@@ -95,6 +95,20 @@ TEST(ObjectCollectionTest, OutOfRangeGoesToTheFatalErrorHook) {
     EXPECT_TRUE(log->contains(u"Collection.Item() argument was out of range (9)."));
 }
 
+// The text is carried, never read: not even invalid JSON is touched, and the
+// class is found by the name generated code uses.
+TEST(JSONArrayTest, CarriesItsTextUnreadAndIsFoundByName) {
+    const ClassInfo* info = ClassRegistry::classNamed(std::string_view("QNJSONArray"));
+    ASSERT_NE(info, nullptr);
+    auto array = std::dynamic_pointer_cast<QNJSONArray>(info->create());
+    ASSERT_TRUE(array);
+    EXPECT_EQ(array->toJSONString(), u"");
+    const String odd = u"[1, \"caf\u00e9\", {\"open\": ";
+    array->fromJSONString(odd);
+    EXPECT_EQ(array->toJson(), odd);
+    EXPECT_EQ(QNJSONArray(u"[ 1 ,2 ]").jsonStr(), u"[ 1 ,2 ]");
+}
+
 TEST(ObjectCollectionTest, ItemClassesNestedArraysAndText) {
     EXPECT_EQ(QNObjectCollection(String(u"Module.Customer.Item")).collectionItemsClass(),
               ClassRegistry::classNamed(std::string_view("module_SdtCustomer_Item")));

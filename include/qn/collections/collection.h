@@ -21,6 +21,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace qn {
@@ -146,6 +147,24 @@ public:
     String item(std::int64_t position) const { return stringAtIndex(position); }
     // The empty string.
     Value createItemInstance() const override { return Value(String()); }
+};
+
+// Raw JSON array text handed on as it is: never parsed or checked, so a
+// ready-made array (say, from a service) reaches its consumer untouched.
+class QN_API QNJSONArray : public Object {
+    QN_OBJECT(QNJSONArray)
+public:
+    QNJSONArray() = default;
+    explicit QNJSONArray(String jsonStr) : jsonStr_(std::move(jsonStr)) {}
+
+    const String& jsonStr() const noexcept { return jsonStr_; }
+    void setJsonStr(String text) { jsonStr_ = std::move(text); }
+    const String& toJSONString() const noexcept { return jsonStr_; }
+    const String& toJson() const noexcept { return jsonStr_; }
+    void fromJSONString(StringView text) { jsonStr_.assign(text); }
+
+private:
+    String jsonStr_;
 };
 
 }  // namespace qn
