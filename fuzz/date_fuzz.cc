@@ -4,7 +4,7 @@
 // texts included), and a value read from any text writes without failing.
 #include <qn/host/dates.h>
 #include <qn/runtime/dates.h>
-#include <qn/runtime/qnutil.h>
+#include <qn/util/qnutil.h>
 
 #include <cstddef>
 #include <cstdint>

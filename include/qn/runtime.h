@@ -5,6 +5,6 @@
 #include <qn/runtime/config.h>
 #include <qn/runtime/dates.h>
 #include <qn/runtime/numbers.h>
-#include <qn/runtime/qnutil.h>
+#include <qn/runtime/builtins.h>
 #include <qn/runtime/strings.h>
 #include <qn/value.h>

@@ -1,4 +1,6 @@
-// Miscellaneous utilities: regular expressions.
+// Utilities of generated code: regular expressions, and QNutil with the
+// conversions (picture formatting, blobs, value lists, wrapping, comparison).
 #pragma once
 
+#include <qn/util/qnutil.h>
 #include <qn/util/regex.h>

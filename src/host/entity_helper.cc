@@ -102,7 +102,22 @@ QNImageFieldValue defaultImageFieldValue(StringView value) {
     return result;
 }
 
+Hook<QNEntityHelper::WebPanelURLProvider>& webPanelProvider() {
+    static Hook<QNEntityHelper::WebPanelURLProvider> hook;
+    return hook;
+}
+
 }  // namespace
+
+void QNEntityHelper::setWebPanelURLProvider(WebPanelURLProvider provider) {
+    webPanelProvider().set(std::move(provider));
+}
+
+std::optional<String> QNEntityHelper::webPanelURLFromNameParameters(
+    StringView name, const std::vector<Value>* parameters) {
+    if (auto provider = webPanelProvider().get()) return provider(name, parameters);
+    return std::nullopt;
+}
 
 void QNEntityHelper::setImageFieldValueResolver(ImageFieldValueResolver resolver) {
     imageResolver().set(std::move(resolver));

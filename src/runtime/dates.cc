@@ -1,4 +1,4 @@
-// The date built-ins of generated code and QNutil's date functions.
+// The date built-ins of generated code and QNBuiltins's date functions.
 //
 // Dates are read and written in the date calendar (UTC); date-times in the
 // date-time calendar (the application zone when stored times are converted
@@ -12,7 +12,7 @@
 #include <qn/host/model.h>
 #include <qn/runtime/config.h>
 #include <qn/runtime/dates.h>
-#include <qn/runtime/qnutil.h>
+#include <qn/runtime/builtins.h>
 #include <qn/runtime/strings.h>
 
 #include <unicode/brkiter.h>
@@ -843,65 +843,65 @@ DateTime qnDateTimeFromSOAPValue(StringView text) {
         pieceValue(text, 11, 2), pieceValue(text, 14, 2), pieceValue(text, 17, 2));
 }
 
-// --- QNutil -------------------------------------------------------------------------------------
+// --- QNBuiltins -------------------------------------------------------------------------------------
 
-DateTime QNutil::serverNow() {
+DateTime QNBuiltins::serverNow() {
     return qnCurrentDateTime();
 }
 
-DateTime QNutil::serverDate() {
+DateTime QNBuiltins::serverDate() {
     return qnCurrentDate();
 }
 
-String QNutil::serverTime() {
+String QNBuiltins::serverTime() {
     return qnTime();
 }
 
-DateTime QNutil::dadd(DateTime d, std::int64_t days) {
+DateTime QNBuiltins::dadd(DateTime d, std::int64_t days) {
     return qnDateByAddingDays(d, days);
 }
 
-DateTime QNutil::dtadd(DateTime d, double seconds) {
+DateTime QNBuiltins::dtadd(DateTime d, double seconds) {
     return qnDateTimeByAddingSeconds(d, seconds);
 }
 
-DateTime QNutil::dtadd(DateTime d, const Decimal& seconds) {
+DateTime QNBuiltins::dtadd(DateTime d, const Decimal& seconds) {
     return qnDateTimeByAddingSeconds(d, seconds);
 }
 
-std::int64_t QNutil::ddiff(DateTime a, DateTime b) {
+std::int64_t QNBuiltins::ddiff(DateTime a, DateTime b) {
     return qnDateDifferenceWith(a, b);
 }
 
-String QNutil::qnDtoC(DateTime d) {
+String QNBuiltins::qnDtoC(DateTime d) {
     return qnDateToStringWithFormatDelimiter(d, qnDateFormatNumberForCurrentLanguage(), u"/");
 }
 
-String QNutil::qnTtoC(DateTime d, std::int64_t dayDigits, std::int64_t hourDigits) {
+String QNBuiltins::qnTtoC(DateTime d, std::int64_t dayDigits, std::int64_t hourDigits) {
     return qnTimeToStringWithDateLengthTimeLengthAmPmFormatDateSeparatorTimeSeparatorDateTimeSeparator(
         d, dayDigits, hourDigits, QNConfig::sharedInstance().timeFormat() == 0,
         qnDateFormatNumberForCurrentLanguage(), u"/", u":", u" ");
 }
 
-DateTime QNutil::qnCtoD(StringView text) {
+DateTime QNBuiltins::qnCtoD(StringView text) {
     return qnCharToDateFormat(text, qnDateFormatNumberForCurrentLanguage());
 }
 
-DateTime QNutil::qnCtoT(StringView text) {
+DateTime QNBuiltins::qnCtoT(StringView text) {
     return qnCharToTimeFormat(text, qnDateFormatNumberForCurrentLanguage());
 }
 
-String QNutil::dateToCharDB(DateTime d) {
+String QNBuiltins::dateToCharDB(DateTime d) {
     if (isQnEmptyDate(d)) return u"0000-00-00 00:00:00.0";
     return write(kPosix, kDBPattern, utc(), d);
 }
 
-std::optional<String> QNutil::timeToCharDB(std::optional<DateTime> d) {
+std::optional<String> QNBuiltins::timeToCharDB(std::optional<DateTime> d) {
     if (!d) return std::nullopt;
     return dateToCharDB(*d);
 }
 
-String QNutil::formatDateParm(DateTime d) {
+String QNBuiltins::formatDateParm(DateTime d) {
     const DateTime u = qnDateToUTC(d);
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, "%04lld%02lld%02lld",
@@ -910,7 +910,7 @@ String QNutil::formatDateParm(DateTime d) {
     return asciiString(buffer);
 }
 
-String QNutil::formatDateTimeParm(DateTime d) {
+String QNBuiltins::formatDateTimeParm(DateTime d) {
     const DateTime u = qnDateTimeToUTC(d);
     char buffer[128];
     std::snprintf(buffer, sizeof buffer, "%04lld%02lld%02lld%02lld%02lld%02lld",
@@ -921,24 +921,24 @@ String QNutil::formatDateTimeParm(DateTime d) {
     return asciiString(buffer);
 }
 
-std::optional<String> QNutil::date::toCharREST(std::optional<DateTime> d) {
+std::optional<String> QNBuiltins::date::toCharREST(std::optional<DateTime> d) {
     if (!d) return std::nullopt;
     if (isQnEmptyDate(*d)) return String(u"0000-00-00");
     return write(kPosix, kRESTDatePattern, utc(), *d);
 }
 
-std::optional<String> QNutil::time::toCharREST(std::optional<DateTime> d) {
+std::optional<String> QNBuiltins::time::toCharREST(std::optional<DateTime> d) {
     if (!d) return std::nullopt;
     if (isQnEmptyDate(*d)) return String(u"0000-00-00T00:00:00");
     return write(kPosix, kRESTTimePattern, utc(), *d);
 }
 
-DateTime QNutil::char_::toDateREST(std::optional<StringView> text) {
+DateTime QNBuiltins::char_::toDateREST(std::optional<StringView> text) {
     if (!text || *text == u"0000-00-00") return qnEmptyDate();
     return read(kPosix, kRESTDatePattern, utc(), *text).value_or(qnEmptyDate());
 }
 
-DateTime QNutil::char_::toTimeREST(std::optional<StringView> text) {
+DateTime QNBuiltins::char_::toTimeREST(std::optional<StringView> text) {
     if (!text || *text == u"0000-00-00" || *text == u"0000-00-00T00:00:00" ||
         *text == u"0000-00-00T00:00:00.000")
         return qnEmptyDate();

@@ -4,7 +4,7 @@
 #include <qn/host/model.h>
 #include <qn/host/utilities.h>
 #include <qn/runtime/config.h>
-#include <qn/runtime/qnutil.h>
+#include <qn/runtime/builtins.h>
 
 namespace qn {
 
@@ -36,11 +36,11 @@ String QNThemeHelper::currentThemeName() {
     return QNStyleKBObject::currentStyleObjectName().value_or(String());
 }
 
-String QNutil::getLanguage() {
+String QNBuiltins::getLanguage() {
     return QNResources::currentLanguageName().value_or(String());
 }
 
-String QNutil::getLanguageProperty(StringView name) {
+String QNBuiltins::getLanguageProperty(StringView name) {
     StringView key = name;
     if (name == u"time_fmt") key = u"QNTimeFormat";
     if (name == u"date_fmt") key = u"QNDateFormat";
@@ -55,13 +55,13 @@ namespace {
 // The current language's short date code; "MDY" when it has none.
 String currentDateCode() {
     return QNUtilities::nonEmptyStringFromObject(
-               Value(QNutil::getLanguageProperty(u"QNDateFormat")))
+               Value(QNBuiltins::getLanguageProperty(u"QNDateFormat")))
         .value_or(u"MDY");
 }
 
 }  // namespace
 
-std::int64_t QNutil::dateFormatForCurrentLanguage() {
+std::int64_t QNBuiltins::dateFormatForCurrentLanguage() {
     String code = currentDateCode();
     if (code == u"YMD") return 1;
     if (code == u"MDY") return 2;
@@ -72,7 +72,7 @@ std::int64_t QNutil::dateFormatForCurrentLanguage() {
     return 0;
 }
 
-std::int64_t QNutil::timeFormatForCurrentLanguage() {
+std::int64_t QNBuiltins::timeFormatForCurrentLanguage() {
     String code = currentDateCode();
     if (code == u"YMD" || code == u"Y4MD") return 1;
     if (code == u"MDY" || code == u"MDY4") return 2;

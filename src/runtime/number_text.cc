@@ -7,7 +7,7 @@
 // "1.234" in a locale with "," from silently becoming 1234.
 #include <qn/host/model.h>
 #include <qn/runtime/numbers.h>
-#include <qn/runtime/qnutil.h>
+#include <qn/runtime/builtins.h>
 
 #include <unicode/dcfmtsym.h>
 #include <unicode/locid.h>
@@ -206,15 +206,15 @@ String qnStringByTrimmingLeftFromNumber(const Value& number, std::int64_t length
     return text;
 }
 
-String QNutil::str(const Value& number) {
+String QNBuiltins::str(const Value& number) {
     return qnStringFromNumber(number);
 }
 
-String QNutil::str(const Value& number, std::int64_t length, std::int64_t decimals) {
+String QNBuiltins::str(const Value& number, std::int64_t length, std::int64_t decimals) {
     return qnStringFromNumberTotalLengthDecimals(number, length, decimals);
 }
 
-bool QNutil::notNumeric(StringView text) noexcept {
+bool QNBuiltins::notNumeric(StringView text) noexcept {
     return std::any_of(text.begin(), text.end(), [](char16_t c) { return c < u'0' || c > u'9'; });
 }
 

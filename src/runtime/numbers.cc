@@ -6,7 +6,7 @@
 // through the fatal-error hook; the recovered values are listed in numbers.h.
 #include <qn/host/utilities.h>
 #include <qn/runtime/numbers.h>
-#include <qn/runtime/qnutil.h>
+#include <qn/runtime/builtins.h>
 
 #include <algorithm>
 #include <charconv>
@@ -369,25 +369,25 @@ private:
 
 }  // namespace
 
-Decimal QNutil::random() {
+Decimal QNBuiltins::random() {
     return Decimal::fromDouble(Rand48::shared().next());
 }
 
-Decimal QNutil::rand() {
+Decimal QNBuiltins::rand() {
     return random();
 }
 
-std::int64_t QNutil::aleat() {
+std::int64_t QNBuiltins::aleat() {
     // [0, 1) x 32767 stays below 32767: the cast cannot leave the range.
     return static_cast<std::int64_t>(random().toDouble() * 32767.0);
 }
 
-std::int64_t QNutil::rseed(const Decimal& seed) {
+std::int64_t QNBuiltins::rseed(const Decimal& seed) {
     Rand48::shared().seed(seed.toInt64());
     return 0;
 }
 
-std::int64_t QNutil::qnInt(const Decimal& value) {
+std::int64_t QNBuiltins::qnInt(const Decimal& value) {
     return exactInt(value);
 }
 

@@ -1,4 +1,4 @@
-// The string built-ins of generated code and QNutil's string functions.
+// The string built-ins of generated code and QNBuiltins's string functions.
 //
 // Everything counts UTF-16 code units and works on the caller's text in
 // place; ICU is reached through read-only aliases. The ICU objects that are
@@ -10,7 +10,7 @@
 // order matters.
 #include <qn/host/utilities.h>
 #include <qn/runtime/config.h>
-#include <qn/runtime/qnutil.h>
+#include <qn/runtime/builtins.h>
 #include <qn/runtime/strings.h>
 
 #include "core/ascii.h"
@@ -194,7 +194,7 @@ std::partial_ordering compareNumbers(const Value& a, const Value& b) noexcept {
 // The common ordering of two values, when they have one.
 std::optional<std::partial_ordering> compareValues(const Value& a, const Value& b) {
     if (a.isNumber() && b.isNumber()) return compareNumbers(a, b);
-    if (a.isString() && b.isString()) return QNutil::strcmp(a.asString(), b.asString()) <=> 0;
+    if (a.isString() && b.isString()) return QNBuiltins::strcmp(a.asString(), b.asString()) <=> 0;
     if (a.isDate() && b.isDate()) return a.asDate() <=> b.asDate();
     return std::nullopt;
 }
@@ -452,29 +452,29 @@ std::int64_t qnIntValue(StringView s) {
     return Value(s).integerValue();
 }
 
-// --- QNutil ---------------------------------------------------------------------------------
+// --- QNBuiltins ---------------------------------------------------------------------------------
 
-String QNutil::left(StringView s, std::int64_t n) {
+String QNBuiltins::left(StringView s, std::int64_t n) {
     if (n < 0 || static_cast<Size>(n) >= s.size()) return String(s);
     return String(s.substr(0, static_cast<Size>(n)));
 }
 
-String QNutil::right(StringView s, std::int64_t n) {
+String QNBuiltins::right(StringView s, std::int64_t n) {
     // A negative count is not settled by the language; the whole text
     // mirrors `left`.
     if (n < 0 || static_cast<Size>(n) >= s.size()) return String(s);
     return String(s.substr(s.size() - static_cast<Size>(n)));
 }
 
-String QNutil::ltrim(StringView s) {
+String QNBuiltins::ltrim(StringView s) {
     return qnStringByTrimmingLeft(s);
 }
 
-String QNutil::rtrim(StringView s) {
+String QNBuiltins::rtrim(StringView s) {
     return qnStringByTrimmingRight(s);
 }
 
-std::int64_t QNutil::strcmp(StringView a, StringView b) {
+std::int64_t QNBuiltins::strcmp(StringView a, StringView b) {
     const int direct = a.compare(b);
     if (direct == 0) return 0;
     String aStorage, bStorage;
@@ -484,7 +484,7 @@ std::int64_t QNutil::strcmp(StringView a, StringView b) {
     return sign(da.compare(db));
 }
 
-std::int64_t QNutil::byteCount(StringView s, StringView charset) {
+std::int64_t QNBuiltins::byteCount(StringView s, StringView charset) {
     const auto encoding = QNUtilities::stringEncodingFromCharsetString(charset);
     // UTF-16 here is the byte-order-marked form the name stands for; the
     // explicit-order variants are counted by their converters.
@@ -493,16 +493,16 @@ std::int64_t QNutil::byteCount(StringView s, StringView charset) {
     return bytes != 0 ? bytes : characterCount(s);
 }
 
-String QNutil::urlEncode(StringView s) {
+String QNBuiltins::urlEncode(StringView s) {
     if (auto url = QNUtilities::urlFromMaybeEscapedURLString(s)) return std::move(*url);
     return QNUtilities::urlSimpleEscapeString(s);
 }
 
-String QNutil::urlParameterEncode(StringView s) {
+String QNBuiltins::urlParameterEncode(StringView s) {
     return QNUtilities::urlSimpleEscapeString(s);
 }
 
-bool QNutil::compare(const Value& a, StringView op, const Value& b) {
+bool QNBuiltins::compare(const Value& a, StringView op, const Value& b) {
     if (op == u"like")
         return a.isString() && b.isString() && qnIsLikeString(a.asString(), b.asString());
     const bool equality = op == u"=";
@@ -522,7 +522,7 @@ bool QNutil::compare(const Value& a, StringView op, const Value& b) {
     return false;
 }
 
-String QNutil::format(StringView text, const Value& parm1, const Value& parm2, const Value& parm3,
+String QNBuiltins::format(StringView text, const Value& parm1, const Value& parm2, const Value& parm3,
                       const Value& parm4, const Value& parm5, const Value& parm6,
                       const Value& parm7, const Value& parm8, const Value& parm9) {
     return QNUtilities::stringWithQNFormatValues(

@@ -202,22 +202,22 @@ TEST(LocaleOfLanguageTest, ThreeLetterNamesMapExactly) {
 
 TEST_F(LanguageBuiltinsTest, LanguageItsPropertiesAndTheTheme) {
     EXPECT_EQ(QNThemeHelper::currentThemeName(), u"Blue");
-    EXPECT_EQ(QNutil::getLanguage(), u"English");
-    EXPECT_EQ(QNutil::getLanguageProperty(u"time_fmt"), u"12");
-    EXPECT_EQ(QNutil::getLanguageProperty(u"date_fmt"), u"MDY");
-    EXPECT_EQ(QNutil::getLanguageProperty(u"QNNoSuchKey"), u"");
+    EXPECT_EQ(QNBuiltins::getLanguage(), u"English");
+    EXPECT_EQ(QNBuiltins::getLanguageProperty(u"time_fmt"), u"12");
+    EXPECT_EQ(QNBuiltins::getLanguageProperty(u"date_fmt"), u"MDY");
+    EXPECT_EQ(QNBuiltins::getLanguageProperty(u"QNNoSuchKey"), u"");
     QNResources::setCurrentLanguageName(u"Spanish");
-    EXPECT_EQ(QNutil::dateFormatForCurrentLanguage(), 5) << "DMY4";
-    EXPECT_EQ(QNutil::timeFormatForCurrentLanguage(), 3);
+    EXPECT_EQ(QNBuiltins::dateFormatForCurrentLanguage(), 5) << "DMY4";
+    EXPECT_EQ(QNBuiltins::timeFormatForCurrentLanguage(), 3);
     // A missing date code counts as month-day-year.
     QNResources::setCurrentLanguageName(u"Plain");
-    EXPECT_EQ(QNutil::getLanguageProperty(u"date_fmt"), u"");
-    EXPECT_EQ(QNutil::dateFormatForCurrentLanguage(), 2);
-    EXPECT_EQ(QNutil::timeFormatForCurrentLanguage(), 2);
+    EXPECT_EQ(QNBuiltins::getLanguageProperty(u"date_fmt"), u"");
+    EXPECT_EQ(QNBuiltins::dateFormatForCurrentLanguage(), 2);
+    EXPECT_EQ(QNBuiltins::timeFormatForCurrentLanguage(), 2);
 
     TempDir empty;
     ScopedBundle none(empty.path());
-    EXPECT_EQ(QNutil::getLanguage(), u"") << "no language at all";
+    EXPECT_EQ(QNBuiltins::getLanguage(), u"") << "no language at all";
     EXPECT_EQ(QNThemeHelper::currentThemeName(), u"");
 }
 

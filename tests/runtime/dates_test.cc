@@ -117,11 +117,11 @@ TEST_F(DatesTest, EmptyAndTimeOnlyValuesReadThroughEveryForm) {
     EXPECT_EQ(qnDateToString(empty), u"  /  /  ");
     EXPECT_EQ(qnDateToStringWithFormatDelimiter(empty, 5, u"."), u"  /  /  ");
     EXPECT_EQ(qnTimeToString(empty), u"  /  /   12:00:00 AM") << "English: 12-hour clock";
-    EXPECT_EQ(QNutil::qnTtoC(empty, 10, 12), u"  /  /   12:00:00 AM");
-    EXPECT_EQ(QNutil::dateToCharDB(empty), u"0000-00-00 00:00:00.0");
-    EXPECT_EQ(QNutil::date::toCharREST(empty), u"0000-00-00");
-    EXPECT_EQ(QNutil::time::toCharREST(empty), u"0000-00-00T00:00:00");
-    EXPECT_FALSE(QNutil::timeToCharDB(std::nullopt) || QNutil::time::toCharREST(std::nullopt));
+    EXPECT_EQ(QNBuiltins::qnTtoC(empty, 10, 12), u"  /  /   12:00:00 AM");
+    EXPECT_EQ(QNBuiltins::dateToCharDB(empty), u"0000-00-00 00:00:00.0");
+    EXPECT_EQ(QNBuiltins::date::toCharREST(empty), u"0000-00-00");
+    EXPECT_EQ(QNBuiltins::time::toCharREST(empty), u"0000-00-00T00:00:00");
+    EXPECT_FALSE(QNBuiltins::timeToCharDB(std::nullopt) || QNBuiltins::time::toCharREST(std::nullopt));
     EXPECT_EQ(qnDateByAddingDays(empty, 3), empty);
     EXPECT_EQ(qnDateTimeByAddingSeconds(empty, 1.5), empty);
     EXPECT_EQ(qnDateEndOfMonth(empty), empty);
@@ -137,7 +137,7 @@ TEST_F(DatesTest, EmptyAndTimeOnlyValuesReadThroughEveryForm) {
     EXPECT_EQ(qnDateTimeYear(t) + qnDateTimeMonth(t) + qnDateTimeDay(t), 0);
     EXPECT_EQ(qnDateTimeDayOfWeek(t) + qnDateDayOfWeek(t), 0);
     EXPECT_EQ(qnTimeToString(t), u"09:05:07 AM");
-    EXPECT_EQ(QNutil::qnTtoC(t), u"  /  /   09:05 AM");
+    EXPECT_EQ(QNBuiltins::qnTtoC(t), u"  /  /   09:05 AM");
     EXPECT_EQ(
         qnTimeToStringWithDateLengthTimeLengthAmPmFormatDateSeparatorTimeSeparatorDateTimeSeparator(
             t, 8, 5, false, 2, u"/", u":", u" "),
@@ -186,7 +186,7 @@ TEST_F(DatesTest, ArithmeticOnTheCalendar) {
         EXPECT_EQ(qnDateTimeByAddingSeconds(b, 1.0) == b, !std::isnan(bad));
         EXPECT_EQ(qnDateYear(b) + qnHours(b) + qnMilliseconds(b) + qnDateTimeDayOfWeek(b), 0);
         EXPECT_EQ(qnSecondsToDate(b, d) == 0, std::isnan(bad));
-        (void)QNutil::dateToCharDB(b);
+        (void)QNBuiltins::dateToCharDB(b);
         (void)qnDateCharMonth(b);
         (void)qnTimeToString(b);
         (void)qnDateEndOfMonth(b);
@@ -233,12 +233,12 @@ TEST_F(DatesTest, TextsInTheConfiguredAndNumberedFormats) {
     EXPECT_EQ(qnDateToStringWithFormat(d, 4), u"03-05-2021");
 
     EXPECT_EQ(qnDateFormatNumberForCurrentLanguage(), 2);
-    EXPECT_EQ(QNutil::qnDtoC(d), u"03/05/21");
-    EXPECT_EQ(QNutil::qnTtoC(evening), u"03/05/21 09:07 PM");
-    EXPECT_EQ(QNutil::qnTtoC(evening, 10, 8), u"03/05/2021 09:07:09 PM");
+    EXPECT_EQ(QNBuiltins::qnDtoC(d), u"03/05/21");
+    EXPECT_EQ(QNBuiltins::qnTtoC(evening), u"03/05/21 09:07 PM");
+    EXPECT_EQ(QNBuiltins::qnTtoC(evening, 10, 8), u"03/05/2021 09:07:09 PM");
     EXPECT_EQ(qnTimeToString(evening), u"03/05/21 09:07:09 PM");
-    EXPECT_EQ(QNutil::qnCtoD(u"03/05/21"), d);
-    EXPECT_EQ(QNutil::qnCtoT(u"03/05/21 09:07 pm"), at(2021, 3, 5, 21, 7));
+    EXPECT_EQ(QNBuiltins::qnCtoD(u"03/05/21"), d);
+    EXPECT_EQ(QNBuiltins::qnCtoT(u"03/05/21 09:07 pm"), at(2021, 3, 5, 21, 7));
     EXPECT_EQ(qnCharToDate(u"03/05/21"), d);
     EXPECT_FALSE(qnCharToDate(u"13/45/21"));
     EXPECT_FALSE(qnCharToDate(u""));
@@ -250,10 +250,10 @@ TEST_F(DatesTest, TextsInTheConfiguredAndNumberedFormats) {
     QNResources::setCurrentLanguageName(u"Spanish");
     EXPECT_EQ(qnDateFormatNumberForCurrentLanguage(), 3);
     EXPECT_EQ(qnDateToString(d), u"05/03/2021");
-    EXPECT_EQ(QNutil::qnDtoC(d), u"05/03/21");
-    EXPECT_EQ(QNutil::qnTtoC(evening, 10, 12), u"05/03/2021 21:07:09.123");
+    EXPECT_EQ(QNBuiltins::qnDtoC(d), u"05/03/21");
+    EXPECT_EQ(QNBuiltins::qnTtoC(evening, 10, 12), u"05/03/2021 21:07:09.123");
     EXPECT_EQ(qnTimeToString(evening), u"05/03/2021 21:07:09");
-    EXPECT_EQ(QNutil::qnCtoD(u"05/03/21"), d);
+    EXPECT_EQ(QNBuiltins::qnCtoD(u"05/03/21"), d);
     QNResources::setCurrentLanguageName(u"Nowhere");
     EXPECT_EQ(qnDateFormatNumberForCurrentLanguage(), 3) << "no language: day-month-year";
 
@@ -261,25 +261,25 @@ TEST_F(DatesTest, TextsInTheConfiguredAndNumberedFormats) {
     const DateTime lateSaturday = at(2021, 3, 6, 23, 30);
     EXPECT_EQ(qnDateTimeCharDayOfWeek(lateSaturday), u"Sunday") << "00:30 in Madrid";
     EXPECT_EQ(qnDateCharDayOfWeek(lateSaturday), u"Saturday");
-    EXPECT_EQ(QNutil::formatDateTimeParm(at(2021, 3, 5, 10, 20, 30)), u"20210305102030");
+    EXPECT_EQ(QNBuiltins::formatDateTimeParm(at(2021, 3, 5, 10, 20, 30)), u"20210305102030");
 }
 
 TEST_F(DatesTest, FixedTextsAndTheirParsing) {
     const DateTime d = at(2021, 3, 5, 10, 20, 30, 123);
-    EXPECT_EQ(QNutil::date::toCharREST(d), u"2021-03-05");
-    EXPECT_EQ(QNutil::time::toCharREST(d), u"2021-03-05T10:20:30");
+    EXPECT_EQ(QNBuiltins::date::toCharREST(d), u"2021-03-05");
+    EXPECT_EQ(QNBuiltins::time::toCharREST(d), u"2021-03-05T10:20:30");
     EXPECT_EQ(qnDBManagerDateFormatter()->dateFromString(u"2021-03-05 10:20:30.123"), d);
-    EXPECT_EQ(QNutil::formatDateParm(d), u"20210305");
+    EXPECT_EQ(QNBuiltins::formatDateParm(d), u"20210305");
 
-    EXPECT_EQ(QNutil::char_::toTimeREST(u"2021-03-05T10:20:30.123"), d);
-    EXPECT_EQ(QNutil::char_::toDateREST(u"2021-03-05"), at(2021, 3, 5));
+    EXPECT_EQ(QNBuiltins::char_::toTimeREST(u"2021-03-05T10:20:30.123"), d);
+    EXPECT_EQ(QNBuiltins::char_::toDateREST(u"2021-03-05"), at(2021, 3, 5));
     for (const char16_t* bad :
          {u"0000-00-00", u"0000-00-00T00:00:00", u"0000-00-00T00:00:00.000", u"2021-02-30",
           u"2021-03-05T10:20:30.12", u"2021-03-05T25:00:00", u"", u"garbage"}) {
-        EXPECT_TRUE(isQnEmptyDate(QNutil::char_::toTimeREST(StringView(bad)))) << toUtf8(bad);
-        EXPECT_TRUE(isQnEmptyDate(QNutil::char_::toDateREST(StringView(bad)))) << toUtf8(bad);
+        EXPECT_TRUE(isQnEmptyDate(QNBuiltins::char_::toTimeREST(StringView(bad)))) << toUtf8(bad);
+        EXPECT_TRUE(isQnEmptyDate(QNBuiltins::char_::toDateREST(StringView(bad)))) << toUtf8(bad);
     }
-    EXPECT_TRUE(isQnEmptyDate(QNutil::char_::toTimeREST(std::nullopt)));
+    EXPECT_TRUE(isQnEmptyDate(QNBuiltins::char_::toTimeREST(std::nullopt)));
 
     EXPECT_EQ(qnDateFromSOAPValue(u"2021-03-05"), at(2021, 3, 5));
     EXPECT_EQ(qnDateTimeFromSOAPValue(u"2021-03-05T10:20:30"), at(2021, 3, 5, 10, 20, 30));
@@ -319,7 +319,7 @@ TEST_F(DatesTest, TextToDateTimeBuildsItsPatternFromTheText) {
         EXPECT_TRUE(isQnEmptyDate(qnCharToTimeWithDateFormat(bad, u"MM-dd-yy"))) << toUtf8(bad);
 
     ScopedTimeZone madrid(u"Europe/Madrid", true);
-    EXPECT_EQ(QNutil::qnCtoT(u"03/05/21 10:20 PM"), at(2021, 3, 5, 21, 20)) << "read in Madrid";
+    EXPECT_EQ(QNBuiltins::qnCtoT(u"03/05/21 10:20 PM"), at(2021, 3, 5, 21, 20)) << "read in Madrid";
 }
 
 // What qnTimeToString writes, qnCharToTime reads back, in each language's
@@ -362,8 +362,8 @@ TEST_F(DatesTest, TypedTextsMayDropLeadingZeros) {
     EXPECT_EQ(qnCharToTimeFormat(u"5/3/2021 9:7:3.123", 5), at(2021, 3, 5, 9, 7, 3, 123));
     QNResources::setCurrentLanguageName(String(u"Spanish"));
     EXPECT_EQ(qnCharToDate(u"5/3/2021"), at(2021, 3, 5)) << "Spanish: dd/MM/yyyy";
-    EXPECT_EQ(QNutil::qnCtoD(u"5/3/21"), at(2021, 3, 5));
-    EXPECT_EQ(QNutil::qnCtoT(u"5/3/21 9:05"), at(2021, 3, 5, 9, 5));
+    EXPECT_EQ(QNBuiltins::qnCtoD(u"5/3/21"), at(2021, 3, 5));
+    EXPECT_EQ(QNBuiltins::qnCtoT(u"5/3/21 9:05"), at(2021, 3, 5, 9, 5));
 
     // A four-digit pattern keeps a two-digit year as that year; a two-digit
     // pattern takes a four-digit year as written.
@@ -399,10 +399,10 @@ TEST_F(DatesTest, ConcurrentFormattingAndParsingGiveEachThreadItsText) {
             std::snprintf(shown, sizeof shown, "%02d%c%02d%c%04d", day, delimiter, mo, delimiter,
                           y);
             const bool ok =
-                toUtf8(QNutil::dateToCharDB(d)) == db &&
+                toUtf8(QNBuiltins::dateToCharDB(d)) == db &&
                 qnDBManagerDateFormatter()->dateFromString(fromUtf8(db)) == d &&
-                toUtf8(QNutil::time::toCharREST(d).value_or(u"")) == rest &&
-                QNutil::char_::toTimeREST(fromUtf8(rest)) == at(y, mo, day, h, t, s) &&
+                toUtf8(QNBuiltins::time::toCharREST(d).value_or(u"")) == rest &&
+                QNBuiltins::char_::toTimeREST(fromUtf8(rest)) == at(y, mo, day, h, t, s) &&
                 toUtf8(qnDateToStringWithFormatDelimiter(d, 5, String(1, delimiter))) == shown &&
                 toUtf8(qnDateCharMonth(d)) == kMonths[mo - 1];
             failures[t] += !ok;

@@ -87,7 +87,7 @@ TEST(IntegerArithmetic, FailuresAreReportedAndRecoveredWithDocumentedValues) {
               std::numeric_limits<std::int32_t>::max());
     EXPECT_EQ(qnNumberFromDecimal<std::uint16_t>(dec("-1")), 0);
     EXPECT_EQ(qnIntFromDouble(-std::numeric_limits<double>::infinity()), kMin);
-    EXPECT_EQ(QNutil::qnInt(dec("-1e20")), kMin);
+    EXPECT_EQ(QNBuiltins::qnInt(dec("-1e20")), kMin);
     EXPECT_TRUE(log->contains(u"Value 1e+30 cannot be converted to a signed integer"));
     EXPECT_TRUE(log->contains(u"Decimal value -100000000000000000000 cannot be converted"));
     EXPECT_EQ(log->lines().size(), 15u);
@@ -113,7 +113,7 @@ TEST(QNNumberProtocol, ConvertsAndRoundsEachKind) {
     EXPECT_EQ(text(qnToDecimal(std::uint64_t{1} << 63)), "9223372036854775808");
     // A Decimal becomes an integer through a double, which rounds 2^53 + 1 to 2^53; qnInt does not.
     EXPECT_EQ(qnIntFromDecimal(dec("9007199254740993")), 9007199254740992);
-    EXPECT_EQ(QNutil::qnInt(dec("9007199254740993.9")), 9007199254740993);
+    EXPECT_EQ(QNBuiltins::qnInt(dec("9007199254740993.9")), 9007199254740993);
     EXPECT_EQ(qnIntFromDecimal(Decimal::notANumber()), 0);
     // A double rounds by its shortest text: 2.675 is 2.67499999... in binary.
     EXPECT_EQ(text(qnNumberRoundedToDecimals(2.675, 2)), "2.68");
@@ -209,34 +209,34 @@ TEST(RandomNumbers, ReproduceDrand48ForAGivenSeed) {
     // The seed's low 32 bits count, as srand48 takes them from a long.
     for (const std::int64_t seed :
          {std::int64_t{0}, std::int64_t{42}, std::int64_t{-1}, (std::int64_t{1} << 40) + 7}) {
-        EXPECT_EQ(QNutil::rseed(Decimal(seed)), 0);
+        EXPECT_EQ(QNBuiltins::rseed(Decimal(seed)), 0);
         ::srand48(static_cast<long>(seed));
         for (int i = 0; i < 1000; ++i) {
             const double expected = ::drand48();
-            ASSERT_EQ(QNutil::random().toDouble(), expected) << "seed " << seed << " draw " << i;
+            ASSERT_EQ(QNBuiltins::random().toDouble(), expected) << "seed " << seed << " draw " << i;
         }
     }
-    QNutil::rseed(dec("42.9"));
+    QNBuiltins::rseed(dec("42.9"));
     ::srand48(42);
-    EXPECT_EQ(QNutil::rand().toDouble(), ::drand48());
+    EXPECT_EQ(QNBuiltins::rand().toDouble(), ::drand48());
 }
 
 TEST(RandomNumbers, StayInRange) {
-    QNutil::rseed(Decimal(7));
+    QNBuiltins::rseed(Decimal(7));
     for (int i = 0; i < 20000; ++i) {
-        const Decimal r = QNutil::random();
-        const std::int64_t a = QNutil::aleat();
+        const Decimal r = QNBuiltins::random();
+        const std::int64_t a = QNBuiltins::aleat();
         ASSERT_TRUE(r >= 0 && r < 1 && a >= 0 && a <= 32766) << text(r) << ", " << a;
     }
 }
 
 TEST(RandomNumbers, ConcurrentCallersShareOneSequence) {
     constexpr int kThreads = 4, kDraws = 5000;
-    QNutil::rseed(Decimal(1234));
+    QNBuiltins::rseed(Decimal(1234));
     std::vector<std::vector<double>> drawn(kThreads);
     test::onThreads(kThreads, [&drawn](int t) {
         for (int i = 0; i < kDraws; ++i)
-            drawn[static_cast<std::size_t>(t)].push_back(QNutil::random().toDouble());
+            drawn[static_cast<std::size_t>(t)].push_back(QNBuiltins::random().toDouble());
     });
     // Every value of the sequence handed out once: none lost, none repeated.
     std::vector<double> all, expected(kThreads * kDraws);
@@ -287,7 +287,7 @@ TEST(NumberToText, StrPicture) {
 TEST(NumberToText, DefaultsSeparatorsAndTrimming) {
     EXPECT_EQ(qnStringFromNumber(Value(dec("2.5"))), u"         3");
     EXPECT_EQ(qnStringFromNumberTotalLength(Value(2.5), 3), u"  3");
-    EXPECT_EQ(QNutil::str(std::int64_t{7}, 4, 1), u" 7.0");
+    EXPECT_EQ(QNBuiltins::str(std::int64_t{7}, 4, 1), u" 7.0");
     EXPECT_EQ(qnStringFromNumberTotalLengthDecimalsDecimalSeparatorThousandSeparator(
                   Value(dec("1234.5")), 9, 2, u",", u"."),
               u"  1234,50");
@@ -301,7 +301,7 @@ TEST(NumberToText, DefaultsSeparatorsAndTrimming) {
                                           {u" 1", false},
                                           {u"\u0661", false},
                                           {u"12a", false}})
-        EXPECT_EQ(QNutil::notNumeric(digits), !numeric) << toUtf8(digits);
+        EXPECT_EQ(QNBuiltins::notNumeric(digits), !numeric) << toUtf8(digits);
 }
 
 // --- Text to number ----------------------------------------------------------

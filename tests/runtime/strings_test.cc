@@ -161,8 +161,8 @@ TEST(StringBlanksTest, BlanksAreTabAndTheUnicodeSpaceSeparators) {
     EXPECT_EQ(qnLength(u"ab\n"), 3);
     const String padded = u" \t\u2003a b\u202F ";
     EXPECT_EQ(qnStringByTrimming(padded), u"a b");
-    EXPECT_EQ(QNutil::ltrim(padded), u"a b\u202F ");
-    EXPECT_EQ(QNutil::rtrim(padded), u" \t\u2003a b");
+    EXPECT_EQ(QNBuiltins::ltrim(padded), u"a b\u202F ");
+    EXPECT_EQ(QNBuiltins::rtrim(padded), u" \t\u2003a b");
     EXPECT_EQ(qnStringByTrimming(u"  "), u"");
 }
 
@@ -185,10 +185,10 @@ TEST(StringSubstringTest, PositionsAndLengthsClampOrGiveEmpty) {
         {5, u"abc", u"abc"},
         {kMin, u"abc", u"abc"}};
     for (const auto& [n, left, right] : counts) {
-        EXPECT_EQ(QNutil::left(u"abc", n), left) << n;
-        EXPECT_EQ(QNutil::right(u"abc", n), right) << n;
+        EXPECT_EQ(QNBuiltins::left(u"abc", n), left) << n;
+        EXPECT_EQ(QNBuiltins::right(u"abc", n), right) << n;
     }
-    EXPECT_EQ(QNutil::right(u"", 2), u"");
+    EXPECT_EQ(QNBuiltins::right(u"", 2), u"");
 }
 
 TEST(StringSearchTest, ForwardAndBackwardBounds) {
@@ -313,13 +313,13 @@ TEST(StringTransformTest, DiacriticsJSONAndURLs) {
 
     // A URL keeps its syntax; other text is escaped whole (parameters escape
     // as the host's simple escape, tested there).
-    EXPECT_EQ(QNutil::urlEncode(u"http://example.com/a b?q=\u00E9"),
+    EXPECT_EQ(QNBuiltins::urlEncode(u"http://example.com/a b?q=\u00E9"),
               u"http://example.com/a%20b?q=%C3%A9");
-    EXPECT_EQ(QNutil::urlEncode(u"not a url/?"), u"not%20a%20url%2F%3F");
+    EXPECT_EQ(QNBuiltins::urlEncode(u"not a url/?"), u"not%20a%20url%2F%3F");
 }
 
 TEST(StringFormatTest, PlaceholdersAndTextReadings) {
-    EXPECT_EQ(QNutil::format(u"%9%1", 1, 2, 3, 4, 5, 6, 7, 8, 9), u"91");
+    EXPECT_EQ(QNBuiltins::format(u"%9%1", 1, 2, 3, 4, 5, 6, 7, 8, 9), u"91");
     EXPECT_EQ(qnStringWithFormatValues(u"%2 of %1, %3 %10", {Value(u"x"), Value(2.5)}),
               u"2.5 of x, #{3} #{10}");
     // The argument forms stop at the first Absent value.
@@ -347,9 +347,9 @@ TEST(QNutilStringTest, StrcmpOrdersDecomposedCodeUnits) {
                           {u"\u00E9", u"f", -1},
                           {kSmile, u"\uFF21", -1}};
     for (const auto& [a, b, expected] : cases) {
-        EXPECT_EQ(QNutil::strcmp(a, b), expected) << toUtf8(a) << " vs " << toUtf8(b);
-        EXPECT_EQ(QNutil::strcmp(b, a), -expected);
-        EXPECT_EQ(QNutil::strcmp2(a, b), expected == 0);
+        EXPECT_EQ(QNBuiltins::strcmp(a, b), expected) << toUtf8(a) << " vs " << toUtf8(b);
+        EXPECT_EQ(QNBuiltins::strcmp(b, a), -expected);
+        EXPECT_EQ(QNBuiltins::strcmp2(a, b), expected == 0);
     }
 }
 
@@ -368,7 +368,7 @@ TEST(QNutilStringTest, ByteCountPerCharset) {
                           {u"", u"ISO-8859-1", 0},
                           {String{kSmile[0]}, u"UTF-8", 3}};
     for (const auto& [s, charset, expected] : cases)
-        EXPECT_EQ(QNutil::byteCount(s, charset), expected) << toUtf8(s) << " " << toUtf8(charset);
+        EXPECT_EQ(QNBuiltins::byteCount(s, charset), expected) << toUtf8(s) << " " << toUtf8(charset);
 }
 
 TEST(QNutilStringTest, CompareOrderedValues) {
@@ -393,7 +393,7 @@ TEST(QNutilStringTest, CompareOrderedValues) {
                           {Value(1), u"==", Value(1), false},
                           {Value(u"a"), u"LIKE", Value(u"a"), false}};
     for (const auto& [a, op, b, expected] : cases)
-        EXPECT_EQ(QNutil::compare(a, op, b), expected) << toUtf8(a.description()) << toUtf8(op);
+        EXPECT_EQ(QNBuiltins::compare(a, op, b), expected) << toUtf8(a.description()) << toUtf8(op);
 }
 
 TEST(StringsConcurrentTest, IcuBackedBuiltInsFromSeveralThreads) {
@@ -403,8 +403,8 @@ TEST(StringsConcurrentTest, IcuBackedBuiltInsFromSeveralThreads) {
     test::onThreads(static_cast<int>(wrong.size()), [&wrong](int t) {
         for (int i = 0; i < 200; ++i) {
             wrong[t] += qnStringByRemovingDiacritics(u"Cr\u00E8me") != u"Creme";
-            wrong[t] += QNutil::byteCount(u"\u20ACx", u"ISO-8859-1") != 2;
-            wrong[t] += QNutil::strcmp(u"\u00E9", u"e\u0301") != 0;
+            wrong[t] += QNBuiltins::byteCount(u"\u20ACx", u"ISO-8859-1") != 2;
+            wrong[t] += QNBuiltins::strcmp(u"\u00E9", u"e\u0301") != 0;
         }
     });
     EXPECT_EQ(wrong, std::vector<int>(wrong.size(), 0));

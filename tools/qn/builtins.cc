@@ -2,6 +2,7 @@
 // shell, and the demo's section on them.
 
 #include <qn/runtime.h>
+#include <qn/util.h>
 
 #include <iostream>
 #include <string>

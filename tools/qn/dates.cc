@@ -4,6 +4,7 @@
 
 #include <qn/host.h>
 #include <qn/runtime.h>
+#include <qn/util.h>
 
 #include <cstdio>
 #include <iostream>

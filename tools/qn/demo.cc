@@ -4,6 +4,7 @@
 #include <qn/host.h>
 #include <qn/offline.h>
 #include <qn/runtime.h>
+#include <qn/util.h>
 
 #include <unistd.h>
 #include <cstdlib>

@@ -5,9 +5,11 @@
 
 #include <qn/core/string.h>
 #include <qn/export.h>
+#include <qn/value.h>
 
 #include <functional>
 #include <optional>
+#include <vector>
 
 namespace qn {
 
@@ -59,6 +61,16 @@ public:
     // the URL themselves; anything else (a plain path among them) resolves
     // to nothing. The default gives no descriptor.
     static QNImageFieldValue imageAndURLFromFieldValue(StringView value);
+
+    // Gives the URL of a web panel of the application by object name and
+    // parameters (none when the list is absent); absent when there is none.
+    using WebPanelURLProvider =
+        std::function<std::optional<String>(StringView name, const std::vector<Value>* parameters)>;
+    // Replaces the provider (an empty one restores the default: none).
+    static void setWebPanelURLProvider(WebPanelURLProvider provider);
+    // The provider's URL; absent without a provider.
+    static std::optional<String> webPanelURLFromNameParameters(
+        StringView name, const std::vector<Value>* parameters);
 };
 
 }  // namespace qn

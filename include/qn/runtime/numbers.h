@@ -30,7 +30,7 @@
 // Not-a-number converts to the integer 0 without a report.
 //
 // Thread-safety: every function here is thread-safe; the only state is the
-// random generator of QNutil (src/runtime/numbers.cc), behind a mutex.
+// random generator of QNBuiltins (src/runtime/numbers.cc), behind a mutex.
 #pragma once
 
 #include <qn/core/decimal.h>

@@ -1,4 +1,4 @@
-// QNutil: the static built-in functions of generated code.
+// QNBuiltins: the static built-in functions of generated code.
 #pragma once
 
 #include <qn/core/string.h>
@@ -10,7 +10,7 @@
 
 namespace qn {
 
-class QN_API QNutil {
+class QN_API QNBuiltins {
 public:
     // --- Language settings -------------------------------------------------
 

@@ -1,0 +1,1 @@
+#include <qn/util/qnutil.h>
