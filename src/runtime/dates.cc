@@ -10,9 +10,9 @@
 // come back unchanged from arithmetic and read 0 as parts: generated code
 // must never see a crash or a trap from a bad date.
 #include <qn/host/model.h>
+#include <qn/runtime/builtins.h>
 #include <qn/runtime/config.h>
 #include <qn/runtime/dates.h>
-#include <qn/runtime/builtins.h>
 #include <qn/runtime/strings.h>
 
 #include <unicode/brkiter.h>
@@ -843,7 +843,8 @@ DateTime qnDateTimeFromSOAPValue(StringView text) {
         pieceValue(text, 11, 2), pieceValue(text, 14, 2), pieceValue(text, 17, 2));
 }
 
-// --- QNBuiltins -------------------------------------------------------------------------------------
+// --- QNBuiltins
+// -------------------------------------------------------------------------------------
 
 DateTime QNBuiltins::serverNow() {
     return qnCurrentDateTime();

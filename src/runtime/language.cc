@@ -3,8 +3,8 @@
 
 #include <qn/host/model.h>
 #include <qn/host/utilities.h>
-#include <qn/runtime/config.h>
 #include <qn/runtime/builtins.h>
+#include <qn/runtime/config.h>
 
 namespace qn {
 

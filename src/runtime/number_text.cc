@@ -6,8 +6,8 @@
 // decimal separator only: grouping separators end the number, which keeps
 // "1.234" in a locale with "," from silently becoming 1234.
 #include <qn/host/model.h>
-#include <qn/runtime/numbers.h>
 #include <qn/runtime/builtins.h>
+#include <qn/runtime/numbers.h>
 
 #include <unicode/dcfmtsym.h>
 #include <unicode/locid.h>

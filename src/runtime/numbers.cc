@@ -5,8 +5,8 @@
 // double beyond an integer's range) is caught before it happens and reported
 // through the fatal-error hook; the recovered values are listed in numbers.h.
 #include <qn/host/utilities.h>
-#include <qn/runtime/numbers.h>
 #include <qn/runtime/builtins.h>
+#include <qn/runtime/numbers.h>
 
 #include <algorithm>
 #include <charconv>

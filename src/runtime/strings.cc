@@ -9,8 +9,8 @@
 // process-wide instances, the prototypes are never destroyed, so no exit-time
 // order matters.
 #include <qn/host/utilities.h>
-#include <qn/runtime/config.h>
 #include <qn/runtime/builtins.h>
+#include <qn/runtime/config.h>
 #include <qn/runtime/strings.h>
 
 #include "core/ascii.h"
@@ -522,9 +522,10 @@ bool QNBuiltins::compare(const Value& a, StringView op, const Value& b) {
     return false;
 }
 
-String QNBuiltins::format(StringView text, const Value& parm1, const Value& parm2, const Value& parm3,
-                      const Value& parm4, const Value& parm5, const Value& parm6,
-                      const Value& parm7, const Value& parm8, const Value& parm9) {
+String QNBuiltins::format(StringView text, const Value& parm1, const Value& parm2,
+                          const Value& parm3, const Value& parm4, const Value& parm5,
+                          const Value& parm6, const Value& parm7, const Value& parm8,
+                          const Value& parm9) {
     return QNUtilities::stringWithQNFormatValues(
         text, {parm1, parm2, parm3, parm4, parm5, parm6, parm7, parm8, parm9});
 }

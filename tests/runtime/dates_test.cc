@@ -121,7 +121,8 @@ TEST_F(DatesTest, EmptyAndTimeOnlyValuesReadThroughEveryForm) {
     EXPECT_EQ(QNBuiltins::dateToCharDB(empty), u"0000-00-00 00:00:00.0");
     EXPECT_EQ(QNBuiltins::date::toCharREST(empty), u"0000-00-00");
     EXPECT_EQ(QNBuiltins::time::toCharREST(empty), u"0000-00-00T00:00:00");
-    EXPECT_FALSE(QNBuiltins::timeToCharDB(std::nullopt) || QNBuiltins::time::toCharREST(std::nullopt));
+    EXPECT_FALSE(QNBuiltins::timeToCharDB(std::nullopt) ||
+                 QNBuiltins::time::toCharREST(std::nullopt));
     EXPECT_EQ(qnDateByAddingDays(empty, 3), empty);
     EXPECT_EQ(qnDateTimeByAddingSeconds(empty, 1.5), empty);
     EXPECT_EQ(qnDateEndOfMonth(empty), empty);

@@ -213,7 +213,8 @@ TEST(RandomNumbers, ReproduceDrand48ForAGivenSeed) {
         ::srand48(static_cast<long>(seed));
         for (int i = 0; i < 1000; ++i) {
             const double expected = ::drand48();
-            ASSERT_EQ(QNBuiltins::random().toDouble(), expected) << "seed " << seed << " draw " << i;
+            ASSERT_EQ(QNBuiltins::random().toDouble(), expected)
+                << "seed " << seed << " draw " << i;
         }
     }
     QNBuiltins::rseed(dec("42.9"));

@@ -368,7 +368,8 @@ TEST(QNutilStringTest, ByteCountPerCharset) {
                           {u"", u"ISO-8859-1", 0},
                           {String{kSmile[0]}, u"UTF-8", 3}};
     for (const auto& [s, charset, expected] : cases)
-        EXPECT_EQ(QNBuiltins::byteCount(s, charset), expected) << toUtf8(s) << " " << toUtf8(charset);
+        EXPECT_EQ(QNBuiltins::byteCount(s, charset), expected)
+            << toUtf8(s) << " " << toUtf8(charset);
 }
 
 TEST(QNutilStringTest, CompareOrderedValues) {
