@@ -502,12 +502,16 @@ String QNBuiltins::urlParameterEncode(StringView s) {
     return QNUtilities::urlSimpleEscapeString(s);
 }
 
+std::optional<std::partial_ordering> QNBuiltins::compareOrder(const Value& a, const Value& b) {
+    return compareValues(a, b);
+}
+
 bool QNBuiltins::compare(const Value& a, StringView op, const Value& b) {
     if (op == u"like")
         return a.isString() && b.isString() && qnIsLikeString(a.asString(), b.asString());
     const bool equality = op == u"=";
     const bool inequality = op == u"<>";
-    const auto order = compareValues(a, b);
+    const auto order = compareOrder(a, b);
     if (!order) {
         if (equality) return a.isEqual(b);
         if (inequality) return !a.isEqual(b);

@@ -5,6 +5,7 @@
 #include <qn/export.h>
 #include <qn/value.h>
 
+#include <compare>
 #include <cstdint>
 #include <optional>
 
@@ -60,6 +61,10 @@ public:
     // negation, the rest false); NaN is unordered. "like" is qnIsLikeString
     // for two strings, else false; any other op is false.
     static bool compare(const Value& a, StringView op, const Value& b);
+    // The ordering compare uses: numbers by value across kinds, strings by
+    // strcmp, dates by time; absent when the values have no common ordering.
+    // NaN answers unordered.
+    static std::optional<std::partial_ordering> compareOrder(const Value& a, const Value& b);
     // qnStringWithFormatValues with the nine parameters, all passed in order.
     static String format(StringView text, const Value& parm1 = Value(),
                          const Value& parm2 = Value(), const Value& parm3 = Value(),
