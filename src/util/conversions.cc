@@ -12,6 +12,10 @@
 #include "core/base64.h"
 
 #include <unistd.h>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -45,8 +49,29 @@ void writeConsoleLine(StringView text) {
 
 // "'" + text + "'" with every quote inside doubled: a value can never close
 // the literal early.
-void appendQuoted(String& out, StringView text) {
-    out.push_back(u'\'');
+// Whether the text holds a quote: eight units at a time where SSE2 is there,
+// since most values hold none and this scan is the list's only extra work.
+bool containsQuote(StringView text) noexcept {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i quote = _mm_set1_epi16(u'\'');
+    for (; i + 8 <= text.size(); i += 8) {
+        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(units, quote)) != 0) return true;
+    }
+#endif
+    for (; i < text.size(); ++i) {
+        if (text[i] == u'\'') return true;
+    }
+    return false;
+}
+
+// The text with every quote doubled, so no value can close its literal early.
+void appendQuoteDoubled(String& out, StringView text) {
+    if (!containsQuote(text)) {
+        out.append(text);
+        return;
+    }
     std::size_t start = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] != u'\'') continue;
@@ -55,6 +80,11 @@ void appendQuoted(String& out, StringView text) {
         start = i + 1;
     }
     out.append(text.substr(start));
+}
+
+void appendQuoted(String& out, StringView text) {
+    out.push_back(u'\'');
+    appendQuoteDoubled(out, text);
     out.push_back(u'\'');
 }
 
@@ -202,10 +232,19 @@ String QNutil::toValueList(StringView /*dbms*/, const QNObjectCollection& collec
     String out;
     out.reserve(prefix.size() + tail.size() + items.size() * 8);
     out.append(prefix);
+    // Every item is quoted: the quotes and separator between two items go in
+    // as one piece.
+    out.push_back(u'\'');
     for (std::size_t i = 0; i < items.size(); ++i) {
-        if (i > 0) out.append(u", ");
-        appendText(out, items[i], true);
+        if (i > 0) out.append(u"', '");
+        const Value& v = items[i];
+        if (v.isString()) {
+            appendQuoteDoubled(out, v.asString());
+        } else {
+            appendQuoteDoubled(out, v.isDate() ? dateToCharDB(v.asDate()) : v.description());
+        }
     }
+    out.push_back(u'\'');
     out.append(tail);
     return out;
 }
