@@ -3,11 +3,16 @@
 #include <qn/host/environment.h>
 #include <qn/host/log.h>
 #include <qn/host/model.h>
+#include <qn/host/utilities.h>
 
 #include <atomic>
 #include <mutex>
 
+#include "core/ascii.h"
+#include "core/characters.h"
 #include "host/internal.h"
+#include "host/paths.h"
+#include "host/url.h"
 
 namespace qn {
 
@@ -75,6 +80,75 @@ std::shared_ptr<const QNLanguage> languageFrom(const Dictionary& d, const QNBund
     def.countryCode = stringOf(d, u"countryCode");
     def.translations = translationsFrom(d.get(u"translations"), bundle);
     return std::make_shared<const QNLanguage>(std::move(def));
+}
+
+// The file URL of a bundle file named by a bundle-relative path; absent when
+// the path names no file, or one that lies outside the bundle once links are
+// followed (the bundle is trusted, but a path must not reach beyond it).
+std::optional<String> bundleFileURL(const QNBundle& bundle, StringView relative) {
+    if (relative.empty() || relative.find(u'\0') != StringView::npos) return std::nullopt;
+    auto found = bundle.pathForResourceOfType(toUtf8(relative));
+    if (!found) return std::nullopt;
+    std::error_code ec;
+    const fs::path root = fs::weakly_canonical(bundle.bundlePath(), ec);
+    if (ec) return std::nullopt;
+    const fs::path real = fs::weakly_canonical(*found, ec);
+    if (ec ||
+        !internal::pathIsWithinRoot(internal::fromSystemPath(real), internal::fromSystemPath(root)))
+        return std::nullopt;
+    return internal::fileURLForPath(internal::fromSystemPath(real));
+}
+
+// An absolute http or https URL with a host, escaped where it must be.
+std::optional<String> remoteImageURL(StringView text) {
+    auto escaped = QNUtilities::urlFromMaybeEscapedURLString(text);
+    if (!escaped) return std::nullopt;
+    auto url = internal::URL::parse(*escaped);
+    if (!url || !url->scheme || url->host.empty()) return std::nullopt;
+    const String scheme = internal::asciiLowercased(*url->scheme);
+    if (scheme != u"http" && scheme != u"https") return std::nullopt;
+    return escaped;
+}
+
+QNImageDefinition imageFrom(const Dictionary& d, const QNBundle* bundle) {
+    QNImageDefinition image;
+    image.guid = stringOf(d, u"guid");
+    image.name = stringOf(d, u"name");
+    const String path = stringOf(d, u"path");
+    if (!path.empty() && bundle != nullptr) image.url = bundleFileURL(*bundle, path);
+    if (!image.url) {
+        const String url = stringOf(d, u"url");
+        if (!url.empty()) image.url = remoteImageURL(url);
+    }
+    return image;
+}
+
+std::vector<QNImageDefinition> imagesFrom(const Value& list, const QNBundle* bundle) {
+    std::vector<QNImageDefinition> out;
+    if (const Array* images = list.asArray()) {
+        for (const auto& item : *images) {
+            if (const Dictionary* d = item.asDictionary()) out.push_back(imageFrom(*d, bundle));
+        }
+    }
+    return out;
+}
+
+// By lower-cased name; the first of several with the same name wins.
+std::unordered_map<String, QNAttributeInfo> attributesFrom(const Value& list) {
+    std::unordered_map<String, QNAttributeInfo> out;
+    if (const Array* attributes = list.asArray()) {
+        for (const auto& item : *attributes) {
+            const Dictionary* d = item.asDictionary();
+            if (d == nullptr) continue;
+            String name = stringOf(*d, u"name");
+            if (name.empty()) continue;
+            const Value& offline = d->get(u"downloadContentOffline");
+            String key = internal::lowercased(name);
+            out.emplace(std::move(key),
+                        QNAttributeInfo(std::move(name), offline.isBool() && offline.boolValue()));
+        }
+    }
+    return out;
 }
 
 struct ModelCache {
@@ -162,6 +236,15 @@ std::shared_ptr<const QNApplicationModel> QNApplicationModel::fromJSONValue(
         }
     }
     model->resources_ = QNModelResources(std::move(languages));
+
+    model->images_ = imagesFrom(d->get(u"images"), bundle);
+    for (std::size_t i = 0; i < model->images_.size(); ++i) {
+        const QNImageDefinition& image = model->images_[i];
+        if (!image.guid.empty())
+            model->imagesByGuid_.emplace(internal::asciiLowercased(image.guid), i);
+        if (!image.name.empty()) model->imagesByName_.emplace(internal::lowercased(image.name), i);
+    }
+    model->attributes_ = attributesFrom(d->get(u"attributes"));
     return model;
 }
 
@@ -198,6 +281,28 @@ const QNProcedureDefinition* QNApplicationModel::procedureForName(StringView nam
         if (p.name() == name) return &p;
     }
     return nullptr;
+}
+
+const QNImageDefinition* QNApplicationModel::imageWithGuid(StringView guid) const {
+    auto it = imagesByGuid_.find(internal::asciiLowercased(guid));
+    return it == imagesByGuid_.end() ? nullptr : &images_[it->second];
+}
+
+const QNImageDefinition* QNApplicationModel::imageWithName(StringView name) const {
+    auto it = imagesByName_.find(internal::lowercased(name));
+    return it == imagesByName_.end() ? nullptr : &images_[it->second];
+}
+
+const QNAttributeInfo* QNApplicationModel::attributeWithName(StringView name) const {
+    auto it = attributes_.find(internal::lowercased(name));
+    return it == attributes_.end() ? nullptr : &it->second;
+}
+
+std::optional<QNAttributeInfo> QNAttributeInfo::attribute(StringView name) {
+    const auto model = QNApplicationModel::currentModel();
+    const QNAttributeInfo* info = model->attributeWithName(name);
+    if (info == nullptr) return std::nullopt;
+    return *info;
 }
 
 namespace {
@@ -246,6 +351,49 @@ std::optional<std::string> QNResources::currentLanguageLocale() {
 String QNResources::translationFor(StringView key) {
     auto language = currentLanguage();
     return language ? language->translationFor(key) : String(key);
+}
+
+QNImageURLProvider::~QNImageURLProvider() = default;
+
+namespace {
+
+struct ImageURLProviderSlot {
+    std::mutex mutex;
+    std::shared_ptr<QNImageURLProvider> provider;
+};
+
+ImageURLProviderSlot& imageURLProviderSlot() {
+    static ImageURLProviderSlot slot;
+    return slot;
+}
+
+// Read under the lock, called outside it, so a provider may call back.
+std::shared_ptr<QNImageURLProvider> imageURLProvider() {
+    auto& slot = imageURLProviderSlot();
+    std::lock_guard lock(slot.mutex);
+    return slot.provider;
+}
+
+}  // namespace
+
+void QNResources::setImageURLProvider(std::shared_ptr<QNImageURLProvider> provider) {
+    auto& slot = imageURLProviderSlot();
+    std::lock_guard lock(slot.mutex);
+    slot.provider = std::move(provider);
+}
+
+std::optional<String> QNResources::urlForImageGuid(StringView guid) {
+    if (auto provider = imageURLProvider()) return provider->urlForImageGuid(guid);
+    const auto model = QNApplicationModel::currentModel();
+    const QNImageDefinition* image = model->imageWithGuid(guid);
+    return image ? image->url : std::nullopt;
+}
+
+std::optional<String> QNResources::urlForImageName(StringView name) {
+    if (auto provider = imageURLProvider()) return provider->urlForImageName(name);
+    const auto model = QNApplicationModel::currentModel();
+    const QNImageDefinition* image = model->imageWithName(name);
+    return image ? image->url : std::nullopt;
 }
 
 struct QNModel::State {

@@ -104,6 +104,82 @@ TEST(ResourcesTest, CurrentLanguageFallsBackToTheModelDefaultThenTheFirstLanguag
     EXPECT_EQ(QNResources::currentLanguageName(), u"First");
 }
 
+// The images and attributes the model lists. Bundle paths become file URLs of
+// files that really lie in the bundle; nothing outside it is ever named.
+TEST(ResourcesTest, ImagesByIdentifierOrNameFromTheModel) {
+    TempDir outside;
+    const auto secret = outside.write("secret.png", "x");
+    TempDir dir;
+    dir.write("images/logo 1#.png", "png");
+    dir.write("images/plain.png", "png");
+    std::filesystem::create_symlink(secret, dir.path() / "images" / "link.png");
+    dir.write("model.json", R"json({"images": [
+        {"guid": "0a1b2c3d-0000-4000-8000-00000000000a", "name": "Logo",
+         "path": "images/logo 1#.png"},
+        {"name": "Remote", "url": "https://cdn.example.com/a b.png"},
+        {"name": "Fallback", "path": "images/missing.png", "url": "https://cdn.example.com/f.png"},
+        {"name": "Climb", "path": "../secret.png"},
+        {"name": "Absolute", "path": ")json" +
+                                secret.string() + R"json("},
+        {"name": "Linked", "path": "images/link.png"},
+        {"name": "Scheme", "url": "javascript:alert(1)"},
+        {"name": "\u00d1and\u00fa", "path": "images/plain.png"},
+        {"name": "logo", "url": "https://cdn.example.com/second.png"},
+        "not an object"]})json");
+    ScopedBundle bundle(dir.path());
+
+    const auto byGuid = QNResources::urlForImageGuid(u"0A1B2C3D-0000-4000-8000-00000000000A");
+    ASSERT_TRUE(byGuid);
+    // Escaped, and naming the very file once unescaped.
+    EXPECT_EQ(*byGuid, u"file://" + fromUtf8(std::filesystem::canonical(dir.path()).string()) +
+                           u"/images/logo%201%23.png");
+    EXPECT_EQ(QNResources::urlForImageName(u"LOGO"), byGuid) << "the first of a name wins";
+    EXPECT_EQ(QNResources::urlForImageName(u"remote"), u"https://cdn.example.com/a%20b.png");
+    EXPECT_EQ(QNResources::urlForImageName(u"Fallback"), u"https://cdn.example.com/f.png");
+    EXPECT_EQ(QNResources::urlForImageName(u"\u00f1AND\u00da"),
+              u"file://" + fromUtf8(std::filesystem::canonical(dir.path()).string()) +
+                  u"/images/plain.png");
+    for (const char16_t* none : {u"Climb", u"Absolute", u"Linked", u"Scheme", u"Unknown", u""})
+        EXPECT_FALSE(QNResources::urlForImageName(none)) << toUtf8(String(none));
+    EXPECT_FALSE(QNResources::urlForImageGuid(u"Logo")) << "names are not identifiers";
+
+    // An installed provider takes over; removing it brings the model back.
+    struct Provider : QNImageURLProvider {
+        std::optional<String> urlForImageGuid(StringView guid) override {
+            return u"https://img.example.com/g/" + String(guid);
+        }
+        std::optional<String> urlForImageName(StringView) override { return std::nullopt; }
+    };
+    QNResources::setImageURLProvider(std::make_shared<Provider>());
+    EXPECT_EQ(QNResources::urlForImageGuid(u"x"), u"https://img.example.com/g/x");
+    EXPECT_FALSE(QNResources::urlForImageName(u"Logo"));
+    QNResources::setImageURLProvider(nullptr);
+    EXPECT_EQ(QNResources::urlForImageName(u"Logo"), byGuid);
+}
+
+TEST(ResourcesTest, AttributesAreFoundByNameInAnyCase) {
+    TempDir dir;
+    dir.write("model.json", R"({"attributes": [
+        {"name": "CustomerPhoto", "downloadContentOffline": true},
+        {"name": "CustomerThumb", "downloadContentOffline": false},
+        {"name": "CustomerNote"},
+        {"name": "Quoted", "downloadContentOffline": "true"},
+        {"name": "customerphoto", "downloadContentOffline": false},
+        {"downloadContentOffline": true}]})");
+    ScopedBundle bundle(dir.path());
+    auto photo = QNAttributeInfo::attribute(u"CUSTOMERPHOTO");
+    ASSERT_TRUE(photo);
+    EXPECT_EQ(photo->name(), u"CustomerPhoto") << "the first of a name wins";
+    EXPECT_TRUE(photo->downloadContentOffline());
+    for (const char16_t* name : {u"customerthumb", u"CustomerNote", u"Quoted"}) {
+        auto info = QNAttributeInfo::attribute(name);
+        ASSERT_TRUE(info) << toUtf8(String(name));
+        EXPECT_FALSE(info->downloadContentOffline()) << toUtf8(String(name));
+    }
+    EXPECT_FALSE(QNAttributeInfo::attribute(u"Unknown"));
+    EXPECT_FALSE(QNAttributeInfo::attribute(u""));
+}
+
 TEST(UserDataTest, ValuesPersistAcrossReloadsAndRemovals) {
     TempDir dir;
     test::writeSampleBundle(dir);

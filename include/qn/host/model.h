@@ -1,7 +1,8 @@
 // The application model: what the generator knew about the application
 // (its name, whether it runs offline, its server, its procedures, its
-// languages with their translations), read from the bundle's model.json
-// (format: docs/bundle-format.md), plus the state the host keeps around it:
+// languages with their translations, its images and attributes), read from
+// the bundle's model.json (format: docs/bundle-format.md), plus the state the
+// host keeps around it:
 // the current language, the current theme, and the application's persistent
 // user data.
 //
@@ -101,6 +102,35 @@ private:
     std::vector<std::shared_ptr<const QNLanguage>> languages_;
 };
 
+// An image of the application as the model lists it. Immutable.
+struct QN_API QNImageDefinition {
+    String guid;
+    String name;
+    // Where the image is: the file URL of a file inside the bundle, or an
+    // http(s) URL; absent when the model gives neither.
+    std::optional<String> url;
+};
+
+// What the model says of an attribute (a field of the application's data).
+// Immutable.
+class QN_API QNAttributeInfo {
+public:
+    QNAttributeInfo(String name, bool downloadContentOffline)
+        : name_(std::move(name)), downloadContentOffline_(downloadContentOffline) {}
+    const String& name() const noexcept { return name_; }
+    // Whether the content its values point at is copied into the blob folder
+    // so it can be read offline.
+    bool downloadContentOffline() const noexcept { return downloadContentOffline_; }
+
+    // The current model's attribute of that name (letter case ignored);
+    // absent when the model lists none.
+    static std::optional<QNAttributeInfo> attribute(StringView name);
+
+private:
+    String name_;
+    bool downloadContentOffline_ = false;
+};
+
 // The application model read from the bundle. Immutable.
 class QN_API QNApplicationModel {
 public:
@@ -125,6 +155,14 @@ public:
     const QNProcedureDefinition* procedureForName(StringView name) const noexcept;
     const std::vector<QNProcedureDefinition>& procedures() const noexcept { return procedures_; }
     const QNModelResources& resources() const noexcept { return resources_; }
+    // The image with that identifier (letter case ignored) or that name
+    // (letter case ignored); null when the model lists none. The first of
+    // several with the same key wins.
+    const QNImageDefinition* imageWithGuid(StringView guid) const;
+    const QNImageDefinition* imageWithName(StringView name) const;
+    const std::vector<QNImageDefinition>& images() const noexcept { return images_; }
+    // The attribute of that name (letter case ignored), or null.
+    const QNAttributeInfo* attributeWithName(StringView name) const;
     // The whole model file, for the parts that read their own sections.
     const Dictionary& raw() const noexcept { return *raw_; }
 
@@ -139,6 +177,10 @@ private:
     String themeName_;
     std::vector<QNProcedureDefinition> procedures_;
     QNModelResources resources_;
+    std::vector<QNImageDefinition> images_;
+    std::unordered_map<String, std::size_t> imagesByGuid_;  // lower-case key -> index
+    std::unordered_map<String, std::size_t> imagesByName_;
+    std::unordered_map<String, QNAttributeInfo> attributes_;  // by lower-case name
     std::shared_ptr<Dictionary> raw_;
 };
 
@@ -150,7 +192,17 @@ public:
     }
 };
 
-// The current language and its translations.
+// Answers where an application image is, by identifier or by name: an
+// absolute URL text, or absent. An application installs one to take over
+// from the model's "images" list.
+class QN_API QNImageURLProvider {
+public:
+    virtual ~QNImageURLProvider();
+    virtual std::optional<String> urlForImageGuid(StringView guid) = 0;
+    virtual std::optional<String> urlForImageName(StringView name) = 0;
+};
+
+// The current language and its translations, and the application's images.
 class QN_API QNResources {
 public:
     // The current language's name: the one set with setCurrentLanguageName,
@@ -169,6 +221,14 @@ public:
     // The current language's translation of `key`; the key itself when there
     // is none.
     static String translationFor(StringView key);
+
+    // The URL text of the image with that identifier / name: the installed
+    // provider's answer, else the current model's image (see
+    // QNApplicationModel::imageWithGuid); absent when there is none.
+    static std::optional<String> urlForImageGuid(StringView guid);
+    static std::optional<String> urlForImageName(StringView name);
+    // Installs the application's provider; null goes back to the model.
+    static void setImageURLProvider(std::shared_ptr<QNImageURLProvider> provider);
 };
 
 // The application model as the data layer sees it, and the application's
