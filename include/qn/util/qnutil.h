@@ -45,24 +45,31 @@ public:
 
     // --- Blobs and file locations (src/util/blobs.cc) -----------------------
 
-    // Decodes strict standard Base64 into a new unique temporary file,
-    // written atomically; the path, also when nothing could be written.
+    // Decodes strict standard Base64 (no blanks or line breaks) into a new
+    // unique file under tempPath, written atomically; the path, also when
+    // nothing could be decoded or written.
     static String blobFromBase64(StringView base64);
     // The Base64 text of the bytes at a blob path, a path or file URL inside
-    // the sandbox roots or the bundle, or an http(s) URL (read through
-    // dataWithContentsOfURL with its size bound); "" for anything else or
-    // when nothing can be read.
+    // the sandbox roots or the bundle, or an http(s) URL (a 2xx answer); ""
+    // for anything else, or when nothing can be read or the content is
+    // longer than QNDataLayerServices::maximumBlobLength().
     static String blobToBase64(StringView pathOrURL);
     // http(s) URLs as they are; an existing file as its percent-encoded file
     // URL; anything else unchanged.
     static String blobToURLString(StringView text);
     // The text unchanged.
     static String getRelativeBlobFile(StringView text);
-    // "qnblobdata://" + a new upper-case UUID + the path extension of the URL
-    // or path (cut before its first "?").
+    // "qnblobdata://" + a new upper-case UUID + "." + the path extension of
+    // the URL or path (cut before its first "?", a URL also before its "#"):
+    // a file at the top of the blob folder. An extension of anything but
+    // letters, digits, "-" and "_" is dropped (no dot), so the name can never
+    // lead out of the folder.
     static String newBlobRelativeFilePathForURLString(StringView urlOrPath);
-    // Where a blob value should be read from: a blob copied or downloaded for
-    // an attribute whose content is kept offline, else the value's URL form.
+    // Where a blob value should be read from: for an attribute whose content
+    // is kept offline, a new blob path, the blob copied to it or the URL
+    // handed to the blob download service (the default one downloads before
+    // returning; an application's may not); else the value's URL form, a
+    // "PublicTempStorage" path resolved against the model's server.
     static String localPathOrURLString(StringView from, std::optional<StringView> attribute);
     // `qni` unchanged when `from` is empty or `qni` already names a blob;
     // else localPathOrURLString(from, attribute).
