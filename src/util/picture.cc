@@ -25,6 +25,7 @@
 #include <unicode/utypes.h>
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <cstddef>
@@ -157,8 +158,11 @@ icu::UnicodeString patternOf(const Picture& p) {
     return pattern;
 }
 
-String toString(const icu::UnicodeString& text) {
-    return String(text.getBuffer(), static_cast<std::size_t>(text.length()));
+String toString(const icu::UnicodeString& text, std::size_t capacity = 0) {
+    String out;
+    out.reserve(std::max(capacity, static_cast<std::size_t>(text.length())));
+    out.assign(text.getBuffer(), static_cast<std::size_t>(text.length()));
+    return out;
 }
 
 // The code points of a text, each as a view into it.
@@ -183,6 +187,7 @@ public:
                                                            bool hasDecimals) {
         auto made = std::shared_ptr<IcuPictureFormatter>(new IcuPictureFormatter);
         made->picture_ = readPicture(picture);
+        made->pictureLength_ = picture.size();
         const icu::Locale locale =
             localeId ? icu::Locale(std::string(*localeId).c_str()) : icu::Locale::getRoot();
         UErrorCode status = U_ZERO_ERROR;
@@ -249,10 +254,11 @@ public:
             default:
                 return std::nullopt;
         }
-        icu::UnicodeString text = result.toString(status);
+        icu::UnicodeString text = result.toTempString(status);
         if (U_FAILURE(status)) return std::nullopt;
         if (picture_.interior) layOut(result, text);
-        return toString(text);
+        // Room for formatNumber's padding, so it need not move the text.
+        return toString(text, pictureLength_);
     }
 
 private:
@@ -331,6 +337,7 @@ private:
     }
 
     Picture picture_;
+    std::size_t pictureLength_ = 0;
     String groupingSymbol_;
     String decimalSymbol_;
     std::unique_ptr<icu::DecimalFormat> pattern_;
@@ -348,9 +355,9 @@ constexpr std::size_t kMaxCachedPictureLength = 256;
 
 class FormatterCache {
 public:
-    std::shared_ptr<const QNNumberPictureFormatter> get(StringView picture,
-                                                        std::optional<std::string_view> localeId,
-                                                        bool hasDecimals) {
+    // The slot's formatter: valid until the thread's next call.
+    const std::shared_ptr<const QNNumberPictureFormatter>& get(
+        StringView picture, std::optional<std::string_view> localeId, bool hasDecimals) {
         for (std::size_t i = 0; i < slots_.size(); ++i) {
             const Slot& slot = slots_[i];
             if (slot.hasDecimals != hasDecimals || slot.picture != picture ||
@@ -382,6 +389,11 @@ private:
     std::vector<Slot> slots_;
 };
 
+FormatterCache& threadCache() {
+    thread_local FormatterCache cache;
+    return cache;
+}
+
 class IcuFormatterProvider final : public QNNumberFormatterProvider {
 public:
     std::shared_ptr<const QNNumberPictureFormatter>
@@ -390,14 +402,16 @@ public:
                                                          bool hasDecimals) override {
         if (picture.size() > kMaxCachedPictureLength)
             return IcuPictureFormatter::make(picture, localeId, hasDecimals);
-        thread_local FormatterCache cache;
-        return cache.get(picture, localeId, hasDecimals);
+        return threadCache().get(picture, localeId, hasDecimals);
     }
 };
 
 struct ProviderState {
     std::mutex mutex;
     std::shared_ptr<QNNumberFormatterProvider> current = QNNumberFormatter::defaultProvider();
+    // Whether `current` is the default, readable without the lock: the
+    // common case then takes no lock and no reference counts.
+    std::atomic<bool> usingDefault{true};
 };
 
 ProviderState& providerState() {
@@ -425,6 +439,7 @@ std::shared_ptr<QNNumberFormatterProvider> QNNumberFormatter::setProvider(
     std::shared_ptr<QNNumberFormatterProvider> previous;
     {
         std::lock_guard lock(state.mutex);
+        state.usingDefault.store(provider == defaultProvider(), std::memory_order_release);
         previous = std::exchange(state.current, std::move(provider));
     }
     // Released outside the lock: its destructor may be the application's.
@@ -447,10 +462,22 @@ String QNutil::formatNumber(const Value& number, StringView picture, bool hasDec
     String text;
     if (number.isNumber()) {
         const std::optional<std::string> locale = QNResources::currentLanguageLocale();
-        const auto formatter =
-            QNNumberFormatter::numberFormatterForQNPictureLocaleIdNumberHasDecimals(
-                picture, locale ? std::optional<std::string_view>(*locale) : std::nullopt,
-                hasDecimals);
+        const std::optional<std::string_view> localeId =
+            locale ? std::optional<std::string_view>(*locale) : std::nullopt;
+        // The default provider's formatter straight from the thread's cache;
+        // `own` holds one that no cache keeps.
+        std::shared_ptr<const QNNumberPictureFormatter> own;
+        const QNNumberPictureFormatter* formatter = nullptr;
+        if (!providerState().usingDefault.load(std::memory_order_acquire)) {
+            own = QNNumberFormatter::numberFormatterForQNPictureLocaleIdNumberHasDecimals(
+                picture, localeId, hasDecimals);
+            formatter = own.get();
+        } else if (picture.size() > kMaxCachedPictureLength) {
+            own = IcuPictureFormatter::make(picture, localeId, hasDecimals);
+            formatter = own.get();
+        } else {
+            formatter = threadCache().get(picture, localeId, hasDecimals).get();
+        }
         if (formatter)
             text = formatter->stringFromNumber(number).value_or(String());
         else
