@@ -25,6 +25,7 @@ int runEval(const std::vector<std::string>& args);
 int runGeo(const std::vector<std::string>& args);
 int runImage(const std::vector<std::string>& args);
 int runRegex(const std::vector<std::string>& args);
+int runFmt(const std::vector<std::string>& args);
 
 // The demo's section on the string and number built-ins.
 void showBuiltins(std::ostream& out);
@@ -46,6 +47,8 @@ void showGeography(std::ostream& out);
 void showImages(std::ostream& out);
 // The demo's section on regular expressions.
 void showRegex(std::ostream& out);
+// The demo's section on picture formatting of numbers, in both languages.
+void showPictures(std::ostream& out);
 
 // Makes `path` the main bundle and points the application's writable folders
 // at a fresh temporary folder, so the tool never writes into a user's data.

@@ -168,6 +168,7 @@ const Section kSections[] = {
     {"Geography", showGeography},
     {"Images", showImages},
     {"Regular expressions", showRegex},
+    {"Picture formatting", showPictures},
 };
 // clang-format on
 

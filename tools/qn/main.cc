@@ -76,6 +76,10 @@ const Command kCommands[] = {
      "regular expressions (ICU syntax): every match with its groups, the pieces between "
      "matches, or the text with each match replaced ($1 is group 1)",
      qntool::runRegex},
+    {"fmt", "qn fmt [--decimals] NUMBER PICTURE [LANGUAGE]",
+     "a number formatted for a picture as formatNumber does (e.g. qn fmt 1234.5 'Z,ZZ9.99' "
+     "Spanish); LANGUAGE is one of the bundle's",
+     qntool::runFmt},
 };
 
 void printUsage(std::ostream& out) {
