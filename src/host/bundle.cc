@@ -70,8 +70,11 @@ std::shared_ptr<const QNBundle> QNBundle::mainBundle() {
 void QNBundle::setMainBundlePath(const fs::path& root) {
     auto bundle = std::make_shared<const QNBundle>(root);
     auto& state = mainBundleState();
-    std::lock_guard lock(state.mutex);
-    state.bundle = std::move(bundle);
+    {
+        std::lock_guard lock(state.mutex);
+        state.bundle = std::move(bundle);
+    }
+    internal::bumpLanguageGeneration();
 }
 
 std::optional<fs::path> QNBundle::pathForResourceOfType(const std::string& name,

@@ -4,6 +4,7 @@
 #include <qn/core/datetime.h>
 #include <qn/core/string.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -30,6 +31,11 @@ bool writeAll(int fd, std::string_view data) noexcept;
 // Reads a whole file; absent when it cannot be read or exceeds `maxBytes`.
 std::optional<std::string> readFile(const std::filesystem::path& path, std::size_t maxBytes,
                                     std::string* error = nullptr);
+
+// Counts changes of what the current language depends on (the main bundle,
+// the chosen language): a reader may keep an answer while the count stays.
+std::uint64_t languageGeneration() noexcept;
+void bumpLanguageGeneration() noexcept;
 
 // Logs `text` at error level as a host line.
 void logError(int type, const std::string& text);

@@ -327,8 +327,11 @@ std::optional<String> QNResources::currentLanguageName() {
 
 void QNResources::setCurrentLanguageName(std::optional<String> name) {
     auto& state = languageState();
-    std::lock_guard lock(state.mutex);
-    state.language = std::move(name);
+    {
+        std::lock_guard lock(state.mutex);
+        state.language = std::move(name);
+    }
+    internal::bumpLanguageGeneration();
 }
 
 std::shared_ptr<const QNLanguage> QNResources::currentLanguage() {
@@ -338,14 +341,47 @@ std::shared_ptr<const QNLanguage> QNResources::currentLanguage() {
     return model->resources().languageWithName(*name);
 }
 
-std::optional<std::string> QNResources::currentLanguageLocale() {
-    auto language = currentLanguage();
+namespace {
+
+std::atomic<std::uint64_t> languageGenerationCounter{1};
+
+std::optional<std::string> localeOfCurrentLanguage() {
+    auto language = QNResources::currentLanguage();
     if (!language) return std::nullopt;
     if (!language->culture().empty()) return toUtf8(language->culture());
     if (language->languageCode().empty()) return std::nullopt;
     std::string locale = toUtf8(language->languageCode());
     if (!language->countryCode().empty()) locale += "_" + toUtf8(language->countryCode());
     return locale;
+}
+
+}  // namespace
+
+std::uint64_t internal::languageGeneration() noexcept {
+    return languageGenerationCounter.load(std::memory_order_acquire);
+}
+
+void internal::bumpLanguageGeneration() noexcept {
+    languageGenerationCounter.fetch_add(1, std::memory_order_acq_rel);
+}
+
+// Number and date formatting ask for the locale on every call: each thread
+// keeps the last answer while neither the bundle nor the language changed,
+// instead of taking the bundle, model and language locks each time.
+std::optional<std::string> QNResources::currentLanguageLocale() {
+    struct Cached {
+        std::uint64_t generation = 0;
+        std::optional<std::string> locale;
+    };
+    thread_local Cached cached;
+    // Read before computing: a change while computing leaves the count ahead
+    // of the answer, so the next call computes again.
+    const std::uint64_t generation = internal::languageGeneration();
+    if (cached.generation != generation) {
+        cached.locale = localeOfCurrentLanguage();
+        cached.generation = generation;
+    }
+    return cached.locale;
 }
 
 String QNResources::translationFor(StringView key) {

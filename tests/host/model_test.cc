@@ -2,6 +2,9 @@
 
 #include <array>
 #include <cstdlib>
+#include <optional>
+#include <string>
+#include <thread>
 
 #include "support/test_support.h"
 
@@ -102,6 +105,17 @@ TEST(ResourcesTest, CurrentLanguageFallsBackToTheModelDefaultThenTheFirstLanguag
     noDefault.write("model.json", R"({"languages": [{"name": "First"}, {"name": "Second"}]})");
     ScopedBundle other(noDefault.path());
     EXPECT_EQ(QNResources::currentLanguageName(), u"First");
+    EXPECT_FALSE(QNResources::currentLanguageLocale());
+
+    // Each thread keeps its last locale, yet sees bundle changes and
+    // language changes made on other threads.
+    TempDir cultures;
+    cultures.write("model.json", R"({"languages": [{"name": "Fr", "culture": "fr_CA"},
+                                                   {"name": "De", "culture": "de_CH"}]})");
+    ScopedBundle third(cultures.path());
+    EXPECT_EQ(QNResources::currentLanguageLocale(), "fr_CA");
+    std::thread([] { QNResources::setCurrentLanguageName(u"De"); }).join();
+    EXPECT_EQ(QNResources::currentLanguageLocale(), "de_CH");
 }
 
 // The images and attributes the model lists. Bundle paths become file URLs of
