@@ -16,5 +16,6 @@
 #include <qn/host/model.h>
 #include <qn/host/notifications.h>
 #include <qn/host/offline_helper.h>
+#include <qn/host/sdt_metadata.h>
 #include <qn/host/utilities.h>
 #include <qn/value.h>

@@ -1,0 +1,1 @@
+#include <qn/host/entity_helper.h>

@@ -1,0 +1,1 @@
+#include <qn/host/sdt_metadata.h>
