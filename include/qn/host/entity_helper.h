@@ -5,8 +5,10 @@
 
 #include <qn/core/string.h>
 #include <qn/export.h>
+#include <qn/host/sdt_metadata.h>
 #include <qn/value.h>
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -28,8 +30,63 @@ struct QN_API QNImageFieldValue {
     std::optional<QNImageDescriptor> image;
 };
 
+// A structured field value (a record or a collection of them). The classes
+// above the host implement it, so the field conversions below can write such
+// a value as JSON and test it for emptiness without knowing its class.
+class QN_API QNStructuredFieldValue {
+public:
+    virtual ~QNStructuredFieldValue();
+    // Its JSON value (a Dictionary or an Array, or a scalar for a sequence).
+    virtual Value structuredJSONValue() const = 0;
+    virtual bool isEmptyStructuredValue() const = 0;
+};
+
 class QN_API QNEntityHelper {
 public:
+    // --- Field values (src/host/entity_values.cc) ---------------------------
+    // How a field's value is written in JSON and held in a record, by the
+    // field's data type (QNEntityDataType):
+    //
+    //   type                       JSON                      held
+    //   numeric                    Int or Decimal, exact      Int or Decimal
+    //   character, long text, URI,
+    //   media, blob, geography     string                     String
+    //   date                       "yyyy-MM-dd"               DateTime (UTC midnight)
+    //   date-time                  "yyyy-MM-ddTHH:mm:ss"      DateTime
+    //   boolean                    true / false               Bool
+    //   GUID                       canonical text             QNUUID
+    //   structured                 its JSON value             as given
+    //
+    // The empty date is "0000-00-00" ("0000-00-00T00:00:00"). A field without
+    // info (null) passes values through, structured values as JSON.
+
+    // The JSON value of a field's value; the null marker for Absent and Null.
+    static Value jsonFieldValueForFieldInfo(const QNEntityDataFieldInfo* info, const Value& value);
+    // The value a record holds for a JSON (or text) value of the field; the
+    // type's empty value for Absent, Null and text that does not read as the
+    // type.
+    static Value coreDataFieldValueForFieldInfo(const QNEntityDataFieldInfo* info,
+                                                const Value& value);
+    // jsonFieldValueForFieldInfo for a data type alone; a numeric value is
+    // rounded half away from zero to `decimals` places when it has more.
+    static Value jsonValueFromValueForDataType(const Value& value, int dataType,
+                                               std::int64_t decimals);
+    // 0, "", the empty date, false, the empty UUID; the null marker for a
+    // structured or unknown type.
+    static Value emptyValueForDataType(int dataType);
+    // Absent and Null are empty; otherwise the value equals the type's empty
+    // value (a structured value or collection: it has nothing in it).
+    static bool valueIsEmptyValueForDataTypeIsCollection(const Value& value, int dataType,
+                                                         bool isCollection);
+    // Images, blobs, audio, video and blob files.
+    static bool fieldMayContainBinaryData(const QNEntityDataFieldInfo* info) noexcept;
+    // The 0-based index a field specifier names before its first ".":
+    // "item(N)" (any letter case) or "N", N counting from 1; absent for
+    // anything else (0, negatives and overflow included).
+    static std::optional<std::int64_t> indexFromFieldSpecifier(StringView specifier) noexcept;
+    // A copy with lower-cased keys; of keys that collide the first is kept.
+    static Ref<Dictionary> dictionaryWithLowercaseKeys(const Dictionary& dictionary);
+
     // Turns an absolute URL of a library scheme into a file URL; absent when
     // it cannot.
     using NSURLConverter = std::function<std::optional<String>(StringView url)>;
