@@ -245,6 +245,9 @@ std::shared_ptr<const QNApplicationModel> QNApplicationModel::fromJSONValue(
         if (!image.name.empty()) model->imagesByName_.emplace(internal::lowercased(image.name), i);
     }
     model->attributes_ = attributesFrom(d->get(u"attributes"));
+    model->sdts_ = QNStructureDataTypeInfo::sdtInfosFromJSONValue(d->get(u"sdts"));
+    for (const auto& sdt : model->sdts_)
+        model->sdtsByName_.emplace(internal::lowercased(sdt->name()), sdt);
     return model;
 }
 
@@ -296,6 +299,12 @@ const QNImageDefinition* QNApplicationModel::imageWithName(StringView name) cons
 const QNAttributeInfo* QNApplicationModel::attributeWithName(StringView name) const {
     auto it = attributes_.find(internal::lowercased(name));
     return it == attributes_.end() ? nullptr : &it->second;
+}
+
+std::shared_ptr<const QNStructureDataTypeInfo> QNApplicationModel::sdtInfoForName(
+    StringView name) const {
+    auto it = sdtsByName_.find(internal::lowercased(name));
+    return it == sdtsByName_.end() ? nullptr : it->second;
 }
 
 std::optional<QNAttributeInfo> QNAttributeInfo::attribute(StringView name) {

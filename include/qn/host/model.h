@@ -1,6 +1,7 @@
 // The application model: what the generator knew about the application
 // (its name, whether it runs offline, its server, its procedures, its
-// languages with their translations, its images and attributes), read from
+// languages with their translations, its images and attributes, the
+// metadata of its structured data types), read from
 // the bundle's model.json (format: docs/bundle-format.md), plus the state the
 // host keeps around it:
 // the current language, the current theme, and the application's persistent
@@ -17,6 +18,7 @@
 #include <qn/core/object.h>
 #include <qn/core/string.h>
 #include <qn/export.h>
+#include <qn/host/sdt_metadata.h>
 #include <qn/value.h>
 
 #include <memory>
@@ -163,6 +165,14 @@ public:
     const std::vector<QNImageDefinition>& images() const noexcept { return images_; }
     // The attribute of that name (letter case ignored), or null.
     const QNAttributeInfo* attributeWithName(StringView name) const;
+    // The model's SDT of that name (letter case ignored), or null; the first
+    // of several with the same name wins. Applications and records ask
+    // QNStructureDataTypeInfo::sdtInfoForName, which sees installed SDTs too.
+    std::shared_ptr<const QNStructureDataTypeInfo> sdtInfoForName(StringView name) const;
+    // In file order.
+    const std::vector<std::shared_ptr<const QNStructureDataTypeInfo>>& sdts() const noexcept {
+        return sdts_;
+    }
     // The whole model file, for the parts that read their own sections.
     const Dictionary& raw() const noexcept { return *raw_; }
 
@@ -181,6 +191,8 @@ private:
     std::unordered_map<String, std::size_t> imagesByGuid_;  // lower-case key -> index
     std::unordered_map<String, std::size_t> imagesByName_;
     std::unordered_map<String, QNAttributeInfo> attributes_;  // by lower-case name
+    std::vector<std::shared_ptr<const QNStructureDataTypeInfo>> sdts_;
+    std::unordered_map<String, std::shared_ptr<const QNStructureDataTypeInfo>> sdtsByName_;
     std::shared_ptr<Dictionary> raw_;
 };
 

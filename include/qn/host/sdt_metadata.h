@@ -111,7 +111,9 @@ public:
     std::optional<String> inputPicture() const override;
     std::optional<String> basedOnName() const override;
     int basedOnType() const noexcept override { return d_.basedOnType; }
-    // The root level of the SDT named by basedOnName, looked up when asked.
+    // The root level of the SDT named by basedOnName (sdtInfoForName), looked
+    // up when asked and never kept: an item based on its own SDT (a tree
+    // type) makes no ownership cycle, and an SDT installed later is seen.
     std::shared_ptr<const QNStructureDataTypeLevelInfo> basedOnLevelInfo() const override;
     bool isCollection() const noexcept override { return d_.isCollection; }
 
@@ -136,7 +138,8 @@ public:
         std::vector<std::shared_ptr<const QNStructureDataTypeLevelInfo>> levels;
     };
     // Builds the look-up maps; a later entry of a lower-cased name already
-    // taken is kept in the ordered lists but not in the maps.
+    // taken is kept in the ordered lists but not in the maps (the first one
+    // answers). Null entries of the lists are dropped.
     explicit QNStructureDataTypeLevelInfo(Definition definition);
 
     const String& name() const noexcept { return d_.name; }
@@ -167,12 +170,14 @@ private:
     Definition d_;
     ItemMap itemsByName_;
     LevelMap levelsByName_;
+    LevelMap levelsByCollectionItemName_;  // sub-levels that are collections
 };
 
 // A field whose type is a whole SDT: what sdtFieldInfoForName answers.
 class QN_API QNEntityDataSDTFieldInfo final : public QNEntityDataFieldInfo {
 public:
-    QNEntityDataSDTFieldInfo(String sdtName, std::shared_ptr<const QNStructureDataTypeLevelInfo> level)
+    QNEntityDataSDTFieldInfo(String sdtName,
+                             std::shared_ptr<const QNStructureDataTypeLevelInfo> level)
         : sdtName_(std::move(sdtName)), level_(std::move(level)) {}
     int dataType() const noexcept override { return QNEntityDataTypeStructured; }
     std::optional<String> basedOnName() const override { return sdtName_; }
@@ -192,8 +197,12 @@ private:
 // One SDT: its name and its root level.
 class QN_API QNStructureDataTypeInfo {
 public:
-    QNStructureDataTypeInfo(String name, std::shared_ptr<const QNStructureDataTypeLevelInfo> root)
-        : name_(std::move(name)), rootLevel_(std::move(root)) {}
+    // Deeper nesting of levels than this is refused when reading a model, so
+    // a hostile model cannot exhaust the stack of whoever walks the levels.
+    static constexpr int kMaxLevelDepth = 64;
+
+    // A null root becomes an empty level of the SDT's name.
+    QNStructureDataTypeInfo(String name, std::shared_ptr<const QNStructureDataTypeLevelInfo> root);
 
     const String& name() const noexcept { return name_; }
     // Never null.
@@ -201,6 +210,10 @@ public:
         return rootLevel_;
     }
     bool isCollection() const noexcept { return rootLevel_->isCollection(); }
+    // The field info of a field of this type (one per SDT, never null).
+    const std::shared_ptr<const QNEntityDataSDTFieldInfo>& fieldInfo() const noexcept {
+        return fieldInfo_;
+    }
 
     // The SDT of that name (any letter case; "." and "_" are not
     // interchanged here): installed ones first, then the current model's;
@@ -215,14 +228,18 @@ public:
     // Removes every SDT installed in memory.
     static void removeInstalledSDTInfos();
 
-    // The SDTs described by a model.json "sdts" member (an array); entries
-    // that are not well-formed are skipped with a logged line.
+    // The SDTs described by a model.json "sdts" member (an array), in file
+    // order; entries that are not well-formed (not an object, no name, a
+    // member of the wrong type, a data-type code outside 0..255, levels
+    // nested deeper than kMaxLevelDepth) are skipped with a logged line.
+    // Absent or null gives none silently.
     static std::vector<std::shared_ptr<const QNStructureDataTypeInfo>> sdtInfosFromJSONValue(
         const Value& sdts);
 
 private:
     String name_;
     std::shared_ptr<const QNStructureDataTypeLevelInfo> rootLevel_;
+    std::shared_ptr<const QNEntityDataSDTFieldInfo> fieldInfo_;
 };
 
 }  // namespace qn
