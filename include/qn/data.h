@@ -4,6 +4,7 @@
 #include <qn/collections/collection.h>
 #include <qn/core/json.h>
 #include <qn/data/properties.h>
+#include <qn/data/sdt_properties.h>
 #include <qn/data/xml_reader.h>
 #include <qn/data/xml_writer.h>
 #include <qn/value.h>
