@@ -47,9 +47,16 @@ QNObjectCollection::QNObjectCollection(const std::vector<Value>& array)
 QNObjectCollection::~QNObjectCollection() = default;
 
 void QNObjectCollection::setItems(std::vector<Value> items) {
-    for (auto& item : items)
-        if (item.isAbsent()) item = Value::null();
+    for (auto& item : items) {
+        auto converted = itemToStore(item);
+        if (!converted) return;  // refused: the collection stays as it was
+        item = stored(*converted);
+    }
     items_ = std::move(items);
+}
+
+void QNObjectCollection::setCurrentItem(Value item) {
+    if (auto converted = itemToStore(item)) currentItem_ = std::move(*converted);
 }
 
 const ClassInfo* QNObjectCollection::collectionItemsClass() const {
@@ -71,7 +78,9 @@ void QNObjectCollection::internalMarkAsModified() {
 }
 
 void QNObjectCollection::addItem(const Value& item) {
-    items_.push_back(stored(item));
+    auto converted = itemToStore(item);
+    if (!converted) return;
+    items_.push_back(stored(*converted));
     internalMarkAsModified();
 }
 
@@ -87,7 +96,9 @@ void QNObjectCollection::addItemAtIndex(const Value& item, std::int64_t position
         addItem(item);
         return;
     }
-    items_.insert(items_.begin() + (position - 1), stored(item));
+    auto converted = itemToStore(item);
+    if (!converted) return;
+    items_.insert(items_.begin() + (position - 1), stored(*converted));
     internalMarkAsModified();
 }
 

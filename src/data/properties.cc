@@ -12,6 +12,7 @@ namespace qn {
 
 QN_REGISTER_CLASS(QNProperty, Object)
 QN_REGISTER_CLASS(QNProperties, Object)
+QN_REGISTER_CLASS(QNPropertiesCollection, QNObjectCollection)
 
 String QNProperty::debugDescription() const {
     String out = u"<";

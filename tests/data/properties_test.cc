@@ -154,5 +154,50 @@ TEST(QNPropertiesJson, FailuresEmptyTheMapAndAddOneMessage) {
         << "failures are reported only to the caller's list";
 }
 
+// Every storing entry point converts: maps of strings become QNProperties,
+// anything else is reported and replaced by an empty one.
+TEST(QNPropertiesCollectionTest, EveryStoreConvertsAndReportsWhatItCannot) {
+    test::ScopedFatalErrorPolicy recover(QNUtilities::FatalErrorPolicy::kRecover);
+    test::ScopedCapturingLogger log;
+    auto strings = makeRef<Dictionary>(Dictionary{{u"a", Value(u"1")}});
+    auto mixed = makeRef<Dictionary>(Dictionary{{u"a", Value(u"1")}, {u"n", Value(2)}});
+    auto collection = QNPropertiesCollection::initWithArray(
+        {Value(strings), Value(QNProperties::init()), Value(u"text"), Value(mixed)});
+    ASSERT_EQ(collection->count(), 4u);
+    const auto typed = collection->typedItems();
+    for (const auto& p : typed)
+        ASSERT_NE(p, nullptr);
+    EXPECT_EQ(typed[0]->get(u"a"), u"1");
+    EXPECT_EQ(typed[2]->itemCount(), 0) << "the fallback is an empty map";
+    EXPECT_EQ(typed[3]->itemCount(), 0) << "a map holding a number is not a map of strings";
+    EXPECT_TRUE(log->contains(
+        u"Invalid item type in QNPropertiesCollection. Expected QNProperties but was text"));
+
+    collection->addItem(Value(7));
+    collection->addItemAtIndex(Value(strings), 1);
+    collection->setCurrentItem(Value(u"x"));
+    EXPECT_EQ(collection->count(), 6u);
+    EXPECT_NE(collection->objectAtIndex(1).as<QNProperties>(), nullptr);
+    EXPECT_NE(collection->objectAtIndex(6).as<QNProperties>(), nullptr);
+    EXPECT_NE(collection->currentItem().as<QNProperties>(), nullptr);
+
+    // Under the raising policy the report is an exception and nothing is stored.
+    test::ScopedFatalErrorPolicy raise(QNUtilities::FatalErrorPolicy::kRaise);
+    EXPECT_THROW(collection->addItem(Value(1)), FatalError);
+    EXPECT_EQ(collection->count(), 6u);
+}
+
+// Without a fallback an element that is not convertible is refused.
+TEST(QNPropertiesCollectionTest, TypedCollectionWithoutFallbackRefuses) {
+    test::ScopedFatalErrorPolicy recover(QNUtilities::FatalErrorPolicy::kRecover);
+    test::ScopedCapturingLogger log;
+    QNGenericsObjectCollection<QNProperty> pairs;
+    pairs.addItem(Value(u"not a pair"));
+    EXPECT_EQ(pairs.count(), 0u);
+    pairs.setItems({Value(u"still not")});
+    EXPECT_EQ(pairs.count(), 0u);
+    EXPECT_TRUE(log->contains(u"Expected QNProperty but was not a pair"));
+}
+
 }  // namespace
 }  // namespace qn

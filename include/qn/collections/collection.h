@@ -53,7 +53,7 @@ public:
     // --- Data model -------------------------------------------------------
 
     const Value& currentItem() const noexcept { return currentItem_; }
-    virtual void setCurrentItem(Value item) { currentItem_ = std::move(item); }
+    virtual void setCurrentItem(Value item);
     const std::vector<Value>& items() const noexcept { return items_; }
     // Replaces the contents (Absent elements become the null marker).
     virtual void setItems(std::vector<Value> items);
@@ -121,6 +121,11 @@ public:
 protected:
     // The items, for subclasses that convert what is stored.
     std::vector<Value>& mutableItems() noexcept { return items_; }
+    // What every storing operation (addItem, addItemAtIndex, setItems,
+    // setCurrentItem) stores for `item`: the item itself here. A typed
+    // collection converts it, or answers absent to refuse it; the operation
+    // then leaves the collection as it was.
+    virtual std::optional<Value> itemToStore(const Value& item) { return item; }
 
 private:
     Value currentItem_;

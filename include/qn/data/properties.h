@@ -9,6 +9,7 @@
 // Thread-compatible: one thread at a time.
 #pragma once
 
+#include <qn/collections/generics.h>
 #include <qn/core/containers.h>
 #include <qn/core/json.h>
 #include <qn/core/object.h>
@@ -124,6 +125,35 @@ private:
     bool hasSnapshot_ = false;
     std::int64_t iteratorIndex_ = 0;
     std::uint64_t revision_ = 0;
+};
+
+// A map of strings becomes a QNProperties; anything else that is not one
+// is replaced by an empty QNProperties after the report.
+template <>
+struct QNElementConversion<QNProperties> {
+    static Ref<QNProperties> convert(const Value& value) {
+        if (auto properties = value.as<QNProperties>()) return properties;
+        const Dictionary* map = value.asDictionary();
+        if (map == nullptr) return nullptr;
+        for (const auto& entry : *map) {
+            if (!entry.second.isString()) return nullptr;
+        }
+        return QNProperties::initWithDictionary(*map);
+    }
+    static Ref<QNProperties> fallback() { return QNProperties::init(); }
+};
+
+// A typed collection of QNProperties.
+class QN_API QNPropertiesCollection : public QNGenericsObjectCollection<QNProperties> {
+    QN_OBJECT(QNPropertiesCollection)
+public:
+    QNPropertiesCollection() = default;
+    // Converted here rather than in the base, so that a report names this
+    // class.
+    explicit QNPropertiesCollection(const std::vector<Value>& array) { setItems(array); }
+    static Ref<QNPropertiesCollection> initWithArray(const std::vector<Value>& array) {
+        return makeRef<QNPropertiesCollection>(array);
+    }
 };
 
 }  // namespace qn
