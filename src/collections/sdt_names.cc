@@ -1,6 +1,7 @@
 #include "collections/sdt_names.h"
 
 #include <qn/core/registry.h>
+#include <qn/host/sdt_metadata.h>
 
 #include <vector>
 
@@ -8,7 +9,13 @@
 
 namespace qn::internal {
 
-String typeNameFromSDTName(StringView sdtName) {
+namespace {
+
+// How many times a collection SDT may lead on to its item's type: metadata
+// can describe chains of any length, and a name must come back.
+constexpr int kMaxCollectionSteps = 8;
+
+String typeNameFromSDTName(StringView sdtName, int steps) {
     String dotted(sdtName);
     for (auto& c : dotted)
         if (c == u'_') c = u'.';
@@ -34,7 +41,22 @@ String typeNameFromSDTName(StringView sdtName) {
         }
         if (ClassRegistry::classNamed(StringView(candidate))) return candidate;
     }
+    // No class: a collection SDT names the type of its items.
+    if (steps < kMaxCollectionSteps) {
+        auto field = QNStructureDataTypeInfo::sdtFieldInfoForName(dotted);
+        if (field && field->levelInfo() && field->levelInfo()->isCollection() &&
+            !field->levelInfo()->collectionItemName().empty()) {
+            return typeNameFromSDTName(dotted + u"." + field->levelInfo()->collectionItemName(),
+                                       steps + 1);
+        }
+    }
     return dotted;
+}
+
+}  // namespace
+
+String typeNameFromSDTName(StringView sdtName) {
+    return typeNameFromSDTName(sdtName, 0);
 }
 
 }  // namespace qn::internal

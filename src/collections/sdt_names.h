@@ -9,7 +9,9 @@ namespace qn::internal {
 // parts "Sdt" + the last k parts joined with "_", prefixed by the others in
 // lower case ("Module.Customer.Item": "module_customer_SdtItem",
 // "module_SdtCustomer_Item", "SdtModule_Customer_Item"); the first that is a
-// registered class, else the dotted name itself.
+// registered class. Without one, a collection SDT of that name stands for
+// its items: the name of the type of "<dotted>.<collection item name>" (a
+// bounded number of such steps); else the dotted name itself.
 String typeNameFromSDTName(StringView sdtName);
 
 }  // namespace qn::internal

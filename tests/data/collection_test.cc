@@ -127,6 +127,32 @@ TEST(ObjectCollectionTest, ItemClassesNestedArraysAndText) {
               u"<<QNObjectCollection>\n\titems: (a, " + nested->description() + u", <null>)>");
 }
 
+// A collection SDT without a class of its own stands for the type of its
+// items; metadata that leads on and on still gives a name.
+TEST(ObjectCollectionTest, ItemClassOfACollectionSDTFromItsMetadata) {
+    ClassRegistry::registerClass(ClassDefinition("SdtShopOrders_Order", "", nullptr));
+    const auto collectionOf = [](String name, String itemName) {
+        QNStructureDataTypeLevelInfo::Definition d;
+        d.name = name;
+        d.isCollection = true;
+        d.collectionItemName = std::move(itemName);
+        return std::make_shared<const QNStructureDataTypeInfo>(
+            std::move(name), std::make_shared<const QNStructureDataTypeLevelInfo>(std::move(d)));
+    };
+    QNStructureDataTypeInfo::installSDTInfo(collectionOf(u"ShopOrders", u"Order"));
+    const ClassInfo* itemClass = QNObjectCollection(String(u"ShopOrders")).collectionItemsClass();
+    ASSERT_NE(itemClass, nullptr);
+    EXPECT_EQ(itemClass->name(), "SdtShopOrders_Order");
+
+    String name = u"Loop";
+    for (int i = 0; i < 40; ++i) {
+        QNStructureDataTypeInfo::installSDTInfo(collectionOf(name, u"Loop"));
+        name += u".Loop";
+    }
+    EXPECT_EQ(QNObjectCollection(String(u"Loop")).collectionItemsClass(), nullptr);
+    QNStructureDataTypeInfo::removeInstalledSDTInfos();
+}
+
 TEST(StringCollectionTest, SemicolonTextForm) {
     auto c = QNStringCollection::stringCollectionFromString(u"a;;b");
     ASSERT_EQ(c->count(), 3u);
