@@ -3,6 +3,7 @@
 
 #include <qn/collections/collection.h>
 #include <qn/core/json.h>
+#include <qn/data/enumeration.h>
 #include <qn/data/properties.h>
 #include <qn/data/sdt_properties.h>
 #include <qn/data/xml_reader.h>

@@ -1,6 +1,7 @@
 // Property tables of record classes: descriptors from the name mapping and
 // the level metadata, look-ups and enumeration by mask, and the class cache.
 #include <qn/core/registry.h>
+#include <qn/data/enumeration.h>
 #include <qn/data/sdt_properties.h>
 
 #include <gtest/gtest.h>
@@ -38,7 +39,8 @@ std::shared_ptr<const QNStructureDataTypeLevelInfo> level(
 
 QNSDTPropertiesInfo::NameMapping mapping(std::initializer_list<const char16_t*> names) {
     QNSDTPropertiesInfo::NameMapping m;
-    for (const char16_t* n : names) m.emplace_back(n, String(u"gxTv_") + n);
+    for (const char16_t* n : names)
+        m.emplace_back(n, String(u"gxTv_") + n);
     return m;
 }
 
@@ -52,10 +54,10 @@ std::vector<std::string> keys(const QNSDTPropertiesInfo& table, std::uint8_t mas
 TEST(SDTPropertiesTest, DescriptorsFromMappingAndLevel) {
     auto lvl = level(u"Customer", {item(u"Name", 1, u"name"), item(u"Photo", 8)},
                      {level(u"Lines", {item(u"Amount", 0)}, {}, u"Line")});
-    const QNSDTPropertiesInfo table(mapping({u"Mode", u"Name", u"Name_N", u"Extra", u"Lines",
-                                             u"Initialized", u"Name_N_Z", u"Photo_QNI",
-                                             u"Ghost_N", u"Photo"}),
-                                    lvl, nullptr);
+    const QNSDTPropertiesInfo table(
+        mapping({u"Mode", u"Name", u"Name_N", u"Extra", u"Lines", u"Initialized", u"Name_N_Z",
+                 u"Photo_QNI", u"Ghost_N", u"Photo"}),
+        lvl, nullptr);
     ASSERT_EQ(table.size(), 10u);
     // Declaration order, whatever order the table was built in.
     EXPECT_EQ(keys(table, kQNSDTMaskAll),
@@ -90,9 +92,9 @@ TEST(SDTPropertiesTest, DescriptorsFromMappingAndLevel) {
 
 TEST(SDTPropertiesTest, MasksForLookupAndEnumerationDiffer) {
     auto lvl = level(u"R", {item(u"Name"), item(u"Photo", 8)});
-    const QNSDTPropertiesInfo table(
-        mapping({u"Mode", u"Name", u"Name_N", u"Photo_QNI", u"Extra", u"Old_Z", u"Name_Z", u"Photo"}), lvl,
-        nullptr);
+    const QNSDTPropertiesInfo table(mapping({u"Mode", u"Name", u"Name_N", u"Photo_QNI", u"Extra",
+                                             u"Old_Z", u"Name_Z", u"Photo"}),
+                                    lvl, nullptr);
     // 219 leaves out 32 for a look-up, but enumerates everything.
     EXPECT_EQ(table.propertyInfoForShortName(u"Photo_QNI", kQNSDTMaskAll), nullptr);
     EXPECT_EQ(keys(table, kQNSDTMaskAll).size(), 8u);
@@ -103,8 +105,7 @@ TEST(SDTPropertiesTest, MasksForLookupAndEnumerationDiffer) {
     EXPECT_EQ(keys(table, kQNSDTMaskXML),
               (std::vector<std::string>{"name", "name_n", "photo_qni", "extra", "old_z", "name_z",
                                         "photo"}));
-    EXPECT_EQ(keys(table, kQNSDTMaskItemsAndLevels),
-              (std::vector<std::string>{"name", "photo"}));
+    EXPECT_EQ(keys(table, kQNSDTMaskItemsAndLevels), (std::vector<std::string>{"name", "photo"}));
     EXPECT_NE(table.propertyInfoForShortName(u"Old_Z", QNSDTPropertyTypeUnknown, false), nullptr);
     EXPECT_EQ(table.propertyInfoForShortName(u"Old_Z", QNSDTPropertyTypeUnknown, true), nullptr);
 }
@@ -115,19 +116,19 @@ TEST(SDTPropertiesTest, UnknownNullFlagNeedsADeclaredBooleanProperty) {
     withFlag.property("gxTv_Count_N", 'q');
     const ClassInfo* cls = ClassRegistry::registerClass(std::move(withFlag));
     const QNSDTPropertiesInfo table(mapping({u"Other_N", u"Count_N"}), nullptr, cls);
-    const auto* other = static_cast<const QNSDTPropertyInfoUnknown*>(
-        table.propertyInfoForShortName(u"other_n"));
-    const auto* count = static_cast<const QNSDTPropertyInfoUnknown*>(
-        table.propertyInfoForShortName(u"count_n"));
+    const auto* other =
+        static_cast<const QNSDTPropertyInfoUnknown*>(table.propertyInfoForShortName(u"other_n"));
+    const auto* count =
+        static_cast<const QNSDTPropertyInfoUnknown*>(table.propertyInfoForShortName(u"count_n"));
     ASSERT_NE(other, nullptr);
     ASSERT_NE(count, nullptr);
     EXPECT_EQ(other->typeFromName(), QNSDTPropertyTypeItemN);
     EXPECT_EQ(count->typeFromName(), QNSDTPropertyTypeUnknown);
     const QNSDTPropertiesInfo noClass(mapping({u"Other_N"}), nullptr, nullptr);
-    EXPECT_EQ(static_cast<const QNSDTPropertyInfoUnknown*>(
-                  noClass.propertyInfoForShortName(u"Other_N"))
-                  ->typeFromName(),
-              QNSDTPropertyTypeUnknown);
+    EXPECT_EQ(
+        static_cast<const QNSDTPropertyInfoUnknown*>(noClass.propertyInfoForShortName(u"Other_N"))
+            ->typeFromName(),
+        QNSDTPropertyTypeUnknown);
 }
 
 TEST(SDTPropertiesTest, ClassCacheFindsTheLevelOfThePathConcurrently) {
@@ -142,7 +143,8 @@ TEST(SDTPropertiesTest, ClassCacheFindsTheLevelOfThePathConcurrently) {
     test::onThreads(6, [&](int i) {
         seen[i] = QNSDTPropertiesInfo::propertiesInfoForClass("PropsTestShopLine", path, m);
     });
-    for (const auto& table : seen) EXPECT_EQ(table, seen.front()) << "one table per class";
+    for (const auto& table : seen)
+        EXPECT_EQ(table, seen.front()) << "one table per class";
     ASSERT_NE(seen.front()->levelInfo(), nullptr);
     EXPECT_EQ(seen.front()->levelInfo()->name(), u"Lines");
     EXPECT_EQ(seen.front()->propertyInfoForShortName(u"Amount")->type(), QNSDTPropertyTypeItem);
@@ -153,6 +155,20 @@ TEST(SDTPropertiesTest, ClassCacheFindsTheLevelOfThePathConcurrently) {
     auto none = QNSDTPropertiesInfo::propertiesInfoForClass("PropsTestNone", {}, m);
     EXPECT_EQ(none->levelInfo(), nullptr);
     QNStructureDataTypeInfo::removeInstalledSDTInfos();
+}
+
+TEST(EnumerationTest, DescriptionsByValueInDeclarationOrder) {
+    QNEnumeration status({{Value(std::int64_t{2}), u"Closed"}, {Value(std::int64_t{1}), u"Open"}});
+    status.addValueDescription(Value(u"X"), u"Unknown");
+    status.addValueDescription(Value(2.0), u"Shut");
+    EXPECT_EQ(status.getDescriptionKey(Value(Decimal::fromString("2"))), u"Shut");
+    EXPECT_EQ(status.getDescriptionKey(Value(u"X")), u"Unknown");
+    EXPECT_EQ(status.getDescriptionKey(Value(u"1")), u"") << "text is not the number";
+    auto values = status.getValues();
+    ASSERT_EQ(values->count(), 3u);
+    EXPECT_EQ(values->objectAtIndex(1).integerValue(), 2);
+    EXPECT_EQ(values->objectAtIndex(3).asString(), u"X");
+    EXPECT_FALSE(values->itemsTypeName());
 }
 
 }  // namespace
