@@ -40,7 +40,8 @@ QNSDTPropertyInfoSDTItem_NullableFieldInfo::shared() noexcept {
     static const QNSDTPropertyInfoSDTItem_NullableFieldInfo instance;
     return instance;
 }
-const QNSDTPropertyInfoSDTItem_QniFieldInfo& QNSDTPropertyInfoSDTItem_QniFieldInfo::shared() noexcept {
+const QNSDTPropertyInfoSDTItem_QniFieldInfo&
+QNSDTPropertyInfoSDTItem_QniFieldInfo::shared() noexcept {
     static const QNSDTPropertyInfoSDTItem_QniFieldInfo instance;
     return instance;
 }
@@ -121,7 +122,8 @@ QNSDTPropertiesInfo::QNSDTPropertiesInfo(const NameMapping& mapping,
             String key;
             for (const Suffix& s : kSuffixes) {
                 if (!StringView(name).ends_with(s.written)) continue;
-                const String base = lower(StringView(name).substr(0, name.size() - s.written.size()));
+                const String base =
+                    lower(StringView(name).substr(0, name.size() - s.written.size()));
                 std::shared_ptr<const QNSDTPropertyInfoSDTItem> item;
                 if (auto found = itemsByKey.find(base); found != itemsByKey.end()) {
                     item = found->second;
@@ -132,13 +134,13 @@ QNSDTPropertiesInfo::QNSDTPropertiesInfo(const NameMapping& mapping,
                 key = base + String(s.key);
                 if (s.type == QNSDTPropertyTypeItemZ) {
                     info = std::make_shared<QNSDTPropertyInfoSDTItem_Z>(name, it->second.fullName,
-                                                                         item);
+                                                                        item);
                 } else if (s.type == QNSDTPropertyTypeItemN) {
                     info = std::make_shared<QNSDTPropertyInfoSDTItem_N>(name, it->second.fullName,
-                                                                         item);
+                                                                        item);
                 } else {
-                    info = std::make_shared<QNSDTPropertyInfoSDTItem_QNI>(
-                        name, it->second.fullName, item);
+                    info = std::make_shared<QNSDTPropertyInfoSDTItem_QNI>(name, it->second.fullName,
+                                                                          item);
                 }
                 companions.emplace(key, item);
                 break;
@@ -161,15 +163,16 @@ QNSDTPropertiesInfo::QNSDTPropertiesInfo(const NameMapping& mapping,
             if (declared != nullptr && declared->typeCode == PropertyType::kBool)
                 typeFromName = QNSDTPropertyTypeItemN;
         }
-        built.push_back({pending.position,
-                         Entry{lower(name), std::make_shared<QNSDTPropertyInfoUnknown>(
-                                                name, pending.fullName, typeFromName)}});
+        built.push_back(
+            {pending.position, Entry{lower(name), std::make_shared<QNSDTPropertyInfoUnknown>(
+                                                      name, pending.fullName, typeFromName)}});
     }
 
     std::sort(built.begin(), built.end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });
     entries_.reserve(built.size());
-    for (auto& [position, entry] : built) add(std::move(entry.key), std::move(entry.info));
+    for (auto& [position, entry] : built)
+        add(std::move(entry.key), std::move(entry.info));
 }
 
 void QNSDTPropertiesInfo::add(String key, std::shared_ptr<const QNSDTPropertyInfo> info) {
@@ -183,7 +186,18 @@ void QNSDTPropertiesInfo::add(String key, std::shared_ptr<const QNSDTPropertyInf
 // --- Look-ups ------------------------------------------------------------------------
 
 const QNSDTPropertyInfo* QNSDTPropertiesInfo::propertyInfoForShortName(StringView name) const {
-    auto it = byKey_.find(lower(name));
+    // Every field access of a record comes here: ASCII names (all generated
+    // ones) are lower-cased into a reused buffer instead of a new string.
+    thread_local String key;
+    key.assign(name);
+    for (char16_t& c : key) {
+        if (c >= 0x80) {
+            key = lower(name);
+            break;
+        }
+        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
+    }
+    auto it = byKey_.find(key);
     return it == byKey_.end() ? nullptr : entries_[it->second].info.get();
 }
 
@@ -202,17 +216,20 @@ bool QNSDTPropertiesInfo::passes(const QNSDTPropertyInfo& info, std::uint8_t mas
     if (mask == kQNSDTMaskAll) return true;
     if (filterUnknownByName && (mask & QNSDTPropertyTypeUnknown) != 0 &&
         info.type() == QNSDTPropertyTypeUnknown) {
-        const std::uint8_t byName = static_cast<const QNSDTPropertyInfoUnknown&>(info).typeFromName();
+        const std::uint8_t byName =
+            static_cast<const QNSDTPropertyInfoUnknown&>(info).typeFromName();
         return (byName & mask) == byName;
     }
     return (info.type() & mask) == info.type();
 }
 
 void QNSDTPropertiesInfo::enumerateProperties(const Visitor& visit) const {
-    for (const Entry& e : entries_) visit(e.key, *e.info);
+    for (const Entry& e : entries_)
+        visit(e.key, *e.info);
 }
 
-void QNSDTPropertiesInfo::enumeratePropertiesWithFilterFlags(std::uint8_t mask, const Visitor& visit,
+void QNSDTPropertiesInfo::enumeratePropertiesWithFilterFlags(std::uint8_t mask,
+                                                             const Visitor& visit,
                                                              bool filterUnknownByName) const {
     for (const Entry& e : entries_) {
         if (passes(*e.info, mask, filterUnknownByName)) visit(e.key, *e.info);
@@ -272,8 +289,8 @@ std::shared_ptr<const QNSDTPropertiesInfo> QNSDTPropertiesInfo::propertiesInfoFo
     }
     // Built outside the lock: the metadata look-up reads the model, which may
     // take its own locks. Two threads may both build; the first stored wins.
-    auto table = std::make_shared<const QNSDTPropertiesInfo>(
-        mapping, levelForPath(levelPathNames), ClassRegistry::classNamed(className));
+    auto table = std::make_shared<const QNSDTPropertiesInfo>(mapping, levelForPath(levelPathNames),
+                                                             ClassRegistry::classNamed(className));
     std::unique_lock lock(cache.mutex);
     return cache.tables.emplace(std::string(className), std::move(table)).first->second;
 }

@@ -157,6 +157,13 @@ TEST(SDTPropertiesTest, ClassCacheFindsTheLevelOfThePathConcurrently) {
     QNStructureDataTypeInfo::removeInstalledSDTInfos();
 }
 
+TEST(SDTPropertiesTest, NamesBeyondASCIIAreFoundInAnyCase) {
+    const QNSDTPropertiesInfo table(mapping({u"\u00d1and\u00da", u"Plain"}), nullptr, nullptr);
+    EXPECT_NE(table.propertyInfoForShortName(u"\u00f1AND\u00fa"), nullptr);
+    EXPECT_NE(table.propertyInfoForShortName(u"PLAIN"), nullptr);
+    EXPECT_EQ(table.propertyInfoForShortName(u"\u00f1and"), nullptr);
+}
+
 TEST(EnumerationTest, DescriptionsByValueInDeclarationOrder) {
     QNEnumeration status({{Value(std::int64_t{2}), u"Closed"}, {Value(std::int64_t{1}), u"Open"}});
     status.addValueDescription(Value(u"X"), u"Unknown");
