@@ -24,7 +24,8 @@ String QNEnumeration::getDescriptionKey(const Value& value) const {
 Ref<QNObjectCollection> QNEnumeration::getValues() const {
     std::vector<Value> values;
     values.reserve(entries_.size());
-    for (const auto& entry : entries_) values.push_back(entry.first);
+    for (const auto& entry : entries_)
+        values.push_back(entry.first);
     return QNObjectCollection::initWithArray(values);
 }
 
