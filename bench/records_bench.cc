@@ -48,7 +48,8 @@ void BM_PropertyLookup50_Qn(benchmark::State& state) {
     const auto keys = names();
     std::size_t found = 0;
     for (auto _ : state) {
-        for (const qn::String& key : keys) found += table.propertyInfoForShortName(key) != nullptr;
+        for (const qn::String& key : keys)
+            found += table.propertyInfoForShortName(key) != nullptr;
     }
     benchmark::DoNotOptimize(found);
     state.SetItemsProcessed(state.iterations() * kFields);
@@ -66,7 +67,8 @@ void BM_PropertyLookup50_RawMap(benchmark::State& state) {
     }
     std::size_t found = 0;
     for (auto _ : state) {
-        for (const auto& key : keys) found += map.find(key) != map.end();
+        for (const auto& key : keys)
+            found += map.find(key) != map.end();
     }
     benchmark::DoNotOptimize(found);
     state.SetItemsProcessed(state.iterations() * kFields);

@@ -39,7 +39,8 @@ public:
     std::vector<Ref<T>> typedItems() const {
         std::vector<Ref<T>> out;
         out.reserve(items().size());
-        for (const Value& v : items()) out.push_back(v.as<T>());
+        for (const Value& v : items())
+            out.push_back(v.as<T>());
         return out;
     }
 

@@ -27,12 +27,12 @@ class ClassInfo;
 
 // Kinds of descriptor; bit flags, so a set of kinds is a mask.
 enum QNSDTPropertyType : std::uint8_t {
-    QNSDTPropertyTypeItem = 1,      // a field (simple, based on an SDT, or a collection)
-    QNSDTPropertyTypeLevel = 2,     // a nested level (sub-record or collection of them)
-    QNSDTPropertyTypeItemZ = 8,     // an item's old value ("_Z")
-    QNSDTPropertyTypeItemN = 16,    // an item's null flag ("_N")
-    QNSDTPropertyTypeItemQNI = 32,  // an item's multimedia URI ("_QNI")
-    QNSDTPropertyTypeState = 64,    // Mode or Initialized
+    QNSDTPropertyTypeItem = 1,       // a field (simple, based on an SDT, or a collection)
+    QNSDTPropertyTypeLevel = 2,      // a nested level (sub-record or collection of them)
+    QNSDTPropertyTypeItemZ = 8,      // an item's old value ("_Z")
+    QNSDTPropertyTypeItemN = 16,     // an item's null flag ("_N")
+    QNSDTPropertyTypeItemQNI = 32,   // an item's multimedia URI ("_QNI")
+    QNSDTPropertyTypeState = 64,     // Mode or Initialized
     QNSDTPropertyTypeUnknown = 128,  // not described by the metadata
 };
 
@@ -94,7 +94,8 @@ private:
 
 class QN_API QNSDTPropertyInfoSDTItem final : public QNSDTPropertyInfo {
 public:
-    QNSDTPropertyInfoSDTItem(String fullName, std::shared_ptr<const QNStructureDataTypeItemInfo> item)
+    QNSDTPropertyInfoSDTItem(String fullName,
+                             std::shared_ptr<const QNStructureDataTypeItemInfo> item)
         : QNSDTPropertyInfo(item->name(), std::move(fullName), QNSDTPropertyTypeItem),
           item_(std::move(item)) {}
     const QNStructureDataTypeItemInfo& itemInfo() const noexcept { return *item_; }
@@ -263,8 +264,8 @@ private:
     bool passes(const QNSDTPropertyInfo& info, std::uint8_t mask, bool filterUnknownByName) const;
 
     std::shared_ptr<const QNStructureDataTypeLevelInfo> level_;
-    std::vector<Entry> entries_;                        // declaration order
-    std::unordered_map<String, std::size_t> byKey_;    // lower-case key -> entry
+    std::vector<Entry> entries_;                     // declaration order
+    std::unordered_map<String, std::size_t> byKey_;  // lower-case key -> entry
 };
 
 }  // namespace qn
