@@ -22,18 +22,6 @@ Converters& converters() {
     return state;
 }
 
-// The URL's scheme (RFC 3986: a letter, then letters, digits, "+", "-", ".").
-std::optional<String> schemeOf(StringView url) {
-    const auto colon = url.find(u':');
-    if (colon == StringView::npos || colon == 0) return std::nullopt;
-    for (std::size_t i = 0; i < colon; ++i) {
-        const char16_t c = url[i];
-        const bool other = internal::isAsciiDigit(c) || c == u'+' || c == u'-' || c == u'.';
-        if (!internal::isAsciiAlpha(c) && (i == 0 || !other)) return std::nullopt;
-    }
-    return internal::asciiLowercased(url.substr(0, colon));
-}
-
 // A function an application may install: read under the lock, called
 // outside it (so it may call back into the helper).
 template <class F>
@@ -95,7 +83,7 @@ QNImageFieldValue defaultImageFieldValue(StringView value) {
         result.url = std::move(converted);
     } else if (auto path = internal::pathOfFileURL(value)) {
         if (!path->empty()) result.url = String(value);
-    } else if (auto scheme = schemeOf(value);
+    } else if (auto scheme = internal::lowercasedSchemeOf(value);
                scheme && (*scheme == u"http" || *scheme == u"https")) {
         result.url = QNUtilities::urlFromMaybeEscapedURLString(value);
     }
@@ -149,7 +137,7 @@ void QNEntityHelper::registerNSURLConverterForQNScheme(NSURLConverter converter,
 }
 
 std::optional<String> QNEntityHelper::convertQNSchemeAbsoluteURL(StringView url) {
-    auto scheme = schemeOf(url);
+    auto scheme = internal::lowercasedSchemeOf(url);
     if (!scheme) return std::nullopt;
     NSURLConverter converter;
     {

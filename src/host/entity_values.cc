@@ -8,6 +8,7 @@
 #include <qn/host/entity_helper.h>
 #include <qn/host/utilities.h>
 
+#include "core/ascii.h"
 #include "core/characters.h"
 
 #include <cstdio>
@@ -265,8 +266,7 @@ bool QNEntityHelper::fieldMayContainBinaryData(const QNEntityDataFieldInfo* info
 
 std::optional<std::int64_t> QNEntityHelper::indexFromFieldSpecifier(StringView specifier) noexcept {
     StringView head = specifier.substr(0, specifier.find(u'.'));
-    if (head.size() > 6 && (head[0] | 0x20) == u'i' && (head[1] | 0x20) == u't' &&
-        (head[2] | 0x20) == u'e' && (head[3] | 0x20) == u'm' && head[4] == u'(' &&
+    if (head.size() > 6 && internal::startsWithIgnoringASCIICase(head, StringView(u"item(")) &&
         head.back() == u')') {
         head = head.substr(5, head.size() - 6);
     }

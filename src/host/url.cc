@@ -64,6 +64,12 @@ bool isURLScheme(StringView text) noexcept {
     return true;
 }
 
+std::optional<String> lowercasedSchemeOf(StringView text) {
+    const std::size_t colon = text.find(u':');
+    if (colon == StringView::npos || !isURLScheme(text.substr(0, colon))) return std::nullopt;
+    return asciiLowercased(text.substr(0, colon));
+}
+
 std::optional<URL> URL::parse(StringView text) {
     for (const char16_t c : text)
         if (c <= 0x20 || c >= 0x7F) return std::nullopt;

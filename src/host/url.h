@@ -51,6 +51,9 @@ struct QN_API URL {
 
 // A scheme: a letter, then letters, digits, "+", "-" or ".".
 QN_API bool isURLScheme(StringView text) noexcept;
+// The scheme a text starts with (what precedes its first ":", when that is
+// a scheme), lower-cased; absent otherwise.
+QN_API std::optional<String> lowercasedSchemeOf(StringView text);
 
 // RFC 3986, section 5.2.4.
 QN_API String removeDotSegments(StringView path);

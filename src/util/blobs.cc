@@ -43,15 +43,6 @@ namespace {
 constexpr StringView kBlobScheme = u"qnblobdata://";
 constexpr StringView kBlobDataPrefix = u"$BLOB_DATA/";
 
-// The scheme of a text that starts with one ("name:" with a letter first),
-// lower-cased; absent otherwise.
-std::optional<String> schemeOf(StringView text) {
-    const std::size_t colon = text.find(u':');
-    if (colon == StringView::npos || !internal::isURLScheme(text.substr(0, colon)))
-        return std::nullopt;
-    return internal::asciiLowercased(text.substr(0, colon));
-}
-
 bool isHttpScheme(const std::optional<String>& scheme) {
     return scheme && (*scheme == u"http" || *scheme == u"https");
 }
@@ -109,7 +100,7 @@ std::optional<String> readablePathOf(StringView value) {
 // dropped, so no URL can put a separator or ".." into the blob's name.
 String blobExtensionOf(StringView urlOrPath) {
     StringView text = urlOrPath.substr(0, urlOrPath.find(u'?'));
-    if (schemeOf(text)) text = text.substr(0, text.find(u'#'));
+    if (internal::lowercasedSchemeOf(text)) text = text.substr(0, text.find(u'#'));
     const std::size_t slash = text.find_last_of(u"/\\");
     const StringView last = slash == StringView::npos ? text : text.substr(slash + 1);
     const std::size_t dot = last.rfind(u'.');
@@ -164,7 +155,7 @@ public:
                                                      StringView relativePath) override {
         // Only the network: a file URL here would copy any local file into
         // the blob folder.
-        if (!isHttpScheme(schemeOf(url))) return false;
+        if (!isHttpScheme(internal::lowercasedSchemeOf(url))) return false;
         const auto target = downloadTarget(relativePath);
         if (!target) {
             internal::logError(QNLogTypeSynchronization,
@@ -208,7 +199,7 @@ String QNutil::blobFromBase64(StringView base64) {
 String QNutil::blobToBase64(StringView pathOrURL) {
     if (pathOrURL.empty()) return {};
     std::optional<std::string> bytes;
-    const auto scheme = schemeOf(pathOrURL);
+    const auto scheme = internal::lowercasedSchemeOf(pathOrURL);
     if (isHttpScheme(scheme)) {
         if (auto data = dataWithContentsOfURL(pathOrURL, QNDataLayerServices::maximumBlobLength()))
             bytes.emplace(data->begin(), data->end());
@@ -265,7 +256,7 @@ String QNutil::localPathOrURLString(StringView from, std::optional<StringView> a
             return relative;
         }
     }
-    const auto scheme = schemeOf(from);
+    const auto scheme = internal::lowercasedSchemeOf(from);
     if (scheme && scheme->starts_with(u"http")) {
         if (auto url = QNUtilities::urlFromMaybeEscapedURLString(from)) return *url;
     }

@@ -9,7 +9,9 @@
 #include <qn/runtime/strings.h>
 #include <qn/util/qnutil.h>
 
+#include "core/ascii.h"
 #include "core/base64.h"
+#include "host/internal.h"
 
 #include <unistd.h>
 
@@ -39,12 +41,7 @@ bool isLowSurrogate(char16_t c) noexcept {
 void writeConsoleLine(StringView text) {
     std::string line = toUtf8(text);
     line.push_back('\n');
-    std::size_t done = 0;
-    while (done < line.size()) {
-        const ssize_t n = ::write(STDERR_FILENO, line.data() + done, line.size() - done);
-        if (n <= 0) return;
-        done += static_cast<std::size_t>(n);
-    }
+    (void)internal::writeAll(STDERR_FILENO, line);
 }
 
 // "'" + text + "'" with every quote inside doubled: a value can never close
@@ -186,10 +183,8 @@ int compareUuidText(StringView mine, StringView other) {
     // UUID arrives in lower case from many peers.
     const std::size_t n = std::min(mine.size(), other.size());
     for (std::size_t i = 0; i < n; ++i) {
-        char16_t x = mine[i];
-        char16_t y = other[i];
-        if (x >= u'a' && x <= u'z') x = static_cast<char16_t>(x - 32);
-        if (y >= u'a' && y <= u'z') y = static_cast<char16_t>(y - 32);
+        const char16_t x = internal::asciiUpper(mine[i]);
+        const char16_t y = internal::asciiUpper(other[i]);
         if (x != y) return x < y ? -1 : 1;
     }
     if (mine.size() == other.size()) return 0;
