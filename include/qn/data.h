@@ -2,9 +2,11 @@
 #pragma once
 
 #include <qn/collections/collection.h>
+#include <qn/collections/generics.h>
 #include <qn/core/json.h>
 #include <qn/data/enumeration.h>
 #include <qn/data/properties.h>
+#include <qn/data/record.h>
 #include <qn/data/sdt_properties.h>
 #include <qn/data/xml_reader.h>
 #include <qn/data/xml_writer.h>

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "collections/sdt_names.h"
+#include "core/structured_depth.h"
 
 namespace qn {
 
@@ -147,6 +148,8 @@ Value QNObjectCollection::valueForItemAtIndex(std::uint64_t index) const {
 }
 
 String QNObjectCollection::description() const {
+    internal::StructuredDepthGuard guard;
+    if (!guard.ok()) return u"<" + Object::description() + u">";
     return u"<" + Object::description() + u"\n\titems: " + Array(items_).description() + u">";
 }
 

@@ -3,6 +3,9 @@
 #include <qn/core/registry.h>
 #include <qn/host/sdt_metadata.h>
 
+#include <mutex>
+#include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "core/ascii.h"
@@ -10,6 +13,24 @@
 namespace qn::internal {
 
 namespace {
+
+struct LibraryClasses {
+    std::mutex mutex;
+    std::unordered_map<String, String> byDottedName;
+};
+
+LibraryClasses& libraryClasses() {
+    static LibraryClasses classes;
+    return classes;
+}
+
+std::optional<String> libraryClassFor(const String& dotted) {
+    auto& classes = libraryClasses();
+    std::lock_guard lock(classes.mutex);
+    auto it = classes.byDottedName.find(dotted);
+    if (it == classes.byDottedName.end()) return std::nullopt;
+    return it->second;
+}
 
 // How many times a collection SDT may lead on to its item's type: metadata
 // can describe chains of any length, and a name must come back.
@@ -50,10 +71,17 @@ String typeNameFromSDTName(StringView sdtName, int steps) {
                                        steps + 1);
         }
     }
+    if (auto library = libraryClassFor(dotted)) return *library;
     return dotted;
 }
 
 }  // namespace
+
+void registerLibraryClassForSDTName(StringView dottedSDTName, StringView className) {
+    auto& classes = libraryClasses();
+    std::lock_guard lock(classes.mutex);
+    classes.byDottedName.insert_or_assign(String(dottedSDTName), String(className));
+}
 
 String typeNameFromSDTName(StringView sdtName) {
     return typeNameFromSDTName(sdtName, 0);

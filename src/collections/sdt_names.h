@@ -2,6 +2,7 @@
 #pragma once
 
 #include <qn/core/string.h>
+#include <qn/export.h>
 
 namespace qn::internal {
 
@@ -13,5 +14,10 @@ namespace qn::internal {
 // its items: the name of the type of "<dotted>.<collection item name>" (a
 // bounded number of such steps); else the dotted name itself.
 String typeNameFromSDTName(StringView sdtName);
+
+// A class the library ships for an SDT (dotted name) that applications may
+// also generate: typeNameFromSDTName answers it only when no generated class
+// is found, so it never stands in for the application's own.
+QN_API void registerLibraryClassForSDTName(StringView dottedSDTName, StringView className);
 
 }  // namespace qn::internal

@@ -83,7 +83,8 @@ QNSDTPropertiesInfo::QNSDTPropertiesInfo(const NameMapping& mapping,
     std::vector<std::pair<std::size_t, Entry>> built;
     const auto place = [&](const String& shortName, String key,
                            std::shared_ptr<const QNSDTPropertyInfo> info) {
-        built.push_back({remaining.at(shortName).position, Entry{std::move(key), std::move(info)}});
+        built.push_back(
+            {remaining.at(shortName).position, Entry{std::move(key), std::move(info), {}, {}}});
         remaining.erase(shortName);
     };
 
@@ -149,7 +150,7 @@ QNSDTPropertiesInfo::QNSDTPropertiesInfo(const NameMapping& mapping,
                 ++it;
                 continue;
             }
-            built.push_back({it->second.position, Entry{std::move(key), std::move(info)}});
+            built.push_back({it->second.position, Entry{std::move(key), std::move(info), {}, {}}});
             it = remaining.erase(it);
         }
     }
@@ -163,9 +164,11 @@ QNSDTPropertiesInfo::QNSDTPropertiesInfo(const NameMapping& mapping,
             if (declared != nullptr && declared->typeCode == PropertyType::kBool)
                 typeFromName = QNSDTPropertyTypeItemN;
         }
-        built.push_back(
-            {pending.position, Entry{lower(name), std::make_shared<QNSDTPropertyInfoUnknown>(
-                                                      name, pending.fullName, typeFromName)}});
+        built.push_back({pending.position, Entry{lower(name),
+                                                 std::make_shared<QNSDTPropertyInfoUnknown>(
+                                                     name, pending.fullName, typeFromName),
+                                                 {},
+                                                 {}}});
     }
 
     std::sort(built.begin(), built.end(),
@@ -180,7 +183,12 @@ void QNSDTPropertiesInfo::add(String key, std::shared_ptr<const QNSDTPropertyInf
     // declared keeps it, as a look-up in any case can only find one.
     if (byKey_.contains(key)) return;
     byKey_.emplace(key, entries_.size());
-    entries_.push_back(Entry{std::move(key), std::move(info)});
+    String jsonKey = info->propertyJsonName().value_or(info->propertyName());
+    if (const auto* companion = dynamic_cast<const QNSDTPropertyInfoWithReferenceBase*>(info.get()))
+        jsonKey += companion->suffix();
+    String jsonKeyLower = lower(jsonKey);
+    entries_.push_back(
+        Entry{std::move(key), std::move(info), std::move(jsonKey), std::move(jsonKeyLower)});
 }
 
 // --- Look-ups ------------------------------------------------------------------------
@@ -252,7 +260,11 @@ ClassCache& classCache() {
 
 // The SDT of the path's first name: as given, then with each "_" from the
 // left in turn read as "." ("Module_Customer" is also "Module.Customer").
-std::shared_ptr<const QNStructureDataTypeInfo> sdtForName(String name) {
+}  // namespace
+
+std::shared_ptr<const QNStructureDataTypeInfo> QNSDTPropertiesInfo::sdtInfoForPathName(
+    StringView pathName) {
+    String name(pathName);
     for (;;) {
         if (auto info = QNStructureDataTypeInfo::sdtInfoForName(name)) return info;
         const std::size_t underscore = name.find(u'_');
@@ -261,9 +273,11 @@ std::shared_ptr<const QNStructureDataTypeInfo> sdtForName(String name) {
     }
 }
 
+namespace {
+
 std::shared_ptr<const QNStructureDataTypeLevelInfo> levelForPath(const std::vector<String>& path) {
     if (path.empty()) return nullptr;
-    auto sdt = sdtForName(path.front());
+    auto sdt = QNSDTPropertiesInfo::sdtInfoForPathName(path.front());
     if (!sdt) return nullptr;
     auto level = sdt->rootLevel();
     for (std::size_t i = 1; i < path.size(); ++i) {

@@ -537,6 +537,19 @@ String QNFile::readalltext(std::optional<StringView> charset) {
         .value_or(String());
 }
 
+std::optional<String> QNFile::readAllTextForLoading(String* failure) {
+    auto text = readAt(*this, systemPathText(*this), [&](QNFile& file, int fd) {
+        return readTextFrom(file, fd, StringView(u"utf-8"));
+    });
+    if (!text) {
+        if (failure)
+            *failure =
+                errDescription().empty() ? String(u"Could not read the file") : errDescription();
+        return std::nullopt;
+    }
+    return text;
+}
+
 Ref<QNStringCollection> QNFile::readalllines(std::optional<StringView> charset) {
     return readAt(*this, systemPathText(*this),
                   [&](QNFile& file, int fd) { return readLinesFrom(file, fd, charset); })

@@ -6,6 +6,7 @@
 #include <qn/core/containers.h>
 #include <qn/host/dates.h>
 #include <qn/host/entity_helper.h>
+#include <qn/host/sdt_data.h>
 #include <qn/host/utilities.h>
 
 #include "core/ascii.h"
@@ -199,6 +200,8 @@ Value jsonValue(int type, const Value& value) {
 }  // namespace
 
 QNStructuredFieldValue::~QNStructuredFieldValue() = default;
+QNSDTData::~QNSDTData() = default;
+QNTextFileSource::~QNTextFileSource() = default;
 
 Value QNEntityHelper::jsonFieldValueForFieldInfo(const QNEntityDataFieldInfo* info,
                                                  const Value& value) {

@@ -138,11 +138,11 @@ TEST(QNPropertiesJson, FailuresEmptyTheMapAndAddOneMessage) {
         EXPECT_FALSE(props->fromJSONStringMessages(text, messages.get()));
         EXPECT_EQ(props->itemCount(), 0);
         ASSERT_EQ(messages->count(), 1u);
-        const Dictionary* message = messages->items()[0].asDictionary();
+        auto message = messages->items()[0].as<QNSDTMessage>();
         ASSERT_NE(message, nullptr);
-        EXPECT_EQ(message->get(u"Id").asString(), QNSDTMessagesHelper::kJSONErrorId);
-        EXPECT_EQ(message->get(u"Type").integerValue(), 1);
-        const String description = message->get(u"Description").asString();
+        EXPECT_EQ(message->id(), QNSDTMessagesHelper::kJSONErrorId);
+        EXPECT_EQ(message->type(), 1);
+        const String description = message->messageDescription();
         if (expected.empty()) {
             EXPECT_FALSE(description.empty());
             EXPECT_EQ(description.find(u"Invalid JSON string"), String::npos);

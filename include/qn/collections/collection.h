@@ -6,6 +6,13 @@
 // numbers, dates; an absent element is stored as the null marker. The JSON
 // and XML forms, field specifiers, sorting and cloning build on this core.
 //
+// JSON: a collection writes the list of its items (records as their objects,
+// nested collections as lists, numbers as numbers, lists, maps and
+// properties as their JSON, the null marker as null, anything else as its
+// description text) and loads a JSON array: a typed collection makes one
+// item of its class per element. Collections and records nest in either
+// direction; every recursive walk stops at the JSON layer's depth.
+//
 // Thread-compatible: one thread at a time. objectEnumerator() and
 // sdtDataCollectionItems() return snapshots, so a caller may change the
 // collection while it walks them.
@@ -13,10 +20,12 @@
 
 #include <qn/core/datetime.h>
 #include <qn/core/decimal.h>
+#include <qn/core/json.h>
 #include <qn/core/object.h>
 #include <qn/core/registry.h>
 #include <qn/core/string.h>
 #include <qn/export.h>
+#include <qn/host/sdt_data.h>
 #include <qn/value.h>
 
 #include <cstdint>
@@ -26,7 +35,7 @@
 
 namespace qn {
 
-class QN_API QNObjectCollection : public Object {
+class QN_API QNObjectCollection : public Object, public QNSDTData, public QNJSONValueSource {
     QN_OBJECT(QNObjectCollection)
 public:
     // init: no type name.
@@ -99,10 +108,99 @@ public:
     std::vector<Value> objectEnumerator() const { return items_; }
     std::vector<Value> sdtDataCollectionItems() const { return items_; }
     std::uint64_t sdtDataCollectionItemsCount() const noexcept { return items_.size(); }
-    bool sdtDataIsCollection() const noexcept { return true; }
+    bool sdtDataIsCollection() const noexcept override { return true; }
+    std::optional<DateTime> sdtDataLastModifiedDate() const override { return lastModified_; }
 
     // "<QNObjectCollection>\n\titems: (...)".
     String description() const override;
+    // Same class and type name, pairwise equal items.
+    bool isEqual(const Value& other) const override;
+    // Combined from the items' hashes, so equal collections hash alike.
+    std::size_t hash() const override;
+
+    // --- Field specifiers ---------------------------------------------------
+
+    // "count" (any case): the item count. Otherwise "item(N)" or "N" (from 1)
+    // names an item; a rest after the first "." is asked of that item.
+    Value valueForFieldSpecifier(StringView specifier) const override;
+    void setValueForFieldSpecifier(const Value& value, StringView specifier) override;
+    // 0-based; an empty specifier names the item itself.
+    Value valueForItemAtIndexFieldSpecifier(std::uint64_t index, StringView specifier) const;
+    // Sets a member of the item, or (empty specifier) replaces the item: a
+    // record by a record (another structured value is converted to the item
+    // class), a collection by a collection of the same type, a simple value
+    // by a value of its kind (any number replaces a number; a null item takes
+    // any simple value). Absent or the null marker blanks the item. Marks
+    // the collection modified when something changed.
+    void setValueForItemAtIndexFieldSpecifier(const Value& value, std::uint64_t index,
+                                              StringView specifier);
+
+    // --- Cloning ------------------------------------------------------------
+
+    // Same class, type name and date; records and nested collections copied.
+    Ref<QNObjectCollection> clone() const;
+    Ref<Object> sdtDataClone() const override { return clone(); }
+
+    // --- JSON ---------------------------------------------------------------
+
+    Value generateSerialization(const QNSDTSerializationOptions& options,
+                                std::vector<String>* files,
+                                StringView placeholderFormat) const override;
+    // The list serialize(false) gives.
+    Value qnJSONSerialize() const { return serialize(false); }
+    Value JSON() const { return serialize(false); }
+    Value jsonValue() const override { return serialize(false); }
+    // The text of serialize(false); the flags are accepted and not consulted.
+    String toJSONString() const;
+    String toJSONString(bool /*includeState*/) const { return toJSONString(); }
+    String toJSONString(bool /*includeState*/, bool /*includeNonInitialized*/) const {
+        return toJSONString();
+    }
+    // The text of serialize(true); the flag is accepted and not consulted.
+    String sdtDataToJson() const override;
+    String sdtDataToJsonIncludingState(bool /*includeState*/) const { return sdtDataToJson(); }
+
+    // Empties the collection, then loads the text's array (sdtDataFromJson).
+    bool fromJSONString(StringView text, QNObjectCollection* messages = nullptr);
+    // Reads the file and loads it as fromJSONString does; a file that cannot
+    // be read answers false with a message and leaves the collection as it
+    // was.
+    bool fromJSONFile(QNTextFileSource& file, QNObjectCollection* messages = nullptr);
+    bool fromJSonFile(QNTextFileSource& file, QNObjectCollection* messages = nullptr) {
+        return fromJSONFile(file, messages);
+    }
+    // Appends the items of a JSON array text, or of a file's text (a
+    // QNTextFileSource object); any other value answers true and does
+    // nothing. A failure is reported (one message appended to `messages`,
+    // else an error on the thread's error list) and answers false; what was
+    // loaded before it stays.
+    bool sdtDataFromJson(const Value& textOrFile, QNObjectCollection* messages = nullptr);
+    // Appends the elements: as they are without a type name (not marking the
+    // collection modified); with one, one new item per element, a record
+    // loaded from it. An element a record cannot load from still gives its
+    // (blank) item, but is reported and makes the result false. A type name
+    // that names no class loads nothing.
+    bool loadFromArray(const std::vector<Value>& array,
+                       int nameConversion = QNSDTNameConversionJSONOrShort,
+                       QNObjectCollection* messages = nullptr);
+    // A list loads with loadFromArray; anything else is ignored.
+    void deserialize(const Value& value, int nameConversion);
+    // QNSDTData: a list (or its JSON text) loads with loadFromArray; anything
+    // else does not fit.
+    bool loadFromValue(const Value& value, int nameConversion, String* error) override;
+    bool isEmptyStructuredValue() const override { return items_.empty(); }
+
+    // A structured value as a collection of `typeName`'s items: a collection
+    // as it is when the name names no class or is its own type name, else a
+    // copy with each record converted to that class; any other value a new
+    // collection loaded from its JSON.
+    static Ref<QNObjectCollection> convertSDTDataToCollectionOfType(const Value& value,
+                                                                    const String& typeName);
+
+    // typeName:items: with a type name: the collection loaded from the list;
+    // without: initWithArray.
+    static Ref<QNObjectCollection> typeNameItems(std::optional<String> itemsTypeName,
+                                                 const std::vector<Value>& items);
 
     // --- Typed access for generated code ----------------------------------
 

@@ -251,17 +251,30 @@ public:
     // sub-level with that collection item name, else that name (a name
     // matching neither leaves the level as it is). An empty path, or an SDT
     // not in the metadata, gives a table without level info.
+    // The SDT a level path's first name names: as given, then with each "_"
+    // in turn from the left read as "."; null when there is none.
+    static std::shared_ptr<const QNStructureDataTypeInfo> sdtInfoForPathName(StringView name);
     static std::shared_ptr<const QNSDTPropertiesInfo> propertiesInfoForClass(
         std::string_view className, const std::vector<String>& levelPathNames,
         const NameMapping& mapping);
 
-private:
+    // One descriptor with the keys records write and read it under.
     struct Entry {
-        String key;
+        String key;  // the table's (lower-case) key
         std::shared_ptr<const QNSDTPropertyInfo> info;
+        // The key with name conversion: the JSON name (the short name when
+        // there is none); for a companion its item's plus its own suffix,
+        // so "Name" and "Name_N" never share a key.
+        String jsonKey;
+        String jsonKeyLower;
     };
-    void add(String key, std::shared_ptr<const QNSDTPropertyInfo> info);
+    // Every entry, in the order enumeration gives them.
+    const std::vector<Entry>& entries() const noexcept { return entries_; }
+    // Whether enumeration with that mask passes the descriptor.
     bool passes(const QNSDTPropertyInfo& info, std::uint8_t mask, bool filterUnknownByName) const;
+
+private:
+    void add(String key, std::shared_ptr<const QNSDTPropertyInfo> info);
 
     std::shared_ptr<const QNStructureDataTypeLevelInfo> level_;
     std::vector<Entry> entries_;                     // declaration order

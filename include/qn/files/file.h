@@ -18,6 +18,7 @@
 #include <qn/core/string.h>
 #include <qn/export.h>
 #include <qn/files/file_system_object.h>
+#include <qn/host/sdt_data.h>
 
 #include <cstdint>
 #include <memory>
@@ -25,7 +26,7 @@
 
 namespace qn {
 
-class QN_API QNFile : public QNFileSystemObject {
+class QN_API QNFile : public QNFileSystemObject, public QNTextFileSource {
     QN_OBJECT(QNFile)
 public:
     QNFile();
@@ -56,6 +57,9 @@ public:
     // Needs no open.
     String readalltext(std::optional<StringView> charset);
     String readAllTextWithDefaultEncoding() { return readalltext(StringView(u"utf-8")); }
+    // The whole file as UTF-8 for records and collections to load; absent,
+    // with the error pair's text in `failure`, when it cannot be read.
+    std::optional<String> readAllTextForLoading(String* failure) override;
     // readalltext split at LF, CR, VT, FF, U+0085, U+2028 and U+2029 (CR LF
     // gives an empty line between); a final break adds no line.
     Ref<QNStringCollection> readalllines(std::optional<StringView> charset);

@@ -1,0 +1,294 @@
+// Generated records of the sample application (see sdt_customer.h).
+#include "sdt_customer.h"
+
+namespace travelagency {
+
+using qn::String;
+using qn::StringView;
+using qn::Value;
+
+QN_REGISTER_CLASS(SdtCustomer_Line, QNSdtBusinessComponent)
+QN_REGISTER_CLASS_WITH(SdtCustomer, QNSdtBusinessComponent, [](qn::ClassDefinition& c) {
+    c.property("gxTv_SdtCustomer_Customername_N", qn::PropertyType::kBool);
+})
+QN_REGISTER_CLASS(SdtCustomerNames, QNSdtBusinessComponent)
+
+// --- SdtCustomer_Line ---------------------------------------------------------
+
+const std::vector<String>& SdtCustomer_Line::sdtLevelPathNames() const {
+    static const std::vector<String> path{u"Customer", u"Line"};
+    return path;
+}
+
+const qn::QNSDTPropertiesInfo::NameMapping& SdtCustomer_Line::sdtPropertiesNameMapping() const {
+    static const qn::QNSDTPropertiesInfo::NameMapping mapping{
+        {u"LineId", u"gxTv_SdtCustomer_Line_Lineid"},
+        {u"Product", u"gxTv_SdtCustomer_Line_Product"},
+        {u"Amount", u"gxTv_SdtCustomer_Line_Amount"},
+    };
+    return mapping;
+}
+
+Value SdtCustomer_Line::objectValueForPropertyName(StringView fullName) const {
+    if (fullName == u"gxTv_SdtCustomer_Line_Lineid") return Value(lineId_);
+    if (fullName == u"gxTv_SdtCustomer_Line_Product") return Value(product_);
+    if (fullName == u"gxTv_SdtCustomer_Line_Amount") return Value(amount_);
+    return Value();
+}
+
+void SdtCustomer_Line::setObjectValueForPropertyName(const Value& value, StringView fullName) {
+    if (fullName == u"gxTv_SdtCustomer_Line_Lineid") {
+        setLineId(value.integerValue());
+    } else if (fullName == u"gxTv_SdtCustomer_Line_Product") {
+        setProduct(value.isString() ? value.asString() : String());
+    } else if (fullName == u"gxTv_SdtCustomer_Line_Amount") {
+        setAmount(value.decimalValue());
+    }
+}
+
+void SdtCustomer_Line::setLineId(std::int64_t value) {
+    lineId_ = value;
+    setDirty(u"LineId");
+}
+
+void SdtCustomer_Line::setProduct(String value) {
+    product_ = std::move(value);
+    setDirty(u"Product");
+}
+
+void SdtCustomer_Line::setAmount(const qn::Decimal& value) {
+    amount_ = value;
+    setDirty(u"Amount");
+}
+
+// --- SdtCustomer -----------------------------------------------------------------
+
+namespace {
+
+enum class CustomerField {
+    kId,
+    kName,
+    kNameNull,
+    kNameOld,
+    kGuid,
+    kSince,
+    kBalance,
+    kActive,
+    kPhoto,
+    kPhotoURI,
+    kLines,
+    kMode,
+    kInitialized,
+    kNone
+};
+
+CustomerField customerField(StringView fullName) {
+    static const std::pair<StringView, CustomerField> fields[] = {
+        {u"gxTv_SdtCustomer_Customerid", CustomerField::kId},
+        {u"gxTv_SdtCustomer_Customername", CustomerField::kName},
+        {u"gxTv_SdtCustomer_Customername_N", CustomerField::kNameNull},
+        {u"gxTv_SdtCustomer_Customername_Z", CustomerField::kNameOld},
+        {u"gxTv_SdtCustomer_Customerguid", CustomerField::kGuid},
+        {u"gxTv_SdtCustomer_Customersince", CustomerField::kSince},
+        {u"gxTv_SdtCustomer_Customerbalance", CustomerField::kBalance},
+        {u"gxTv_SdtCustomer_Customeractive", CustomerField::kActive},
+        {u"gxTv_SdtCustomer_Customerphoto", CustomerField::kPhoto},
+        {u"gxTv_SdtCustomer_Customerphoto_qni", CustomerField::kPhotoURI},
+        {u"gxTv_SdtCustomer_Lines", CustomerField::kLines},
+        {u"gxTv_SdtCustomer_Mode", CustomerField::kMode},
+        {u"gxTv_SdtCustomer_Initialized", CustomerField::kInitialized},
+    };
+    for (const auto& [name, field] : fields)
+        if (name == fullName) return field;
+    return CustomerField::kNone;
+}
+
+String text(const Value& value) {
+    return value.isString() ? value.asString() : String();
+}
+
+}  // namespace
+
+SdtCustomer::SdtCustomer()
+    : lines_(qn::makeRef<qn::QNObjectCollection>(std::optional<String>(u"Customer.Line"))) {}
+
+const std::vector<String>& SdtCustomer::sdtLevelPathNames() const {
+    static const std::vector<String> path{u"Customer"};
+    return path;
+}
+
+const qn::QNSDTPropertiesInfo::NameMapping& SdtCustomer::sdtPropertiesNameMapping() const {
+    static const qn::QNSDTPropertiesInfo::NameMapping mapping{
+        {u"CustomerId", u"gxTv_SdtCustomer_Customerid"},
+        {u"CustomerName", u"gxTv_SdtCustomer_Customername"},
+        {u"CustomerName_N", u"gxTv_SdtCustomer_Customername_N"},
+        {u"CustomerName_Z", u"gxTv_SdtCustomer_Customername_Z"},
+        {u"CustomerGuid", u"gxTv_SdtCustomer_Customerguid"},
+        {u"CustomerSince", u"gxTv_SdtCustomer_Customersince"},
+        {u"CustomerBalance", u"gxTv_SdtCustomer_Customerbalance"},
+        {u"CustomerActive", u"gxTv_SdtCustomer_Customeractive"},
+        {u"CustomerPhoto", u"gxTv_SdtCustomer_Customerphoto"},
+        {u"CustomerPhoto_QNI", u"gxTv_SdtCustomer_Customerphoto_qni"},
+        {u"Lines", u"gxTv_SdtCustomer_Lines"},
+        {u"Mode", u"gxTv_SdtCustomer_Mode"},
+        {u"Initialized", u"gxTv_SdtCustomer_Initialized"},
+    };
+    return mapping;
+}
+
+Value SdtCustomer::objectValueForPropertyName(StringView fullName) const {
+    switch (customerField(fullName)) {
+        case CustomerField::kId:
+            return Value(customerId_);
+        case CustomerField::kName:
+            return Value(customerName_);
+        case CustomerField::kNameNull:
+            return Value(customerName_N_);
+        case CustomerField::kNameOld:
+            return Value(customerName_Z_);
+        case CustomerField::kGuid:
+            return Value(customerGuid_);
+        case CustomerField::kSince:
+            return Value(customerSince_);
+        case CustomerField::kBalance:
+            return Value(customerBalance_);
+        case CustomerField::kActive:
+            return Value(customerActive_);
+        case CustomerField::kPhoto:
+            return Value(customerPhoto_);
+        case CustomerField::kPhotoURI:
+            return Value(customerPhoto_qni_);
+        case CustomerField::kLines:
+            return Value(lines_);
+        case CustomerField::kMode:
+            return Value(mode_);
+        case CustomerField::kInitialized:
+            return Value(initialized_);
+        case CustomerField::kNone:
+            break;
+    }
+    return Value();
+}
+
+void SdtCustomer::setObjectValueForPropertyName(const Value& value, StringView fullName) {
+    switch (customerField(fullName)) {
+        case CustomerField::kId:
+            setCustomerId(value.integerValue());
+            break;
+        case CustomerField::kName:
+            setCustomerName(text(value));
+            break;
+        case CustomerField::kNameNull:
+            customerName_N_ = value.boolValue();
+            break;
+        case CustomerField::kNameOld:
+            customerName_Z_ = text(value);
+            break;
+        case CustomerField::kGuid:
+            setCustomerGuid(value.asUuid());
+            break;
+        case CustomerField::kSince:
+            setCustomerSince(value.asDate());
+            break;
+        case CustomerField::kBalance:
+            setCustomerBalance(value.decimalValue());
+            break;
+        case CustomerField::kActive:
+            setCustomerActive(value.boolValue());
+            break;
+        case CustomerField::kPhoto:
+            setCustomerPhoto(text(value));
+            break;
+        case CustomerField::kPhotoURI:
+            customerPhoto_qni_ = text(value);
+            break;
+        case CustomerField::kLines:
+            // A collection of the lines' type replaces them; anything else
+            // (the null marker) empties them.
+            if (auto lines = value.as<qn::QNObjectCollection>();
+                lines && lines->itemsTypeName() == lines_->itemsTypeName()) {
+                lines_ = lines;
+            } else {
+                lines_->removeAllItems();
+            }
+            setDirty(u"Lines");
+            break;
+        case CustomerField::kMode:
+            mode_ = text(value);
+            break;
+        case CustomerField::kInitialized:
+            initialized_ = value.integerValue();
+            break;
+        case CustomerField::kNone:
+            break;
+    }
+}
+
+void SdtCustomer::setCustomerId(std::int64_t value) {
+    customerId_ = value;
+    setDirty(u"CustomerId");
+}
+
+void SdtCustomer::setCustomerName(String value) {
+    customerName_ = std::move(value);
+    customerName_N_ = false;
+    setDirty(u"CustomerName");
+}
+
+void SdtCustomer::setCustomerGuid(const qn::QNUUID& value) {
+    customerGuid_ = value;
+    setDirty(u"CustomerGuid");
+}
+
+void SdtCustomer::setCustomerSince(qn::DateTime value) {
+    customerSince_ = value;
+    setDirty(u"CustomerSince");
+}
+
+void SdtCustomer::setCustomerBalance(const qn::Decimal& value) {
+    customerBalance_ = value;
+    setDirty(u"CustomerBalance");
+}
+
+void SdtCustomer::setCustomerActive(bool value) {
+    customerActive_ = value;
+    setDirty(u"CustomerActive");
+}
+
+void SdtCustomer::setCustomerPhoto(String value) {
+    customerPhoto_ = std::move(value);
+    setDirty(u"CustomerPhoto");
+}
+
+// --- SdtCustomerNames ---------------------------------------------------------------
+
+SdtCustomerNames::SdtCustomerNames() : names_(qn::makeRef<qn::QNObjectCollection>()) {}
+
+const std::vector<String>& SdtCustomerNames::sdtLevelPathNames() const {
+    static const std::vector<String> path{u"CustomerNames"};
+    return path;
+}
+
+const qn::QNSDTPropertiesInfo::NameMapping& SdtCustomerNames::sdtPropertiesNameMapping() const {
+    static const qn::QNSDTPropertiesInfo::NameMapping mapping{
+        {u"Name", u"gxTv_SdtCustomerNames_Name"},
+    };
+    return mapping;
+}
+
+Value SdtCustomerNames::objectValueForPropertyName(StringView fullName) const {
+    if (fullName == u"gxTv_SdtCustomerNames_Name") return Value(names_);
+    return Value();
+}
+
+void SdtCustomerNames::setObjectValueForPropertyName(const Value& value, StringView fullName) {
+    if (fullName != u"gxTv_SdtCustomerNames_Name") return;
+    if (auto names = value.as<qn::QNObjectCollection>()) {
+        names_ = names;
+    } else {
+        names_->removeAllItems();
+    }
+    setDirty(u"Name");
+}
+
+}  // namespace travelagency

@@ -1,0 +1,278 @@
+// The base of every generated record class: one class per SDT level and per
+// business-component level.
+//
+// A generated class tells the library its level path (the SDT name, then
+// the level names down to its own), its property-name mapping (short name ->
+// accessor name, in declaration order) and reads and writes its properties
+// by accessor name. From those and the SDT metadata the record gets its
+// property table (<qn/data/sdt_properties.h>), and with it its JSON form,
+// loading, field specifiers, cloning and structural equality.
+//
+// JSON: one object with a member per written property, in declaration
+// order; a record whose SDT is a collection of one sequence item is that
+// item's array alone. Null flags and multimedia URIs are written under their
+// item's key plus their own suffix ("Name_N", "Photo_QNI"); Mode,
+// Initialized and old values never appear in JSON.
+//
+//   entry point                        JSON names  read-only  not modified  state
+//   qnSerialize (database form)        no          yes        yes           yes
+//   serialize(flag)                    flag        yes        yes           yes
+//   qnJSONSerialize, JSON              no          yes        yes           yes
+//   restParamSerialize                 no          yes        yes           no
+//   toJSONString(...): text of qnJSONSerialize; sdtDataToJson: of serialize(true)
+//
+// Loading reads a JSON object (or its text) by one of three name-conversion
+// modes (QNSDTNameConversion); properties missing from it stay untouched.
+// Sub-records, collections and the records inside them are written and
+// loaded with the same flags, and their pending-upload files gathered in the
+// same list.
+//
+// Thread-compatible: one thread at a time per record.
+#pragma once
+
+#include <qn/collections/collection.h>
+#include <qn/core/datetime.h>
+#include <qn/core/json.h>
+#include <qn/core/object.h>
+#include <qn/core/registry.h>
+#include <qn/core/string.h>
+#include <qn/data/properties.h>
+#include <qn/data/sdt_properties.h>
+#include <qn/export.h>
+#include <qn/host/sdt_data.h>
+#include <qn/value.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace qn {
+
+class QN_API QNSdtBusinessComponent : public Object, public QNSDTData, public QNJSONValueSource {
+    QN_OBJECT(QNSdtBusinessComponent)
+public:
+    QNSdtBusinessComponent() = default;
+    QNSdtBusinessComponent(const QNSdtBusinessComponent&) = default;
+    QNSdtBusinessComponent& operator=(const QNSdtBusinessComponent&) = default;
+    ~QNSdtBusinessComponent() override;
+
+    // --- What generated classes supply ----------------------------------------
+
+    // The SDT name, then the level names down to this level; empty here.
+    virtual const std::vector<String>& sdtLevelPathNames() const;
+    // Short name -> accessor name, in declaration order; empty here.
+    virtual const QNSDTPropertiesInfo::NameMapping& sdtPropertiesNameMapping() const;
+    // The property of that accessor name; Absent when it has no value. The
+    // base throws InvalidArgumentException ("... must be overridden in a
+    // subclass.").
+    virtual Value objectValueForPropertyName(StringView fullName) const;
+    virtual void setObjectValueForPropertyName(const Value& value, StringView fullName);
+    // True where generated code writes and reads the XML itself.
+    virtual bool useGeneratedXmlMethods() const { return false; }
+
+    // --- Metadata -------------------------------------------------------------
+
+    // The class's property table (built once per class and process).
+    const QNSDTPropertiesInfo& propertiesInfoForCurrentClass() const;
+    // The sequence item of a record whose SDT is a collection with exactly one
+    // item marked to be written as a sequence (and no sub-levels); null
+    // otherwise.
+    const QNStructureDataTypeItemInfo* jsonCollectionAsSequenceItemInfo() const;
+
+    // --- Properties by name ------------------------------------------------------
+
+    // objectValueForPropertyName, the null marker for Absent.
+    Value propertyValueForFullName(StringView fullName) const;
+    // Ignores Absent.
+    void setPropertyValueForFullName(const Value& value, StringView fullName);
+    // Sets the property of that short name (any letter case; nothing when
+    // there is none). For an item: the null marker becomes the type's empty
+    // value, a media value is copied to the "_qni" accessor when the class
+    // has one, and a GUID text becomes a QNUUID.
+    void setvalueForKey(StringView shortName, const Value& value);
+    void setvalue(StringView shortName, const Value& value) { setvalueForKey(shortName, value); }
+    // The text form of the property's value: "" for a property without a
+    // value (rather than the null marker's "<null>") and for a name that is
+    // no property.
+    String getvalue(StringView shortName) const;
+    // The property whose short name, lower-cased, is `lowercaseName`; Absent
+    // when there is none.
+    Value objectValueForLowercaseFieldName(StringView lowercaseName) const;
+
+    // "Name" or "Lines.item(2).Product": a dot hands the rest to the
+    // structured value the first part names.
+    Value valueForFieldSpecifier(StringView specifier) const override;
+    // Ignores Absent; marks the record modified.
+    void setValueForFieldSpecifier(const Value& value, StringView specifier) override;
+
+    // --- Assigned attributes ----------------------------------------------------------
+
+    // Generated setters call setDirty; names are kept lower-cased.
+    void setDirty(StringView shortName);
+    bool isDirty(StringView shortName) const;
+    void resetDirties() { dirties_.reset(); }
+    // One key per assigned attribute with the value "true"; null until the
+    // first assignment and after a reset.
+    const Ref<QNProperties>& dirties() const noexcept { return dirties_; }
+
+    // Business-component metadata of a property; the record classes of
+    // business components answer from their level, plain records have none.
+    virtual bool businessComponentAttributeIsKeyForPropertyInfo(const QNSDTPropertyInfo&) const {
+        return false;
+    }
+    virtual bool businessComponentAttributeIsReadonlyForPropertyInfo(
+        const QNSDTPropertyInfo&) const {
+        return false;
+    }
+    // Everything when not-modified attributes are included; otherwise an
+    // assigned attribute, or one never assigned unless it is a multimedia
+    // URI or may hold binary data and is not a key.
+    bool shouldSerializeProperty(const QNSDTPropertyInfo& info, bool includeReadOnlyAtts,
+                                 bool includeNotModifiedAtts) const;
+
+    // --- JSON out --------------------------------------------------------------------
+
+    // The map (or a sequence record's single value) under the flags; with a
+    // file list, the files of binary fields are placed in the pending-uploads
+    // folder and registered, and their values become `placeholderFormat`
+    // ("%1" stands for the file's 0-based position).
+    Value generateSerialization(const QNSDTSerializationOptions& options,
+                                std::vector<String>* files,
+                                StringView placeholderFormat) const override;
+    Value qnJSONSerialize() const { return serialize(false); }
+    Value qnJSONSerialize(bool useNameConversion) const { return serialize(useNameConversion); }
+    Value JSON() const { return serialize(false); }
+    Value restParamSerialize() const {
+        return generateSerialization({true, false, true, true, false}, nullptr, {});
+    }
+    Value jsonValue() const override { return serialize(false); }
+    // The text of qnJSONSerialize; the flags are accepted and not consulted.
+    String toJSONString() const;
+    String toJSONString(bool /*includeState*/) const { return toJSONString(); }
+    String toJSONString(bool /*includeState*/, bool /*includeNonInitialized*/) const {
+        return toJSONString();
+    }
+    String sdtDataToJson() const override;
+    String sdtDataToJsonIncludingState(bool /*includeState*/) const { return sdtDataToJson(); }
+
+    // --- JSON in -----------------------------------------------------------------------
+
+    // Loads a JSON object (a text is parsed first) by name-conversion mode.
+    // A text that does not parse is reported in `error`, or without one on
+    // the thread's error list; a value that is no object (no list, for a
+    // sequence record) answers false with "Invalid format, expected a
+    // Dictionary" in `error`. Nested loads that fail make the result false;
+    // what loaded stays.
+    bool loadFromValue(const Value& value, int nameConversion, String* error) override;
+    bool loadFromValue(const Value& value) {
+        return loadFromValue(value, QNSDTNameConversionJSONOrShort, nullptr);
+    }
+    bool loadFromValueError(const Value& value, String* error) {
+        return loadFromValue(value, QNSDTNameConversionJSONOrShort, error);
+    }
+    // Loads another structured value's sdtDataToJson text.
+    bool loadFromSDTData(const QNSDTData& other);
+    // Loads with JSON names; a failure appends one message to `messages`
+    // (else goes to the thread's error list). A file (QNTextFileSource
+    // object) is read first.
+    bool sdtDataFromJson(const Value& textOrFile, QNObjectCollection* messages = nullptr);
+    // A map loads with that mode; anything else is ignored.
+    void deserialize(const Value& value, int nameConversion);
+    bool fromJSONString(StringView text, QNObjectCollection* messages = nullptr) {
+        return sdtDataFromJson(Value(String(text)), messages);
+    }
+    // A file that cannot be read answers false with a message, the record
+    // untouched.
+    bool fromJSONFile(QNTextFileSource& file, QNObjectCollection* messages = nullptr);
+
+    // --- Copies and comparison --------------------------------------------------------
+
+    // A new record of the same class with every property copied (records and
+    // collections deeply), the assigned attributes and the date.
+    Ref<QNSdtBusinessComponent> clone() const;
+    Ref<Object> sdtDataClone() const override { return clone(); }
+    // Same class and equal property values.
+    bool isEqual(const Value& other) const override;
+    // Combined from the property values' hashes, so equal records hash alike.
+    std::size_t hash() const override;
+    // "<Class>\n\tproperties: \n\t\tName => value...".
+    String description() const override;
+    bool isEmptyStructuredValue() const override;
+
+    bool sdtDataIsCollection() const noexcept override { return false; }
+    std::optional<DateTime> sdtDataLastModifiedDate() const override { return lastModified_; }
+    const std::optional<DateTime>& sdtLastModifiedDate() const noexcept { return lastModified_; }
+
+    // The SOAP call that last returned this record.
+    std::int64_t nSOAPErr = 0;
+    String sSOAPErrMsg;
+
+private:
+    Value itemValueToWrite(const QNSDTPropertyInfo& info, const Value& value,
+                           const QNSDTSerializationOptions& options, std::vector<String>* files,
+                           StringView placeholderFormat) const;
+    bool applyLoadedValue(const QNSDTPropertyInfo& info, const Value& value, int nameConversion,
+                          String* error);
+
+    mutable std::shared_ptr<const QNSDTPropertiesInfo> info_;
+    Ref<QNProperties> dirties_;
+    std::optional<DateTime> lastModified_;
+};
+
+// Turns a value into the SDT object, or collection of them, of a type name.
+class QN_API QNSDTDataHelper {
+public:
+    // The generated class name of an SDT name (see QNObjectCollection's item
+    // classes).
+    static String typeNameFromSDTName(StringView sdtName);
+    // The value when it is of the class; for a record class a new instance
+    // loaded from it; otherwise the value unchanged.
+    static Value convertSDTDataToClass(const Value& value, const ClassInfo* recordClass);
+    static Ref<QNObjectCollection> convertSDTDataToObjectCollectionOfType(const Value& value,
+                                                                          const String& typeName) {
+        return QNObjectCollection::convertSDTDataToCollectionOfType(value, typeName);
+    }
+    // The library's message collection for "Norvale.Common.Messages"; Absent
+    // for any other name.
+    static Value tryConvertSDTDataToWellKnownTypeWithName(const Value& value, StringView typeName);
+    static Value sdtDataWithTypeNameValueIsCollection(StringView typeName, const Value& value,
+                                                      bool isCollection);
+    // A record of the type's class loaded from the value.
+    static Value sdtDataWithTypeNameValue(StringView typeName, const Value& value);
+    static Ref<QNObjectCollection> sdtDataCollectionWithTypeNameValue(StringView typeName,
+                                                                      const Value& value);
+    static std::vector<Value> arrayFromSDTDataCollection(const QNObjectCollection& collection) {
+        return collection.items();
+    }
+};
+
+// The message record the library ships: "Id", "Type" (1 is an error),
+// "Description". Messages are made of the application's own class for the
+// SDT "Norvale.Common.Messages.Message" when it has one, else of this one,
+// which is registered under a name of its own so it never stands in for an
+// application's class.
+class QN_API QNSDTMessage final : public QNSdtBusinessComponent {
+    QN_OBJECT(QNSDTMessage)
+public:
+    static constexpr StringView kSDTName = u"Norvale.Common.Messages.Message";
+
+    const std::vector<String>& sdtLevelPathNames() const override;
+    const QNSDTPropertiesInfo::NameMapping& sdtPropertiesNameMapping() const override;
+    Value objectValueForPropertyName(StringView fullName) const override;
+    void setObjectValueForPropertyName(const Value& value, StringView fullName) override;
+
+    const String& id() const noexcept { return id_; }
+    std::int64_t type() const noexcept { return type_; }
+    const String& messageDescription() const noexcept { return description_; }
+
+    // The class messages are made of (resolved once per process).
+    static const ClassInfo* messageClass();
+
+private:
+    String id_;
+    std::int64_t type_ = 0;
+    String description_;
+};
+
+}  // namespace qn

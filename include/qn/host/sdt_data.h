@@ -1,0 +1,93 @@
+// What records and collections are to the rest of the library: structured
+// values that address their members by field specifier, write themselves as
+// JSON, load from JSON values, clone and compare. Records live above the
+// collections; each side reaches the other only through this interface.
+#pragma once
+
+#include <qn/core/datetime.h>
+#include <qn/core/object.h>
+#include <qn/core/string.h>
+#include <qn/export.h>
+#include <qn/host/entity_helper.h>
+#include <qn/value.h>
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace qn {
+
+class QNObjectCollection;
+
+// Name-conversion modes of loading: which key of a JSON object a property
+// reads.
+enum QNSDTNameConversion : int {
+    QNSDTNameConversionShortName = 0,   // the property's own (lower-cased) name
+    QNSDTNameConversionJSONName = 1,    // its JSON name when it has one
+    QNSDTNameConversionJSONOrShort = 2  // its JSON name, then its own name
+};
+
+// The flags of a serialization.
+struct QNSDTSerializationOptions {
+    bool useJSON = true;                 // JSON values, else the values records hold
+    bool useNameConversion = false;      // JSON names as keys, else short names
+    bool includeReadOnlyAtts = true;     // read-only attributes too
+    bool includeNotModifiedAtts = true;  // attributes that were never assigned too
+    bool includeState = true;            // null flags, URIs and unknown properties too
+};
+
+class QN_API QNSDTData : public QNStructuredFieldValue {
+public:
+    ~QNSDTData() override;
+
+    virtual bool sdtDataIsCollection() const noexcept = 0;
+    virtual std::optional<DateTime> sdtDataLastModifiedDate() const = 0;
+
+    // "Name", "Lines.item(2).Product", "count": the member a specifier names;
+    // Absent when there is none.
+    virtual Value valueForFieldSpecifier(StringView specifier) const = 0;
+    // Ignores an Absent value.
+    virtual void setValueForFieldSpecifier(const Value& value, StringView specifier) = 0;
+
+    // The serialized value under the given flags: a record's map (or the
+    // single value of a sequence record), a collection's list. `files` (may
+    // be null) gathers the pending-upload files of the records inside, in
+    // the order they are met; their values become `placeholderFormat` with
+    // the file's 0-based position in place of "%d".
+    virtual Value generateSerialization(const QNSDTSerializationOptions& options,
+                                        std::vector<String>* files,
+                                        StringView placeholderFormat) const = 0;
+    // The JSON value, with JSON names when asked; everything is included.
+    Value serialize(bool useNameConversion) const {
+        return generateSerialization({true, useNameConversion, true, true, true}, nullptr, {});
+    }
+    // The database's form (values as records hold them, no JSON names).
+    Value qnSerialize() const {
+        return generateSerialization({false, false, true, true, true}, nullptr, {});
+    }
+    // The JSON text of serialize(true); "" when it cannot be written.
+    virtual String sdtDataToJson() const = 0;
+
+    // Loads a JSON value (a text is parsed first). False, with the reason in
+    // `error` when given, when the value does not fit; what did fit stays
+    // loaded.
+    virtual bool loadFromValue(const Value& value, int nameConversion, String* error) = 0;
+    // A deep copy: records and nested collections are copied, simple values
+    // shared.
+    virtual Ref<Object> sdtDataClone() const = 0;
+
+    // QNStructuredFieldValue: the JSON value without name conversion.
+    Value structuredJSONValue() const override { return serialize(false); }
+};
+
+// A file records and collections can load from without knowing the files
+// component (QNFile implements it).
+class QN_API QNTextFileSource {
+public:
+    virtual ~QNTextFileSource();
+    // The whole text (UTF-8); absent, with the reason in `failure`, when the
+    // file cannot be read.
+    virtual std::optional<String> readAllTextForLoading(String* failure) = 0;
+};
+
+}  // namespace qn

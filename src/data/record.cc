@@ -1,0 +1,274 @@
+// QNSdtBusinessComponent: properties by name, field specifiers, assigned
+// attributes, copies and structural comparison.
+#include <qn/core/containers.h>
+#include <qn/data/record.h>
+#include <qn/host/entity_helper.h>
+#include <qn/host/errors.h>
+#include <qn/host/utilities.h>
+
+#include "core/characters.h"
+#include "core/structured_depth.h"
+
+namespace qn {
+
+QN_REGISTER_CLASS(QNSdtBusinessComponent, Object)
+
+QNSdtBusinessComponent::~QNSdtBusinessComponent() = default;
+
+namespace {
+
+const QNSDTData* sdtData(const Value& value) noexcept {
+    return value.isObject() ? dynamic_cast<const QNSDTData*>(value.asObject().get()) : nullptr;
+}
+
+QNSDTData* mutableSDTData(const Value& value) noexcept {
+    return value.isObject() ? dynamic_cast<QNSDTData*>(value.asObject().get()) : nullptr;
+}
+
+bool isMediaType(int type) noexcept {
+    switch (type) {
+        case QNEntityDataTypeImage:
+        case QNEntityDataTypeBlob:
+        case QNEntityDataTypeAudio:
+        case QNEntityDataTypeVideo:
+        case QNEntityDataTypeBlobFile:
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+// --- What generated classes supply --------------------------------------------------
+
+const std::vector<String>& QNSdtBusinessComponent::sdtLevelPathNames() const {
+    static const std::vector<String> none;
+    return none;
+}
+
+const QNSDTPropertiesInfo::NameMapping& QNSdtBusinessComponent::sdtPropertiesNameMapping() const {
+    static const QNSDTPropertiesInfo::NameMapping none;
+    return none;
+}
+
+Value QNSdtBusinessComponent::objectValueForPropertyName(StringView) const {
+    throw InvalidArgumentException::mustBeOverridden("objectValueForPropertyName:");
+}
+
+void QNSdtBusinessComponent::setObjectValueForPropertyName(const Value&, StringView) {
+    throw InvalidArgumentException::mustBeOverridden("setObjectValue:forPropertyName:");
+}
+
+// --- Metadata -------------------------------------------------------------------------
+
+const QNSDTPropertiesInfo& QNSdtBusinessComponent::propertiesInfoForCurrentClass() const {
+    if (!info_) {
+        const ClassInfo* own = classInfo();
+        const std::string name = own ? own->name() : toUtf8(className());
+        info_ = QNSDTPropertiesInfo::propertiesInfoForClass(name, sdtLevelPathNames(),
+                                                            sdtPropertiesNameMapping());
+    }
+    return *info_;
+}
+
+const QNStructureDataTypeItemInfo* QNSdtBusinessComponent::jsonCollectionAsSequenceItemInfo()
+    const {
+    const auto& path = sdtLevelPathNames();
+    if (path.empty()) return nullptr;
+    const auto sdt = QNSDTPropertiesInfo::sdtInfoForPathName(path.front());
+    if (!sdt) return nullptr;
+    const auto& root = *sdt->rootLevel();
+    if (!root.isCollection() || !root.levels().empty() || root.items().size() != 1) return nullptr;
+    const auto& item = root.items().front();
+    // The table keeps the metadata alive for the process.
+    return item->jsonCollectionSerializeAsSequence() ? item.get() : nullptr;
+}
+
+// --- Properties by name ---------------------------------------------------------------------
+
+Value QNSdtBusinessComponent::propertyValueForFullName(StringView fullName) const {
+    Value value = objectValueForPropertyName(fullName);
+    return value.isAbsent() ? Value::null() : value;
+}
+
+void QNSdtBusinessComponent::setPropertyValueForFullName(const Value& value, StringView fullName) {
+    if (!value.isAbsent()) setObjectValueForPropertyName(value, fullName);
+}
+
+void QNSdtBusinessComponent::setvalueForKey(StringView shortName, const Value& value) {
+    const QNSDTPropertyInfo* info =
+        propertiesInfoForCurrentClass().propertyInfoForShortName(shortName);
+    if (!info) return;
+    if (info->type() != QNSDTPropertyTypeItem) {
+        setPropertyValueForFullName(value, info->propertyFullName());
+        return;
+    }
+    const int type = info->entityDataFieldInfo()->dataType();
+    Value stored = value.isNull() ? QNEntityHelper::emptyValueForDataType(type) : value;
+    if (type == QNEntityDataTypeGUID && stored.isString()) {
+        stored = Value(QNUUID::fromString(stored.asString()).value_or(QNUUID()));
+    }
+    if (isMediaType(type)) {
+        const String companion = info->propertyFullName() + u"_qni";
+        for (const auto& [shortKey, full] : sdtPropertiesNameMapping()) {
+            if (full == companion) {
+                setPropertyValueForFullName(stored, companion);
+                break;
+            }
+        }
+    }
+    setPropertyValueForFullName(stored, info->propertyFullName());
+}
+
+String QNSdtBusinessComponent::getvalue(StringView shortName) const {
+    const QNSDTPropertyInfo* info =
+        propertiesInfoForCurrentClass().propertyInfoForShortName(shortName);
+    if (!info) return String();
+    const Value value = objectValueForPropertyName(info->propertyFullName());
+    return value.isAbsentOrNull() ? String() : value.description();
+}
+
+Value QNSdtBusinessComponent::objectValueForLowercaseFieldName(StringView lowercaseName) const {
+    const QNSDTPropertyInfo* info =
+        propertiesInfoForCurrentClass().propertyInfoForShortName(lowercaseName);
+    return info ? objectValueForPropertyName(info->propertyFullName()) : Value();
+}
+
+Value QNSdtBusinessComponent::valueForFieldSpecifier(StringView specifier) const {
+    const std::size_t dot = specifier.find(u'.');
+    const auto& table = propertiesInfoForCurrentClass();
+    const QNSDTPropertyInfo* info = table.propertyInfoForShortName(
+        dot == StringView::npos ? specifier : specifier.substr(0, dot));
+    if (!info) return Value();
+    const Value value = propertyValueForFullName(info->propertyFullName());
+    if (dot == StringView::npos) return value;
+    const QNSDTData* nested = sdtData(value);
+    return nested ? nested->valueForFieldSpecifier(specifier.substr(dot + 1)) : Value();
+}
+
+void QNSdtBusinessComponent::setValueForFieldSpecifier(const Value& value, StringView specifier) {
+    if (value.isAbsent()) return;
+    const std::size_t dot = specifier.find(u'.');
+    if (dot == StringView::npos) {
+        setvalueForKey(specifier, value);
+        lastModified_ = DateTime::now();
+        return;
+    }
+    const QNSDTPropertyInfo* info =
+        propertiesInfoForCurrentClass().propertyInfoForShortName(specifier.substr(0, dot));
+    if (!info) return;
+    if (QNSDTData* nested = mutableSDTData(propertyValueForFullName(info->propertyFullName()))) {
+        nested->setValueForFieldSpecifier(value, specifier.substr(dot + 1));
+        lastModified_ = DateTime::now();
+    }
+}
+
+// --- Assigned attributes ----------------------------------------------------------------------
+
+void QNSdtBusinessComponent::setDirty(StringView shortName) {
+    if (!dirties_) dirties_ = makeRef<QNProperties>();
+    dirties_->addKeyValue(internal::lowercased(shortName), String(u"true"));
+}
+
+bool QNSdtBusinessComponent::isDirty(StringView shortName) const {
+    if (!dirties_) return false;
+    const String key = internal::lowercased(shortName);
+    return dirties_->hasKey(key) && Value(dirties_->get(key)).boolValue();
+}
+
+bool QNSdtBusinessComponent::shouldSerializeProperty(const QNSDTPropertyInfo& info,
+                                                     bool includeReadOnlyAtts,
+                                                     bool includeNotModifiedAtts) const {
+    if (includeNotModifiedAtts) return true;
+    // Read-only attributes are judged by the rules below like any other: the
+    // server decides what it accepts.
+    if (!includeReadOnlyAtts) (void)businessComponentAttributeIsReadonlyForPropertyInfo(info);
+    if (isDirty(info.propertyName())) return true;
+    const bool heavy = info.type() == QNSDTPropertyTypeItemQNI ||
+                       QNEntityHelper::fieldMayContainBinaryData(info.entityDataFieldInfo());
+    return !heavy || businessComponentAttributeIsKeyForPropertyInfo(info);
+}
+
+// --- Copies and comparison
+// ------------------------------------------------------------------------
+
+Ref<QNSdtBusinessComponent> QNSdtBusinessComponent::clone() const {
+    const ClassInfo* own = classInfo();
+    auto copy = own ? std::dynamic_pointer_cast<QNSdtBusinessComponent>(own->create()) : nullptr;
+    if (!copy) return nullptr;
+    copy->nSOAPErr = nSOAPErr;
+    copy->sSOAPErrMsg = sSOAPErrMsg;
+    internal::StructuredDepthGuard guard;
+    if (guard.ok()) {
+        for (const auto& entry : propertiesInfoForCurrentClass().entries()) {
+            const String& fullName = entry.info->propertyFullName();
+            Value value = objectValueForPropertyName(fullName);
+            if (value.isAbsent()) continue;
+            if (const QNSDTData* data = sdtData(value)) {
+                if (Ref<Object> cloned = data->sdtDataClone()) value = Value(std::move(cloned));
+            }
+            copy->setObjectValueForPropertyName(value, fullName);
+        }
+    }
+    // After the properties: generated setters mark what they set as assigned.
+    copy->dirties_ = dirties_ ? makeRef<QNProperties>(dirties_->map()) : nullptr;
+    copy->lastModified_ = lastModified_;
+    return copy;
+}
+
+bool QNSdtBusinessComponent::isEqual(const Value& other) const {
+    auto* that = other.as<QNSdtBusinessComponent>().get();
+    if (!that) return false;
+    if (that == this) return true;
+    if (classInfo() != that->classInfo() || className() != that->className()) return false;
+    internal::StructuredDepthGuard guard;
+    if (!guard.ok()) return false;
+    for (const auto& entry : propertiesInfoForCurrentClass().entries()) {
+        const String& fullName = entry.info->propertyFullName();
+        if (!propertyValueForFullName(fullName).isEqual(that->propertyValueForFullName(fullName)))
+            return false;
+    }
+    return true;
+}
+
+std::size_t QNSdtBusinessComponent::hash() const {
+    const auto& entries = propertiesInfoForCurrentClass().entries();
+    std::size_t h = 0xcbf29ce484222325ull ^ entries.size();
+    internal::StructuredDepthGuard guard;
+    if (!guard.ok()) return h;
+    for (const auto& entry : entries)
+        h = (h ^ propertyValueForFullName(entry.info->propertyFullName()).hash()) *
+            0x100000001b3ull;
+    return h;
+}
+
+String QNSdtBusinessComponent::description() const {
+    String text = u"<" + Object::description() + u"\n\tproperties: ";
+    internal::StructuredDepthGuard guard;
+    if (guard.ok()) {
+        for (const auto& entry : propertiesInfoForCurrentClass().entries()) {
+            text += u"\n\t\t" + entry.info->propertyName() + u" => " +
+                    propertyValueForFullName(entry.info->propertyFullName()).description();
+        }
+    }
+    return text + u">";
+}
+
+bool QNSdtBusinessComponent::isEmptyStructuredValue() const {
+    internal::StructuredDepthGuard guard;
+    if (!guard.ok()) return false;
+    for (const auto& entry : propertiesInfoForCurrentClass().entries()) {
+        const QNSDTPropertyInfo& info = *entry.info;
+        if (info.type() != QNSDTPropertyTypeItem && info.type() != QNSDTPropertyTypeLevel) continue;
+        const Value value = objectValueForPropertyName(info.propertyFullName());
+        const QNEntityDataFieldInfo* field = info.entityDataFieldInfo();
+        if (!QNEntityHelper::valueIsEmptyValueForDataTypeIsCollection(
+                value, field ? field->dataType() : QNEntityDataTypeStructured,
+                field ? field->isCollection() : true))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace qn
