@@ -5,6 +5,7 @@
 #pragma once
 
 #include <qn/data.h>
+#include <qn/host/dates.h>
 
 #include <cstdint>
 
@@ -73,7 +74,7 @@ private:
     bool customerName_N_ = false;
     qn::String customerName_Z_;
     qn::QNUUID customerGuid_;
-    qn::DateTime customerSince_;
+    qn::DateTime customerSince_ = qn::qnEmptyDate();
     qn::Decimal customerBalance_;
     bool customerActive_ = false;
     qn::String customerPhoto_;

@@ -26,6 +26,7 @@ int runGeo(const std::vector<std::string>& args);
 int runImage(const std::vector<std::string>& args);
 int runRegex(const std::vector<std::string>& args);
 int runFmt(const std::vector<std::string>& args);
+int runSdt(const std::vector<std::string>& args);
 
 // The demo's section on the string and number built-ins.
 void showBuiltins(std::ostream& out);
@@ -49,6 +50,12 @@ void showImages(std::ostream& out);
 void showRegex(std::ostream& out);
 // The demo's section on picture formatting of numbers, in both languages.
 void showPictures(std::ostream& out);
+
+// The demo's section on records and their JSON forms (the sample customer).
+void showRecords(std::ostream& out);
+
+// The whole file at `path` ("-" for standard input); false when unreadable.
+bool readAllText(const std::string& path, std::string& out);
 
 // Makes `path` the main bundle and points the application's writable folders
 // at a fresh temporary folder, so the tool never writes into a user's data.

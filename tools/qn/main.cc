@@ -80,6 +80,11 @@ const Command kCommands[] = {
      "a number formatted for a picture as formatNumber does (e.g. qn fmt 1234.5 'Z,ZZ9.99' "
      "Spanish); LANGUAGE is one of the bundle's",
      qntool::runFmt},
+    {"sdt", "qn sdt TYPE FILE [--collection] [--json-names]",
+     "load a record of the SDT TYPE (a collection of them with --collection) from the JSON "
+     "in FILE (- for standard input) and write it back, with JSON names when asked (e.g. qn "
+     "sdt Customer customer.json); TYPE is one of the bundle's SDTs",
+     qntool::runSdt},
 };
 
 void printUsage(std::ostream& out) {

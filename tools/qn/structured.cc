@@ -97,7 +97,9 @@ std::string absoluteArgument(const std::string& path) {
     return ec ? path : absolute.string();
 }
 
-bool readAll(const std::string& path, std::string& out) {
+}  // namespace
+
+bool readAllText(const std::string& path, std::string& out) {
     if (path == "-") {
         out.assign(std::istreambuf_iterator<char>(std::cin), {});
         return true;
@@ -107,8 +109,6 @@ bool readAll(const std::string& path, std::string& out) {
     out.assign(std::istreambuf_iterator<char>(in), {});
     return !in.bad();
 }
-
-}  // namespace
 
 int runXml(const std::vector<std::string>& args) {
     std::string path;
@@ -155,7 +155,7 @@ int runJson(const std::vector<std::string>& args) {
         return 2;
     }
     std::string text;
-    if (!readAll(args[0], text)) {
+    if (!readAllText(args[0], text)) {
         std::cerr << "qn json: cannot read " << args[0] << "\n";
         return 1;
     }
