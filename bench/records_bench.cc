@@ -1,14 +1,31 @@
 // Record property tables: a look-up by name in any letter case beside a raw
 // hash-map look-up of the already lower-cased name, and the first build of a
 // class's table.
+//
+// Records' JSON forms: 10,000 sample customers (every field set, two lines
+// each) in a typed collection written with toJSONString and loaded back with
+// fromJSONString, beside hand-written YAJL code writing and reading the same
+// document from and into plain structs.
 #include <benchmark/benchmark.h>
 #include <qn/data.h>
 #include <qn/host.h>
+#include <yajl/yajl_gen.h>
+#include <yajl/yajl_parse.h>
 
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
+
+#include "generated/sdt_customer.h"
 
 namespace {
 
@@ -85,5 +102,604 @@ void BM_PropertyTableBuild50(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_PropertyTableBuild50);
+
+// --- Records' JSON forms ----------------------------------------------------------
+
+constexpr int kCustomers = 10000;
+constexpr int kLinesPerCustomer = 2;
+
+// The sample bundle's model describes the generated records; it must be the
+// main bundle when a record class is first used (its property table is built
+// then) and while records are written and read. The previous bundle comes
+// back afterwards, for the benchmarks that install their own.
+class UsingSampleBundle {
+public:
+    UsingSampleBundle() : previous_(qn::QNBundle::mainBundle()->bundlePath()) {
+        qn::QNBundle::setMainBundlePath(QN_SAMPLE_BUNDLE_DIR);
+    }
+    ~UsingSampleBundle() { qn::QNBundle::setMainBundlePath(previous_); }
+    UsingSampleBundle(const UsingSampleBundle&) = delete;
+    UsingSampleBundle& operator=(const UsingSampleBundle&) = delete;
+
+private:
+    std::filesystem::path previous_;
+};
+
+// The raw side's records. Strings, and the document text, are UTF-8
+// std::string (YAJL's own form); the library keeps both as UTF-16 and
+// converts around its UTF-8 writer and reader, which is part of what the
+// ratio measures. Decimals are sign, 128-bit coefficient
+// and scale (as the library's Decimal), without trailing fractional zeros;
+// dates are seconds since 1970 in UTC; GUIDs their 16 bytes.
+struct RawDecimal {
+    bool negative = false;
+    qn::uint128 coefficient = 0;
+    int scale = 0;
+};
+
+struct RawLine {
+    std::int64_t id = 0;
+    std::string product;
+    RawDecimal amount;
+};
+
+struct RawCustomer {
+    std::int64_t id = 0;
+    std::string name;
+    bool nameIsNull = false;
+    unsigned char guid[16] = {};
+    std::int64_t since = 0;
+    RawDecimal balance;
+    bool active = false;
+    std::string photo;
+    std::string photoURI;
+    std::vector<RawLine> lines;
+};
+
+RawDecimal normalized(RawDecimal d) {
+    while (d.scale > 0 && d.coefficient % 10 == 0) {
+        d.coefficient /= 10;
+        --d.scale;
+    }
+    return d;
+}
+
+// Every field set, values varying per record: non-ASCII and escaped
+// characters in names, 38-digit balances (some negative), dates spread over
+// years.
+std::vector<RawCustomer> sampleCustomers() {
+    std::vector<RawCustomer> out(kCustomers);
+    qn::uint128 base = 1234567890123456789ull;
+    base = base * 10000000000000000000ull;  // 38 digits with the 19 below
+    std::uint64_t mix = 0x9e3779b97f4a7c15ull;
+    for (int i = 0; i < kCustomers; ++i) {
+        RawCustomer& c = out[static_cast<std::size_t>(i)];
+        c.id = i + 1;
+        c.name = "Cliente n\xC2\xBA " + std::to_string(i) +
+                 " \"Pe\xC3\xB1"
+                 "a\" \xE2\x82\xAC";
+        for (unsigned char& b : c.guid) {
+            mix ^= mix >> 29;
+            mix *= 0xbf58476d1ce4e5b9ull;
+            b = static_cast<unsigned char>(mix >> 56);
+        }
+        c.since = 1000000000 + static_cast<std::int64_t>(i) * 86461;
+        c.balance = normalized(
+            {i % 7 == 0, base + static_cast<qn::uint128>(i) * 1000003u * 10u + 1 + i % 9, 10});
+        c.active = i % 2 == 0;
+        c.photo = "https://example.com/photos/" + std::to_string(i) + ".png";
+        for (int l = 1; l <= kLinesPerCustomer; ++l) {
+            RawLine line;
+            line.id = l;
+            line.product = l == 1 ? "Tent" : "Stove \"2\" burners";
+            line.amount =
+                normalized({false, 100u + static_cast<unsigned>(i % 9000) * 10u + 1u + l % 2, 2});
+            c.lines.push_back(std::move(line));
+        }
+    }
+    return out;
+}
+
+// --- The raw writer: hand-written yajl_gen calls ---
+
+void appendToString(void* ctx, const char* text, std::size_t length) {
+    static_cast<std::string*>(ctx)->append(text, length);
+}
+
+void genKey(yajl_gen gen, std::string_view key) {
+    yajl_gen_string(gen, reinterpret_cast<const unsigned char*>(key.data()), key.size());
+}
+
+void genString(yajl_gen gen, const std::string& text) {
+    yajl_gen_string(gen, reinterpret_cast<const unsigned char*>(text.data()), text.size());
+}
+
+// The exact digits, as the library writes a Decimal: JSON number text.
+void genDecimal(yajl_gen gen, const RawDecimal& d) {
+    char digits[48];
+    int n = 0;
+    qn::uint128 v = d.coefficient;
+    do {
+        digits[n++] = static_cast<char>('0' + static_cast<int>(v % 10));
+        v /= 10;
+    } while (v != 0);
+    while (n <= d.scale)
+        digits[n++] = '0';
+    char text[56];
+    int t = 0;
+    if (d.negative && d.coefficient != 0) text[t++] = '-';
+    for (int i = n - 1; i >= 0; --i) {
+        text[t++] = digits[i];
+        if (i == d.scale && i != 0) text[t++] = '.';
+    }
+    yajl_gen_number(gen, text, static_cast<std::size_t>(t));
+}
+
+// Civil date of days since 1970-01-01 (proleptic Gregorian).
+void civilFromDays(std::int64_t z, std::int64_t& y, unsigned& m, unsigned& d) {
+    z += 719468;
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const auto doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    y = static_cast<std::int64_t>(yoe) + era * 400;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    d = doy - (153 * mp + 2) / 5 + 1;
+    m = mp < 10 ? mp + 3 : mp - 9;
+    y += m <= 2;
+}
+
+std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const auto yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+void putDigits(char* at, unsigned value, int width) {
+    for (int i = width - 1; i >= 0; --i) {
+        at[i] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    }
+}
+
+// "yyyy-MM-ddTHH:mm:ss", as the library writes a date-time item.
+void genDateTime(yajl_gen gen, std::int64_t seconds) {
+    std::int64_t days = seconds / 86400;
+    std::int64_t rest = seconds % 86400;
+    if (rest < 0) {
+        rest += 86400;
+        --days;
+    }
+    std::int64_t y;
+    unsigned m, d;
+    civilFromDays(days, y, m, d);
+    char text[19];
+    putDigits(text, static_cast<unsigned>(y), 4);
+    text[4] = '-';
+    putDigits(text + 5, m, 2);
+    text[7] = '-';
+    putDigits(text + 8, d, 2);
+    text[10] = 'T';
+    putDigits(text + 11, static_cast<unsigned>(rest / 3600), 2);
+    text[13] = ':';
+    putDigits(text + 14, static_cast<unsigned>(rest / 60 % 60), 2);
+    text[16] = ':';
+    putDigits(text + 17, static_cast<unsigned>(rest % 60), 2);
+    yajl_gen_string(gen, reinterpret_cast<const unsigned char*>(text), sizeof text);
+}
+
+// The canonical upper-case form.
+void genGuid(yajl_gen gen, const unsigned char (&bytes)[16]) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    char text[36];
+    int t = 0;
+    for (int i = 0; i < 16; ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10) text[t++] = '-';
+        text[t++] = kHex[bytes[i] >> 4];
+        text[t++] = kHex[bytes[i] & 15];
+    }
+    yajl_gen_string(gen, reinterpret_cast<const unsigned char*>(text), sizeof text);
+}
+
+std::string rawToJSON(const std::vector<RawCustomer>& customers) {
+    std::string text;
+    yajl_gen gen = yajl_gen_alloc(nullptr);
+    yajl_gen_config(gen, yajl_gen_print_callback, &appendToString, &text);
+    yajl_gen_array_open(gen);
+    for (const RawCustomer& c : customers) {
+        yajl_gen_map_open(gen);
+        genKey(gen, "CustomerId");
+        yajl_gen_integer(gen, c.id);
+        genKey(gen, "CustomerName");
+        genString(gen, c.name);
+        genKey(gen, "CustomerName_N");
+        yajl_gen_bool(gen, c.nameIsNull);
+        genKey(gen, "CustomerGuid");
+        genGuid(gen, c.guid);
+        genKey(gen, "CustomerSince");
+        genDateTime(gen, c.since);
+        genKey(gen, "CustomerBalance");
+        genDecimal(gen, c.balance);
+        genKey(gen, "CustomerActive");
+        yajl_gen_bool(gen, c.active);
+        genKey(gen, "CustomerPhoto");
+        genString(gen, c.photo);
+        genKey(gen, "CustomerPhoto_QNI");
+        genString(gen, c.photoURI);
+        genKey(gen, "Lines");
+        yajl_gen_array_open(gen);
+        for (const RawLine& line : c.lines) {
+            yajl_gen_map_open(gen);
+            genKey(gen, "LineId");
+            yajl_gen_integer(gen, line.id);
+            genKey(gen, "Product");
+            genString(gen, line.product);
+            genKey(gen, "Amount");
+            genDecimal(gen, line.amount);
+            yajl_gen_map_close(gen);
+        }
+        yajl_gen_array_close(gen);
+        yajl_gen_map_close(gen);
+    }
+    yajl_gen_array_close(gen);
+    yajl_gen_free(gen);
+    return text;
+}
+
+// --- The raw reader: hand-written yajl_parse callbacks ---
+//
+// Keys are matched exactly (the library matches them in any letter case and
+// by JSON or short name); values are converted to the structs' types as the
+// library converts them to the records' (numbers to integers and decimals,
+// texts to GUIDs and dates).
+
+enum class RawField {
+    kNone,
+    kId,
+    kName,
+    kNameIsNull,
+    kGuid,
+    kSince,
+    kBalance,
+    kActive,
+    kPhoto,
+    kPhotoURI,
+    kLines,
+    kLineId,
+    kProduct,
+    kAmount
+};
+
+struct RawReader {
+    std::vector<RawCustomer>* out = nullptr;
+    RawField field = RawField::kNone;
+    bool inLines = false;
+};
+
+RawReader& readerOf(void* ctx) {
+    return *static_cast<RawReader*>(ctx);
+}
+
+RawField customerKey(std::string_view key) {
+    if (key == "CustomerId") return RawField::kId;
+    if (key == "CustomerName") return RawField::kName;
+    if (key == "CustomerName_N") return RawField::kNameIsNull;
+    if (key == "CustomerGuid") return RawField::kGuid;
+    if (key == "CustomerSince") return RawField::kSince;
+    if (key == "CustomerBalance") return RawField::kBalance;
+    if (key == "CustomerActive") return RawField::kActive;
+    if (key == "CustomerPhoto") return RawField::kPhoto;
+    if (key == "CustomerPhoto_QNI") return RawField::kPhotoURI;
+    if (key == "Lines") return RawField::kLines;
+    return RawField::kNone;
+}
+
+RawField lineKey(std::string_view key) {
+    if (key == "LineId") return RawField::kLineId;
+    if (key == "Product") return RawField::kProduct;
+    if (key == "Amount") return RawField::kAmount;
+    return RawField::kNone;
+}
+
+bool parseDecimal(std::string_view text, RawDecimal& out) {
+    RawDecimal d;
+    std::size_t i = 0;
+    if (i < text.size() && text[i] == '-') {
+        d.negative = true;
+        ++i;
+    }
+    bool point = false;
+    int digits = 0;
+    for (; i < text.size(); ++i) {
+        const char ch = text[i];
+        if (ch == '.' && !point) {
+            point = true;
+        } else if (ch >= '0' && ch <= '9') {
+            if (++digits > 38) return false;
+            d.coefficient = d.coefficient * 10 + static_cast<unsigned>(ch - '0');
+            d.scale += point;
+        } else {
+            return false;  // exponents do not occur in this document
+        }
+    }
+    out = normalized(d);
+    return digits > 0;
+}
+
+bool parseGuid(std::string_view text, unsigned char (&bytes)[16]) {
+    if (text.size() != 36) return false;
+    auto nibble = [](char ch) -> int {
+        if (ch >= '0' && ch <= '9') return ch - '0';
+        if (ch >= 'A' && ch <= 'F') return ch - 'A' + 10;
+        if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
+        return -1;
+    };
+    int b = 0;
+    for (std::size_t i = 0; i < 36;) {
+        if (i == 8 || i == 13 || i == 18 || i == 23) {
+            if (text[i++] != '-') return false;
+            continue;
+        }
+        const int hi = nibble(text[i]), lo = nibble(text[i + 1]);
+        if (hi < 0 || lo < 0) return false;
+        bytes[b++] = static_cast<unsigned char>(hi << 4 | lo);
+        i += 2;
+    }
+    return true;
+}
+
+bool parseDateTime(std::string_view text, std::int64_t& seconds) {
+    if (text.size() != 19) return false;
+    auto number = [&](std::size_t at, std::size_t width, unsigned& value) {
+        return std::from_chars(text.data() + at, text.data() + at + width, value).ptr ==
+               text.data() + at + width;
+    };
+    unsigned y, m, d, h, mi, s;
+    if (!number(0, 4, y) || !number(5, 2, m) || !number(8, 2, d) || !number(11, 2, h) ||
+        !number(14, 2, mi) || !number(17, 2, s))
+        return false;
+    seconds = daysFromCivil(y, m, d) * 86400 + h * 3600 + mi * 60 + s;
+    return true;
+}
+
+RawCustomer& current(RawReader& r) {
+    return r.out->back();
+}
+
+int onStartMap(void* ctx) {
+    RawReader& r = readerOf(ctx);
+    if (r.inLines) {
+        current(r).lines.emplace_back();
+    } else {
+        r.out->emplace_back();
+    }
+    return 1;
+}
+
+int onMapKey(void* ctx, const unsigned char* key, std::size_t length) {
+    RawReader& r = readerOf(ctx);
+    const std::string_view k(reinterpret_cast<const char*>(key), length);
+    r.field = r.inLines ? lineKey(k) : customerKey(k);
+    return 1;
+}
+
+int onEndMap(void* ctx) {
+    readerOf(ctx).field = RawField::kNone;
+    return 1;
+}
+
+int onStartArray(void* ctx) {
+    RawReader& r = readerOf(ctx);
+    if (r.field == RawField::kLines) r.inLines = true;
+    return 1;
+}
+
+int onEndArray(void* ctx) {
+    readerOf(ctx).inLines = false;
+    return 1;
+}
+
+int onNumber(void* ctx, const char* text, std::size_t length) {
+    RawReader& r = readerOf(ctx);
+    const std::string_view t(text, length);
+    switch (r.field) {
+        case RawField::kId:
+            return std::from_chars(t.data(), t.data() + t.size(), current(r).id).ec == std::errc();
+        case RawField::kLineId:
+            return std::from_chars(t.data(), t.data() + t.size(), current(r).lines.back().id).ec ==
+                   std::errc();
+        case RawField::kBalance:
+            return parseDecimal(t, current(r).balance);
+        case RawField::kAmount:
+            return parseDecimal(t, current(r).lines.back().amount);
+        default:
+            return 1;
+    }
+}
+
+int onString(void* ctx, const unsigned char* text, std::size_t length) {
+    RawReader& r = readerOf(ctx);
+    const std::string_view t(reinterpret_cast<const char*>(text), length);
+    switch (r.field) {
+        case RawField::kName:
+            current(r).name.assign(t);
+            return 1;
+        case RawField::kGuid:
+            return parseGuid(t, current(r).guid);
+        case RawField::kSince:
+            return parseDateTime(t, current(r).since);
+        case RawField::kPhoto:
+            current(r).photo.assign(t);
+            return 1;
+        case RawField::kPhotoURI:
+            current(r).photoURI.assign(t);
+            return 1;
+        case RawField::kProduct:
+            current(r).lines.back().product.assign(t);
+            return 1;
+        default:
+            return 1;
+    }
+}
+
+int onBoolean(void* ctx, int value) {
+    RawReader& r = readerOf(ctx);
+    if (r.field == RawField::kNameIsNull) current(r).nameIsNull = value != 0;
+    if (r.field == RawField::kActive) current(r).active = value != 0;
+    return 1;
+}
+
+int onNull(void*) {
+    return 1;
+}
+
+const yajl_callbacks kRawCallbacks = {
+    onNull,     onBoolean, nullptr,  nullptr,      onNumber,   onString,
+    onStartMap, onMapKey,  onEndMap, onStartArray, onEndArray,
+};
+
+bool rawFromJSON(const std::string& text, std::vector<RawCustomer>& out) {
+    RawReader reader;
+    reader.out = &out;
+    yajl_handle handle = yajl_alloc(&kRawCallbacks, nullptr, &reader);
+    yajl_status status =
+        yajl_parse(handle, reinterpret_cast<const unsigned char*>(text.data()), text.size());
+    if (status == yajl_status_ok) status = yajl_complete_parse(handle);
+    yajl_free(handle);
+    return status == yajl_status_ok;
+}
+
+// --- The library's records, made of the same data ---
+
+qn::Decimal toDecimal(const RawDecimal& d) {
+    return qn::Decimal::fromParts(d.negative, d.coefficient, -d.scale);
+}
+
+qn::Ref<qn::QNObjectCollection> libraryCustomers(const std::vector<RawCustomer>& raw) {
+    auto customers = qn::makeRef<qn::QNObjectCollection>(std::optional<qn::String>(u"Customer"));
+    for (const RawCustomer& c : raw) {
+        auto customer = qn::makeRef<travelagency::SdtCustomer>();
+        customer->setCustomerId(c.id);
+        customer->setCustomerName(qn::fromUtf8(c.name));
+        customer->setCustomerNameIsNull(c.nameIsNull);
+        qn::QNUUID::Bytes16 bytes;
+        std::memcpy(bytes.data(), c.guid, sizeof c.guid);
+        customer->setCustomerGuid(qn::QNUUID(bytes));
+        customer->setCustomerSince(
+            qn::DateTime::fromTimeIntervalSince1970(static_cast<double>(c.since)));
+        customer->setCustomerBalance(toDecimal(c.balance));
+        customer->setCustomerActive(c.active);
+        customer->setCustomerPhoto(qn::fromUtf8(c.photo));
+        for (const RawLine& l : c.lines) {
+            auto line = qn::makeRef<travelagency::SdtCustomer_Line>();
+            line->setLineId(l.id);
+            line->setProduct(qn::fromUtf8(l.product));
+            line->setAmount(toDecimal(l.amount));
+            customer->lines()->addItem(qn::Value(line));
+        }
+        customers->addItem(qn::Value(customer));
+    }
+    return customers;
+}
+
+[[noreturn]] void setupFailed(const char* what) {
+    std::fprintf(stderr, "records_bench: %s\n", what);
+    std::abort();
+}
+
+// Both sides' data and texts, made and checked once: the library's text and
+// the raw text must be the same document, byte for byte, and each side must
+// read it back into what it wrote.
+struct CustomerDocuments {
+    std::vector<RawCustomer> raw;
+    qn::Ref<qn::QNObjectCollection> records;
+    std::string rawText;
+    qn::String libraryText;
+
+    CustomerDocuments() {
+        raw = sampleCustomers();
+        records = libraryCustomers(raw);
+        rawText = rawToJSON(raw);
+        libraryText = records->toJSONString();
+        const std::string libraryUtf8 = qn::toUtf8(libraryText);
+        if (libraryUtf8 != rawText) {
+            std::size_t at = 0;
+            while (at < rawText.size() && at < libraryUtf8.size() && rawText[at] == libraryUtf8[at])
+                ++at;
+            const std::size_t from = at < 80 ? 0 : at - 80;
+            std::fprintf(
+                stderr, "records_bench: the texts differ at byte %zu\nlibrary: %s\nraw:     %s\n",
+                at, libraryUtf8.substr(from, 200).c_str(), rawText.substr(from, 200).c_str());
+            std::abort();
+        }
+        std::vector<RawCustomer> rawLoaded;
+        if (!rawFromJSON(rawText, rawLoaded) || rawToJSON(rawLoaded) != rawText)
+            setupFailed("the raw reader does not read back what was written");
+        qn::QNObjectCollection loaded(std::optional<qn::String>(u"Customer"));
+        if (!loaded.fromJSONString(libraryText) || loaded.count() != raw.size() ||
+            loaded.toJSONString() != libraryText)
+            setupFailed("the library does not read back what it wrote");
+    }
+};
+
+const CustomerDocuments& customerDocuments() {
+    static const CustomerDocuments documents;
+    return documents;
+}
+
+void BM_RecordsToJSON10k_Qn(benchmark::State& state) {
+    UsingSampleBundle bundle;
+    const qn::QNObjectCollection& records = *customerDocuments().records;
+    std::size_t bytes = 0;
+    for (auto _ : state) {
+        qn::String text = records.toJSONString();
+        bytes += text.size() * sizeof(char16_t);
+        benchmark::DoNotOptimize(text);
+    }
+    state.SetItemsProcessed(state.iterations() * kCustomers);
+    state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+}
+BENCHMARK(BM_RecordsToJSON10k_Qn)->Unit(benchmark::kMillisecond);
+
+void BM_RecordsToJSON10k_RawYajl(benchmark::State& state) {
+    UsingSampleBundle bundle;  // the same state as the library's run, though unused
+    const std::vector<RawCustomer>& customers = customerDocuments().raw;
+    std::size_t bytes = 0;
+    for (auto _ : state) {
+        std::string text = rawToJSON(customers);
+        bytes += text.size();
+        benchmark::DoNotOptimize(text);
+    }
+    state.SetItemsProcessed(state.iterations() * kCustomers);
+    state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+}
+BENCHMARK(BM_RecordsToJSON10k_RawYajl)->Unit(benchmark::kMillisecond);
+
+void BM_RecordsFromJSON10k_Qn(benchmark::State& state) {
+    UsingSampleBundle bundle;
+    const qn::String& text = customerDocuments().libraryText;
+    for (auto _ : state) {
+        qn::QNObjectCollection customers(std::optional<qn::String>(u"Customer"));
+        if (!customers.fromJSONString(text)) state.SkipWithError("load failed");
+        benchmark::DoNotOptimize(customers.count());
+    }
+    state.SetItemsProcessed(state.iterations() * kCustomers);
+}
+BENCHMARK(BM_RecordsFromJSON10k_Qn)->Unit(benchmark::kMillisecond);
+
+void BM_RecordsFromJSON10k_RawYajl(benchmark::State& state) {
+    UsingSampleBundle bundle;
+    const std::string& text = customerDocuments().rawText;
+    for (auto _ : state) {
+        std::vector<RawCustomer> customers;
+        if (!rawFromJSON(text, customers)) state.SkipWithError("load failed");
+        benchmark::DoNotOptimize(customers.size());
+    }
+    state.SetItemsProcessed(state.iterations() * kCustomers);
+}
+BENCHMARK(BM_RecordsFromJSON10k_RawYajl)->Unit(benchmark::kMillisecond);
 
 }  // namespace
