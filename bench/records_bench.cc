@@ -25,7 +25,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "generated/sdt_customer.h"
+#include <generated/sdt_customer.h>
 
 namespace {
 

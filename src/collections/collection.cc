@@ -61,10 +61,13 @@ void QNObjectCollection::setCurrentItem(Value item) {
 }
 
 const ClassInfo* QNObjectCollection::collectionItemsClass() const {
+    if (itemsClass_) return itemsClass_;
     const auto name = itemsTypeName();
     if (!name) return nullptr;
-    if (const ClassInfo* exact = ClassRegistry::classNamed(StringView(*name))) return exact;
-    return ClassRegistry::classNamed(StringView(internal::typeNameFromSDTName(*name)));
+    const ClassInfo* found = ClassRegistry::classNamed(StringView(*name));
+    if (!found) found = ClassRegistry::classNamed(StringView(internal::typeNameFromSDTName(*name)));
+    itemsClass_ = found;
+    return found;
 }
 
 Value QNObjectCollection::createItemInstance() const {

@@ -74,15 +74,7 @@ const QNSDTPropertiesInfo& QNSdtBusinessComponent::propertiesInfoForCurrentClass
 
 const QNStructureDataTypeItemInfo* QNSdtBusinessComponent::jsonCollectionAsSequenceItemInfo()
     const {
-    const auto& path = sdtLevelPathNames();
-    if (path.empty()) return nullptr;
-    const auto sdt = QNSDTPropertiesInfo::sdtInfoForPathName(path.front());
-    if (!sdt) return nullptr;
-    const auto& root = *sdt->rootLevel();
-    if (!root.isCollection() || !root.levels().empty() || root.items().size() != 1) return nullptr;
-    const auto& item = root.items().front();
-    // The table keeps the metadata alive for the process.
-    return item->jsonCollectionSerializeAsSequence() ? item.get() : nullptr;
+    return propertiesInfoForCurrentClass().sequenceItem().get();
 }
 
 // --- Properties by name ---------------------------------------------------------------------
@@ -97,20 +89,26 @@ void QNSdtBusinessComponent::setPropertyValueForFullName(const Value& value, Str
 }
 
 void QNSdtBusinessComponent::setvalueForKey(StringView shortName, const Value& value) {
-    const QNSDTPropertyInfo* info =
-        propertiesInfoForCurrentClass().propertyInfoForShortName(shortName);
-    if (!info) return;
-    if (info->type() != QNSDTPropertyTypeItem) {
-        setPropertyValueForFullName(value, info->propertyFullName());
+    if (const QNSDTPropertyInfo* info =
+            propertiesInfoForCurrentClass().propertyInfoForShortName(shortName))
+        setValueForPropertyInfo(*info, value);
+}
+
+void QNSdtBusinessComponent::setValueForPropertyInfo(const QNSDTPropertyInfo& info,
+                                                     const Value& value) {
+    if (info.type() != QNSDTPropertyTypeItem) {
+        setPropertyValueForFullName(value, info.propertyFullName());
         return;
     }
-    const int type = info->entityDataFieldInfo()->dataType();
-    Value stored = value.isNull() ? QNEntityHelper::emptyValueForDataType(type) : value;
-    if (type == QNEntityDataTypeGUID && stored.isString()) {
-        stored = Value(QNUUID::fromString(stored.asString()).value_or(QNUUID()));
+    const int type = info.entityDataFieldInfo()->dataType();
+    if (type == QNEntityDataTypeGUID && value.isString()) {
+        setPropertyValueForFullName(Value(QNUUID::fromString(value.asString()).value_or(QNUUID())),
+                                    info.propertyFullName());
+        return;
     }
+    const Value& stored = value.isNull() ? QNEntityHelper::emptyValueForDataType(type) : value;
     if (isMediaType(type)) {
-        const String companion = info->propertyFullName() + u"_qni";
+        const String companion = info.propertyFullName() + u"_qni";
         for (const auto& [shortKey, full] : sdtPropertiesNameMapping()) {
             if (full == companion) {
                 setPropertyValueForFullName(stored, companion);
@@ -118,7 +116,7 @@ void QNSdtBusinessComponent::setvalueForKey(StringView shortName, const Value& v
             }
         }
     }
-    setPropertyValueForFullName(stored, info->propertyFullName());
+    setPropertyValueForFullName(stored, info.propertyFullName());
 }
 
 String QNSdtBusinessComponent::getvalue(StringView shortName) const {
@@ -167,14 +165,45 @@ void QNSdtBusinessComponent::setValueForFieldSpecifier(const Value& value, Strin
 // --- Assigned attributes ----------------------------------------------------------------------
 
 void QNSdtBusinessComponent::setDirty(StringView shortName) {
-    if (!dirties_) dirties_ = makeRef<QNProperties>();
-    dirties_->addKeyValue(internal::lowercased(shortName), String(u"true"));
+    const std::size_t index = propertiesInfoForCurrentClass().indexForShortName(shortName);
+    if (index == QNSDTPropertiesInfo::npos) {
+        String key = internal::lowercased(shortName);
+        for (const String& known : otherDirties_)
+            if (known == key) return;
+        otherDirties_.push_back(std::move(key));
+        return;
+    }
+    const std::size_t word = index / 64;
+    if (word >= dirtyBits_.size()) dirtyBits_.resize(word + 1, 0);
+    dirtyBits_[word] |= std::uint64_t{1} << (index % 64);
 }
 
 bool QNSdtBusinessComponent::isDirty(StringView shortName) const {
-    if (!dirties_) return false;
+    const std::size_t index = propertiesInfoForCurrentClass().indexForShortName(shortName);
+    if (index != QNSDTPropertiesInfo::npos) return isDirtyAt(index);
     const String key = internal::lowercased(shortName);
-    return dirties_->hasKey(key) && Value(dirties_->get(key)).boolValue();
+    for (const String& known : otherDirties_)
+        if (known == key) return true;
+    return false;
+}
+
+void QNSdtBusinessComponent::resetDirties() noexcept {
+    dirtyBits_.clear();
+    otherDirties_.clear();
+}
+
+Ref<QNProperties> QNSdtBusinessComponent::dirties() const {
+    const auto& entries = propertiesInfoForCurrentClass().entries();
+    Ref<QNProperties> map;
+    auto add = [&](const String& key) {
+        if (!map) map = makeRef<QNProperties>();
+        map->addKeyValue(key, String(u"true"));
+    };
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        if (isDirtyAt(i)) add(internal::lowercased(entries[i].info->propertyName()));
+    for (const String& key : otherDirties_)
+        add(key);
+    return map;
 }
 
 bool QNSdtBusinessComponent::shouldSerializeProperty(const QNSDTPropertyInfo& info,
@@ -185,6 +214,14 @@ bool QNSdtBusinessComponent::shouldSerializeProperty(const QNSDTPropertyInfo& in
     // server decides what it accepts.
     if (!includeReadOnlyAtts) (void)businessComponentAttributeIsReadonlyForPropertyInfo(info);
     if (isDirty(info.propertyName())) return true;
+    return shouldSerializeEntry(QNSDTPropertiesInfo::npos, info,
+                                {true, false, includeReadOnlyAtts, includeNotModifiedAtts, true});
+}
+
+bool QNSdtBusinessComponent::shouldSerializeEntry(std::size_t index, const QNSDTPropertyInfo& info,
+                                                  const QNSDTSerializationOptions& options) const {
+    if (options.includeNotModifiedAtts) return true;
+    if (index != QNSDTPropertiesInfo::npos && isDirtyAt(index)) return true;
     const bool heavy = info.type() == QNSDTPropertyTypeItemQNI ||
                        QNEntityHelper::fieldMayContainBinaryData(info.entityDataFieldInfo());
     return !heavy || businessComponentAttributeIsKeyForPropertyInfo(info);
@@ -212,7 +249,8 @@ Ref<QNSdtBusinessComponent> QNSdtBusinessComponent::clone() const {
         }
     }
     // After the properties: generated setters mark what they set as assigned.
-    copy->dirties_ = dirties_ ? makeRef<QNProperties>(dirties_->map()) : nullptr;
+    copy->dirtyBits_ = dirtyBits_;
+    copy->otherDirties_ = otherDirties_;
     copy->lastModified_ = lastModified_;
     return copy;
 }

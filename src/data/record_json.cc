@@ -127,12 +127,12 @@ Value QNSdtBusinessComponent::generateSerialization(const QNSDTSerializationOpti
     const std::uint8_t mask =
         options.includeState ? kQNSDTMaskSerializable : kQNSDTMaskItemsAndLevels;
     map->reserve(table.size());
-    for (const auto& entry : table.entries()) {
+    const auto& entries = table.entries();
+    for (std::size_t index = 0; index < entries.size(); ++index) {
+        const auto& entry = entries[index];
         const QNSDTPropertyInfo& info = *entry.info;
         if (!table.passes(info, mask, true)) continue;
-        if (!shouldSerializeProperty(info, options.includeReadOnlyAtts,
-                                     options.includeNotModifiedAtts))
-            continue;
+        if (!shouldSerializeEntry(index, info, options)) continue;
         const Value value = propertyValueForFullName(info.propertyFullName());
         Value out;
         switch (info.type()) {
@@ -141,7 +141,7 @@ Value QNSdtBusinessComponent::generateSerialization(const QNSDTSerializationOpti
                 const auto& item = static_cast<const QNSDTPropertyInfoSDTItem&>(info);
                 if (options.useJSON && !item.jsonCollectionSerializeWhenEmpty()) {
                     const QNEntityDataFieldInfo& field = item.itemInfo();
-                    const bool wanted = isDirty(info.propertyName()) || field.basedOnType() == 3 ||
+                    const bool wanted = isDirtyAt(index) || field.basedOnType() == 3 ||
                                         field.basedOnType() == 4 || field.isCollection();
                     if (!wanted || isAbsentOrEmptyCollection(out)) continue;
                 }
@@ -200,10 +200,62 @@ bool QNSdtBusinessComponent::applyLoadedValue(const QNSDTPropertyInfo& info, con
         }
     }
     const QNEntityDataFieldInfo* field = info.entityDataFieldInfo();
-    const Value converted =
-        field ? QNEntityHelper::coreDataFieldValueForFieldInfo(field, value) : value;
-    setvalueForKey(info.propertyName(), converted);
+    setValueForPropertyInfo(
+        info, field ? QNEntityHelper::coreDataFieldValueForFieldInfo(field, value) : value);
     return true;
+}
+
+namespace {
+
+// A member's key lower-cased into a reused buffer (generated names are
+// ASCII; anything else takes the full conversion).
+const String& lowercasedKey(StringView key) {
+    thread_local String buffer;
+    buffer.assign(key);
+    for (char16_t& c : buffer) {
+        if (c >= 0x80) {
+            buffer = internal::lowercased(key);
+            break;
+        }
+        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
+    }
+    return buffer;
+}
+
+}  // namespace
+
+bool QNSdtBusinessComponent::loadMembers(const Dictionary& map, int nameConversion, String* error) {
+    const QNSDTPropertiesInfo& table = propertiesInfoForCurrentClass();
+    const auto& entries = table.entries();
+    // Each member goes to the entries its lower-cased key names (the first
+    // of keys differing only in letter case wins); then the entries take
+    // their values in table order, the JSON key before the table key.
+    std::vector<const Value*> byJSON(entries.size(), nullptr);
+    std::vector<const Value*> byKey(entries.size(), nullptr);
+    for (const auto& [key, value] : map) {
+        const String& lowered = lowercasedKey(key);
+        if (nameConversion != QNSDTNameConversionShortName) {
+            if (table.hasDuplicateJsonKeys()) {
+                for (std::size_t i = 0; i < entries.size(); ++i)
+                    if (!byJSON[i] && entries[i].jsonKeyLower == lowered) byJSON[i] = &value;
+            } else if (const std::size_t i = table.indexForLowercaseJsonKey(lowered);
+                       i != QNSDTPropertiesInfo::npos && !byJSON[i]) {
+                byJSON[i] = &value;
+            }
+        }
+        if (nameConversion != QNSDTNameConversionJSONName) {
+            if (const std::size_t i = table.indexForLowercaseKey(lowered);
+                i != QNSDTPropertiesInfo::npos && !byKey[i])
+                byKey[i] = &value;
+        }
+    }
+    bool loaded = true;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const Value* found = byJSON[i] ? byJSON[i] : byKey[i];
+        if (!found || !table.passes(*entries[i].info, kQNSDTMaskSerializable, true)) continue;
+        if (!applyLoadedValue(*entries[i].info, *found, nameConversion, error)) loaded = false;
+    }
+    return loaded;
 }
 
 bool QNSdtBusinessComponent::loadFromValue(const Value& value, int nameConversion, String* error) {
@@ -230,23 +282,7 @@ bool QNSdtBusinessComponent::loadFromValue(const Value& value, int nameConversio
         if (nameConversion < QNSDTNameConversionShortName ||
             nameConversion > QNSDTNameConversionJSONOrShort)
             return true;  // no mode reads anything
-        const Ref<Dictionary> lowered = QNEntityHelper::dictionaryWithLowercaseKeys(*map);
-        loaded = true;
-        for (const auto& entry : table.entries()) {
-            if (!table.passes(*entry.info, kQNSDTMaskSerializable, true)) continue;
-            const Value* found = nullptr;
-            if (nameConversion != QNSDTNameConversionShortName) {
-                const Value& byJSON = lowered->get(entry.jsonKeyLower);
-                if (!byJSON.isAbsent()) found = &byJSON;
-            }
-            if (!found && nameConversion != QNSDTNameConversionJSONName) {
-                const Value& byKey = lowered->get(entry.key);
-                if (!byKey.isAbsent()) found = &byKey;
-            }
-            if (found && !applyLoadedValue(*entry.info, *found, nameConversion, error))
-                loaded = false;
-        }
-        return loaded;
+        return loadMembers(*map, nameConversion, error);
     }
     if (source.isArray()) {
         if (const QNStructureDataTypeItemInfo* sequence = jsonCollectionAsSequenceItemInfo()) {

@@ -187,13 +187,14 @@ void QNSDTPropertiesInfo::add(String key, std::shared_ptr<const QNSDTPropertyInf
     if (const auto* companion = dynamic_cast<const QNSDTPropertyInfoWithReferenceBase*>(info.get()))
         jsonKey += companion->suffix();
     String jsonKeyLower = lower(jsonKey);
+    if (!byJsonKey_.emplace(jsonKeyLower, entries_.size()).second) duplicateJsonKeys_ = true;
     entries_.push_back(
         Entry{std::move(key), std::move(info), std::move(jsonKey), std::move(jsonKeyLower)});
 }
 
 // --- Look-ups ------------------------------------------------------------------------
 
-const QNSDTPropertyInfo* QNSDTPropertiesInfo::propertyInfoForShortName(StringView name) const {
+std::size_t QNSDTPropertiesInfo::indexForShortName(StringView name) const {
     // Every field access of a record comes here: ASCII names (all generated
     // ones) are lower-cased into a reused buffer instead of a new string.
     thread_local String key;
@@ -206,7 +207,26 @@ const QNSDTPropertyInfo* QNSDTPropertiesInfo::propertyInfoForShortName(StringVie
         if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
     }
     auto it = byKey_.find(key);
-    return it == byKey_.end() ? nullptr : entries_[it->second].info.get();
+    return it == byKey_.end() ? npos : it->second;
+}
+
+std::size_t QNSDTPropertiesInfo::indexForLowercaseKey(StringView key) const {
+    thread_local String buffer;
+    buffer.assign(key);
+    auto it = byKey_.find(buffer);
+    return it == byKey_.end() ? npos : it->second;
+}
+
+std::size_t QNSDTPropertiesInfo::indexForLowercaseJsonKey(StringView key) const {
+    thread_local String buffer;
+    buffer.assign(key);
+    auto it = byJsonKey_.find(buffer);
+    return it == byJsonKey_.end() ? npos : it->second;
+}
+
+const QNSDTPropertyInfo* QNSDTPropertiesInfo::propertyInfoForShortName(StringView name) const {
+    const std::size_t index = indexForShortName(name);
+    return index == npos ? nullptr : entries_[index].info.get();
 }
 
 const QNSDTPropertyInfo* QNSDTPropertiesInfo::propertyInfoForShortName(
@@ -303,8 +323,16 @@ std::shared_ptr<const QNSDTPropertiesInfo> QNSDTPropertiesInfo::propertiesInfoFo
     }
     // Built outside the lock: the metadata look-up reads the model, which may
     // take its own locks. Two threads may both build; the first stored wins.
-    auto table = std::make_shared<const QNSDTPropertiesInfo>(mapping, levelForPath(levelPathNames),
-                                                             ClassRegistry::classNamed(className));
+    auto table = std::make_shared<QNSDTPropertiesInfo>(mapping, levelForPath(levelPathNames),
+                                                       ClassRegistry::classNamed(className));
+    if (!levelPathNames.empty()) {
+        if (auto sdt = sdtInfoForPathName(levelPathNames.front())) {
+            const auto& root = *sdt->rootLevel();
+            if (root.isCollection() && root.levels().empty() && root.items().size() == 1 &&
+                root.items().front()->jsonCollectionSerializeAsSequence())
+                table->sequenceItem_ = root.items().front();
+        }
+    }
     std::unique_lock lock(cache.mutex);
     return cache.tables.emplace(std::string(className), std::move(table)).first->second;
 }

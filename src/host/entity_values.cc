@@ -87,14 +87,13 @@ std::optional<DateTime> parseDate(StringView text, bool withTime) {
             text[pos + 6] != u':')
             return std::nullopt;
         pos += 9;
+        // Fraction digits are read past, not kept: a date-time field holds
+        // whole seconds, as its JSON and database forms write it, so a value
+        // loaded and written back compares equal to itself.
         if (pos < text.size() && text[pos] == u'.') {
-            int scale = 100;
             std::size_t digits = 0;
-            for (++pos; pos < text.size() && text[pos] >= u'0' && text[pos] <= u'9'; ++pos) {
-                civil.millisecond += (text[pos] - u'0') * scale;
-                scale /= 10;
+            for (++pos; pos < text.size() && text[pos] >= u'0' && text[pos] <= u'9'; ++pos)
                 ++digits;
-            }
             if (digits == 0) return std::nullopt;
         }
         if (pos < text.size() && text[pos] == u'Z') ++pos;

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "generated/sdt_customer.h"
+#include <generated/sdt_customer.h>
 #include "support/test_support.h"
 
 using namespace qn;

@@ -10,7 +10,7 @@
 
 #include <filesystem>
 
-#include "generated/sdt_customer.h"
+#include <generated/sdt_customer.h>
 #include "support/test_support.h"
 
 using namespace qn;

@@ -53,8 +53,8 @@ TEST(FieldValuesTest, DatesAtFixedWidthBothWays) {
               u"0000-00-00T00:00:00");
 
     EXPECT_EQ(held(QNEntityDataTypeDateTime, Value(u"2026-03-04T05:06:07")).asDate(), when);
-    EXPECT_EQ(held(QNEntityDataTypeDateTime, Value(u"2026-03-04 05:06:07.250Z")).asDate(),
-              DateTime::fromCivilUTC({2026, 3, 4, 5, 6, 7, 250}));
+    EXPECT_EQ(held(QNEntityDataTypeDateTime, Value(u"2026-03-04 05:06:07.250Z")).asDate(), when)
+        << "fraction digits are read past: the field holds what its JSON form writes";
     EXPECT_EQ(held(QNEntityDataTypeDate, Value(u"2026-03-04T05:06:07")).asDate(), day)
         << "a date keeps the day only";
     EXPECT_EQ(held(QNEntityDataTypeDate, Value(when)).asDate(), day);

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <generated/sdt_customer.h>
 #include "commands.h"
-#include "generated/sdt_customer.h"
 
 namespace qntool {
 

@@ -67,7 +67,10 @@ public:
     // Replaces the contents (Absent elements become the null marker).
     virtual void setItems(std::vector<Value> items);
     virtual std::optional<String> itemsTypeName() const { return itemsTypeName_; }
-    virtual void setItemsTypeName(std::optional<String> name) { itemsTypeName_ = std::move(name); }
+    virtual void setItemsTypeName(std::optional<String> name) {
+        itemsTypeName_ = std::move(name);
+        itemsClass_ = nullptr;
+    }
     const std::optional<DateTime>& sdtLastModifiedDate() const noexcept { return lastModified_; }
     // The class of the items: the registered class named exactly
     // itemsTypeName, else the one its SDT name maps to; null without one.
@@ -230,6 +233,9 @@ private:
     std::vector<Value> items_;
     std::optional<String> itemsTypeName_;
     std::optional<DateTime> lastModified_;
+    // The item class once found (classes never go away; one not found yet
+    // may still be registered, so only a hit is kept).
+    mutable const ClassInfo* itemsClass_ = nullptr;
 };
 
 // A collection of strings with a ";"-joined text form.

@@ -108,13 +108,14 @@ public:
 
     // --- Assigned attributes ----------------------------------------------------------
 
-    // Generated setters call setDirty; names are kept lower-cased.
+    // Generated setters call setDirty (any letter case).
     void setDirty(StringView shortName);
     bool isDirty(StringView shortName) const;
-    void resetDirties() { dirties_.reset(); }
-    // One key per assigned attribute with the value "true"; null until the
-    // first assignment and after a reset.
-    const Ref<QNProperties>& dirties() const noexcept { return dirties_; }
+    void resetDirties() noexcept;
+    // One key per assigned attribute (lower-cased) with the value "true";
+    // null until the first assignment and after a reset. A new map each
+    // call: the record keeps its flags by property position.
+    Ref<QNProperties> dirties() const;
 
     // Business-component metadata of a property; the record classes of
     // business components answer from their level, plain records have none.
@@ -214,9 +215,21 @@ private:
                            StringView placeholderFormat) const;
     bool applyLoadedValue(const QNSDTPropertyInfo& info, const Value& value, int nameConversion,
                           String* error);
+    bool loadMembers(const Dictionary& map, int nameConversion, String* error);
+    // setvalueForKey for a descriptor already found.
+    void setValueForPropertyInfo(const QNSDTPropertyInfo& info, const Value& value);
+    bool isDirtyAt(std::size_t index) const noexcept {
+        const std::size_t word = index / 64;
+        return word < dirtyBits_.size() && ((dirtyBits_[word] >> (index % 64)) & 1u) != 0;
+    }
+    bool shouldSerializeEntry(std::size_t index, const QNSDTPropertyInfo& info,
+                              const QNSDTSerializationOptions& options) const;
 
     mutable std::shared_ptr<const QNSDTPropertiesInfo> info_;
-    Ref<QNProperties> dirties_;
+    // Assigned attributes: a bit per table position, and the lower-cased
+    // names the table does not know.
+    std::vector<std::uint64_t> dirtyBits_;
+    std::vector<String> otherDirties_;
     std::optional<DateTime> lastModified_;
 };
 

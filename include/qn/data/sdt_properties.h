@@ -229,6 +229,20 @@ public:
         return level_;
     }
     std::size_t size() const noexcept { return entries_.size(); }
+    static constexpr std::size_t npos = static_cast<std::size_t>(-1);
+    // The entry position of a short name (any letter case); npos when none.
+    std::size_t indexForShortName(StringView name) const;
+    // The entry position under a lower-case table key, or lower-case JSON
+    // key (the first entry with it); npos when none.
+    std::size_t indexForLowercaseKey(StringView key) const;
+    std::size_t indexForLowercaseJsonKey(StringView key) const;
+    // Whether two entries share a JSON key (the later one then wins).
+    bool hasDuplicateJsonKeys() const noexcept { return duplicateJsonKeys_; }
+    // The sequence item of a class whose SDT is a collection of one item
+    // written as a sequence (no sub-levels); null otherwise.
+    const std::shared_ptr<const QNStructureDataTypeItemInfo>& sequenceItem() const noexcept {
+        return sequenceItem_;
+    }
 
     // Any letter case; null when there is none.
     const QNSDTPropertyInfo* propertyInfoForShortName(StringView name) const;
@@ -277,8 +291,11 @@ private:
     void add(String key, std::shared_ptr<const QNSDTPropertyInfo> info);
 
     std::shared_ptr<const QNStructureDataTypeLevelInfo> level_;
-    std::vector<Entry> entries_;                     // declaration order
-    std::unordered_map<String, std::size_t> byKey_;  // lower-case key -> entry
+    std::vector<Entry> entries_;                         // declaration order
+    std::unordered_map<String, std::size_t> byKey_;      // lower-case key -> entry
+    std::unordered_map<String, std::size_t> byJsonKey_;  // lower-case JSON key -> first entry
+    bool duplicateJsonKeys_ = false;
+    std::shared_ptr<const QNStructureDataTypeItemInfo> sequenceItem_;
 };
 
 }  // namespace qn
