@@ -197,38 +197,47 @@ std::size_t QNObjectCollection::hash() const {
 
 // --- JSON out ----------------------------------------------------------------------
 
-Value QNObjectCollection::generateSerialization(const QNSDTSerializationOptions& options,
-                                                std::vector<String>* files,
-                                                StringView placeholderFormat) const {
-    auto list = makeRef<Array>();
+bool QNObjectCollection::serializeInto(QNJSONEmitter& out, const QNSDTSerializationOptions& options,
+                                       std::vector<String>* files,
+                                       StringView placeholderFormat) const {
     internal::StructuredDepthGuard guard;
-    if (!guard.ok()) return Value(std::move(list));
-    list->items().reserve(items_.size());
+    if (!guard.ok()) return out.beginArray(0) && out.endArray();
+    if (!out.beginArray(items_.size())) return false;
     for (const Value& item : items_) {
+        bool written;
         if (const QNSDTData* data = sdtData(item)) {
-            Value serialized = data->generateSerialization(options, files, placeholderFormat);
-            list->append(serialized.isAbsent() ? Value::null() : std::move(serialized));
+            written = data->serializeInto(out, options, files, placeholderFormat);
         } else if (item.isAbsentOrNull()) {
-            list->append(Value::null());
-        } else if (item.isString() || (options.useJSON && item.isNumber())) {
-            list->append(item);
-        } else if (options.useJSON && (item.isArray() || item.isDictionary())) {
-            list->append(item);
+            written = out.value(Value::null());
+        } else if (item.isString() || (options.useJSON && (item.isNumber() || item.isArray() ||
+                                                           item.isDictionary()))) {
+            written = out.value(item);
         } else if (const auto source = item.as<QNJSONValueSource>(); source && options.useJSON) {
-            list->append(source->jsonValue());
+            written = out.value(source->jsonValue());
         } else {
-            list->append(Value(item.description()));
+            written = out.value(Value(item.description()));
         }
+        if (!written) return false;
     }
-    return Value(std::move(list));
+    return out.endArray();
+}
+
+bool QNObjectCollection::writeJSON(QNJSONEmitter& emitter) const {
+    return serializeInto(emitter, {true, false, true, true, true}, nullptr, {});
 }
 
 String QNObjectCollection::toJSONString() const {
-    return yajl_JSONString(serialize(false)).value_or(String());
+    return QNJSON::generateWith([this](QNJSONEmitter& out) {
+               return serializeInto(out, {true, false, true, true, true}, nullptr, {});
+           })
+        .value_or(String());
 }
 
 String QNObjectCollection::sdtDataToJson() const {
-    return yajl_JSONString(serialize(true)).value_or(String());
+    return QNJSON::generateWith([this](QNJSONEmitter& out) {
+               return serializeInto(out, {true, true, true, true, true}, nullptr, {});
+           })
+        .value_or(String());
 }
 
 // --- JSON in -----------------------------------------------------------------------

@@ -44,6 +44,8 @@
 namespace qn {
 
 QNJSONValueSource::~QNJSONValueSource() = default;
+QNJSONEmitter::~QNJSONEmitter() = default;
+QNJSONStreamSource::~QNJSONStreamSource() = default;
 
 namespace {
 
@@ -70,13 +72,33 @@ char* writeUnicodeEscape(char* out, unsigned unit) noexcept {
 }
 
 // One open container. The reference keeps it alive while it is written: a
-// tree from QNJSONValueSource::jsonValue has no other owner.
+// tree from QNJSONValueSource::jsonValue has no other owner. A container a
+// stream source opened has neither array nor dictionary: the source fills
+// and closes it itself.
 struct Frame {
     Ref<Object> container;
-    const Array* array;  // exactly one of array and dictionary is set
+    const Array* array;  // at most one of array and dictionary is set
     const Dictionary* dictionary;
     std::size_t next;
     yajl_gen gen;
+};
+
+class Writer;
+
+// What a stream source writes through: each call goes to the generator of
+// the innermost open container.
+class WriterEmitter final : public QNJSONEmitter {
+public:
+    explicit WriterEmitter(Writer& writer) : writer_(writer) {}
+    bool beginObject(std::size_t) override;
+    bool key(StringView key) override;
+    bool endObject() override;
+    bool beginArray(std::size_t) override;
+    bool endArray() override;
+    bool value(const Value& value) override;
+
+private:
+    Writer& writer_;
 };
 
 // One generation at a time; its generators, stack and scratch buffer are
@@ -95,6 +117,8 @@ public:
     // Writes the whole value into `out` (which it resizes as it needs);
     // false with the reason in error().
     bool run(const Value& root, std::string& out);
+    // The same for what `body` hands its emitter.
+    bool runWith(const std::function<bool(QNJSONEmitter&)>& body, std::string& out);
     const std::string& error() const noexcept { return error_; }
 
 private:
@@ -163,7 +187,7 @@ private:
     bool writeValue(yajl_gen gen, const Value& value);
     bool writeObject(yajl_gen gen, const Value& value);
     bool open(yajl_gen gen, const Ref<Object>& container, const Array* array,
-              const Dictionary* dictionary);
+              const Dictionary* dictionary, bool isMap);
     bool writeString(yajl_gen gen, StringView text);
     bool writeEscaped(yajl_gen gen, StringView text);
     bool writeNumber(yajl_gen gen, const char* text, std::size_t length) {
@@ -174,6 +198,14 @@ private:
     static constexpr std::size_t kKeptScratch = 64 * 1024;
 
     bool write(const Value& root);
+    template <class Body>
+    bool runBody(std::string& out, Body&& body);
+    // Writes the open containers above `level` to their end.
+    bool drain(std::size_t level);
+    yajl_gen currentGenerator() const { return stack_.empty() ? root_ : stack_.back().gen; }
+
+    friend class WriterEmitter;
+    yajl_gen root_ = nullptr;  // the generator of the outermost level
 
     std::string* out_ = nullptr;
     std::size_t length_ = 0;
@@ -186,6 +218,26 @@ private:
 };
 
 bool Writer::run(const Value& root, std::string& out) {
+    return runBody(out, [&] { return write(root); });
+}
+
+bool Writer::runWith(const std::function<bool(QNJSONEmitter&)>& body, std::string& out) {
+    return runBody(out, [&] {
+        root_ = generator(0);
+        if (root_ == nullptr) return fail(std::string(kOutOfMemory));
+        WriterEmitter emitter(*this);
+        if (!body(emitter)) {
+            if (error_.empty()) fail("the value could not be written");
+            return false;
+        }
+        if (!stack_.empty()) return fail("a container was left open");
+        if (failed_) return fail(std::string(kOutOfMemory));
+        return true;
+    });
+}
+
+template <class Body>
+bool Writer::runBody(std::string& out, Body&& body) {
     out_ = &out;
     length_ = 0;
     failed_ = false;
@@ -197,22 +249,30 @@ bool Writer::run(const Value& root, std::string& out) {
         ~Reset() {
             w.stack_.clear();
             w.out_ = nullptr;
+            w.root_ = nullptr;
             if (w.scratchSize_ > kKeptScratch) {
                 w.scratch_.reset();
                 w.scratchSize_ = 0;
             }
         }
     } reset{*this};
-    if (!write(root)) return false;
+    if (!body()) return false;
     out.resize(length_);
     return true;
 }
 
 bool Writer::write(const Value& root) {
-    yajl_gen gen = generator(0);
-    if (gen == nullptr) return fail(std::string(kOutOfMemory));
-    if (!writeValue(gen, root)) return false;
-    while (!stack_.empty()) {
+    root_ = generator(0);
+    if (root_ == nullptr) return fail(std::string(kOutOfMemory));
+    if (!writeValue(root_, root)) return false;
+    if (!drain(0)) return false;
+    if (failed_) return fail(std::string(kOutOfMemory));
+    return true;
+}
+
+bool Writer::drain(std::size_t level) {
+    yajl_gen gen = nullptr;
+    while (stack_.size() > level) {
         Frame& top = stack_.back();
         // `top` is not used after a write: a nested container moves the stack.
         if (top.array != nullptr) {
@@ -234,8 +294,7 @@ bool Writer::write(const Value& root) {
         }
         stack_.pop_back();
     }
-    if (failed_) return fail(std::string(kOutOfMemory));
-    return true;
+    return !failed_;
 }
 
 bool Writer::writeValue(yajl_gen gen, const Value& value) {
@@ -276,13 +335,27 @@ bool Writer::writeValue(yajl_gen gen, const Value& value) {
 }
 
 bool Writer::writeObject(yajl_gen gen, const Value& value) {
-    if (const Array* array = value.asArray()) return open(gen, value.asObject(), array, nullptr);
+    if (const Array* array = value.asArray())
+        return open(gen, value.asObject(), array, nullptr, false);
     if (const Dictionary* dictionary = value.asDictionary())
-        return open(gen, value.asObject(), nullptr, dictionary);
+        return open(gen, value.asObject(), nullptr, dictionary, true);
     // An object that stands for a JSON value. A source may give another
     // source, and one that gives itself would never end: each step counts
     // as a level.
     Ref<Object> object = value.asObject();
+    if (const auto* stream = dynamic_cast<const QNJSONStreamSource*>(object.get())) {
+        if (stack_.size() >= static_cast<std::size_t>(QNJSON::kMaxDepth))
+            return fail(depthErrorText());
+        // The source writes at this level; its containers open above it.
+        const std::size_t level = stack_.size();
+        WriterEmitter emitter(*this);
+        if (!stream->writeJSON(emitter)) {
+            if (error_.empty()) fail("the value could not be written");
+            return false;
+        }
+        if (stack_.size() != level) return fail("a container was left open");
+        return !failed_;
+    }
     Value substitute;
     for (int hops = 0; object != nullptr; ++hops) {
         const auto* source = dynamic_cast<const QNJSONValueSource*>(object.get());
@@ -299,7 +372,7 @@ bool Writer::writeObject(yajl_gen gen, const Value& value) {
 }
 
 bool Writer::open(yajl_gen gen, const Ref<Object>& container, const Array* array,
-                  const Dictionary* dictionary) {
+                  const Dictionary* dictionary, bool isMap) {
     const std::size_t level = stack_.size();
     if (level >= static_cast<std::size_t>(QNJSON::kMaxDepth)) return fail(depthErrorText());
     if (level != 0 && level % kLevelsPerGenerator == 0) {
@@ -307,9 +380,43 @@ bool Writer::open(yajl_gen gen, const Ref<Object>& container, const Array* array
         gen = generator(static_cast<int>(level / kLevelsPerGenerator));
         if (gen == nullptr) return fail(std::string(kOutOfMemory));
     }
-    if (!check(array != nullptr ? yajl_gen_array_open(gen) : yajl_gen_map_open(gen))) return false;
+    if (gen == nullptr) return fail(std::string(kOutOfMemory));
+    if (!check(isMap ? yajl_gen_map_open(gen) : yajl_gen_array_open(gen))) return false;
     stack_.push_back(Frame{container, array, dictionary, 0, gen});
     return true;
+}
+
+bool WriterEmitter::beginObject(std::size_t) {
+    return writer_.open(writer_.currentGenerator(), nullptr, nullptr, nullptr, true);
+}
+
+bool WriterEmitter::beginArray(std::size_t) {
+    return writer_.open(writer_.currentGenerator(), nullptr, nullptr, nullptr, false);
+}
+
+bool WriterEmitter::endObject() {
+    if (writer_.stack_.empty()) return writer_.fail("no object to close");
+    const yajl_gen gen = writer_.stack_.back().gen;
+    writer_.stack_.pop_back();
+    return writer_.check(yajl_gen_map_close(gen)) && !writer_.failed_;
+}
+
+bool WriterEmitter::endArray() {
+    if (writer_.stack_.empty()) return writer_.fail("no array to close");
+    const yajl_gen gen = writer_.stack_.back().gen;
+    writer_.stack_.pop_back();
+    return writer_.check(yajl_gen_array_close(gen)) && !writer_.failed_;
+}
+
+bool WriterEmitter::key(StringView key) {
+    return writer_.writeString(writer_.currentGenerator(), key) && !writer_.failed_;
+}
+
+bool WriterEmitter::value(const Value& value) {
+    const std::size_t level = writer_.stack_.size();
+    yajl_gen gen = writer_.currentGenerator();
+    if (gen == nullptr) return writer_.fail(std::string(kOutOfMemory));
+    return writer_.writeValue(gen, value) && writer_.drain(level);
 }
 
 bool Writer::writeString(yajl_gen gen, StringView text) {
@@ -406,22 +513,26 @@ std::optional<T> failed(std::string* error, std::string_view text) {
 
 }  // namespace
 
-std::optional<std::string> QNJSON::generateUtf8(const Value& value, std::string* error) {
-    // The thread's Writer, unless a QNJSONValueSource generates JSON text
-    // while its own is being written: that nested generation gets its own.
+namespace {
+
+// Runs `run` (Writer&, std::string& out) on the thread's Writer, unless a
+// value being written generates JSON text of its own meanwhile: that nested
+// generation gets a Writer of its own.
+template <class Run>
+std::optional<std::string> onThreadWriter(Run&& run, std::string* error) {
     thread_local Writer cached;
     thread_local bool busy = false;
     try {
         std::string out;
         if (busy) {
             Writer writer;
-            if (!writer.run(value, out)) return failed<std::string>(error, writer.error());
+            if (!run(writer, out)) return failed<std::string>(error, writer.error());
         } else {
             busy = true;
             struct Release {
                 ~Release() { busy = false; }
             } release;
-            if (!cached.run(value, out)) return failed<std::string>(error, cached.error());
+            if (!run(cached, out)) return failed<std::string>(error, cached.error());
         }
         return std::optional<std::string>(std::move(out));
     } catch (const std::bad_alloc&) {
@@ -429,8 +540,7 @@ std::optional<std::string> QNJSON::generateUtf8(const Value& value, std::string*
     }
 }
 
-std::optional<String> QNJSON::generate(const Value& value, std::string* error) {
-    std::optional<std::string> utf8 = generateUtf8(value, error);
+std::optional<String> toString(std::optional<std::string> utf8, std::string* error) {
     if (!utf8) return std::nullopt;
     try {
         return fromUtf8(*utf8);
@@ -439,8 +549,84 @@ std::optional<String> QNJSON::generate(const Value& value, std::string* error) {
     }
 }
 
+}  // namespace
+
+std::optional<std::string> QNJSON::generateUtf8(const Value& value, std::string* error) {
+    return onThreadWriter([&](Writer& writer, std::string& out) { return writer.run(value, out); },
+                          error);
+}
+
+std::optional<String> QNJSON::generateWith(const std::function<bool(QNJSONEmitter&)>& write,
+                                           std::string* error) {
+    return toString(
+        onThreadWriter([&](Writer& writer, std::string& out) { return writer.runWith(write, out); },
+                       error),
+        error);
+}
+
+std::optional<String> QNJSON::generate(const Value& value, std::string* error) {
+    return toString(generateUtf8(value, error), error);
+}
+
 std::optional<String> yajl_JSONString(const Value& value) {
     return QNJSON::generate(value);
+}
+
+// --- QNJSONTreeBuilder -------------------------------------------------------------
+
+bool QNJSONTreeBuilder::place(Value value) {
+    if (open_.empty()) {
+        result_ = std::move(value);
+        return true;
+    }
+    const Ref<Object>& container = open_.back().asObject();
+    if (auto* array = dynamic_cast<Array*>(container.get())) {
+        array->append(std::move(value));
+    } else {
+        static_cast<Dictionary*>(container.get())->set(std::move(keys_.back()), std::move(value));
+        keys_.back().clear();
+    }
+    return true;
+}
+
+bool QNJSONTreeBuilder::beginObject(std::size_t sizeHint) {
+    auto map = makeRef<Dictionary>();
+    map->reserve(sizeHint);
+    open_.emplace_back(std::move(map));
+    keys_.emplace_back();
+    return true;
+}
+
+bool QNJSONTreeBuilder::key(StringView key) {
+    if (keys_.empty()) return false;
+    keys_.back().assign(key);
+    return true;
+}
+
+bool QNJSONTreeBuilder::endObject() {
+    if (open_.empty() || !open_.back().isDictionary()) return false;
+    Value done = std::move(open_.back());
+    open_.pop_back();
+    keys_.pop_back();
+    return place(std::move(done));
+}
+
+bool QNJSONTreeBuilder::beginArray(std::size_t sizeHint) {
+    auto list = makeRef<Array>();
+    list->items().reserve(sizeHint);
+    open_.emplace_back(std::move(list));
+    return true;
+}
+
+bool QNJSONTreeBuilder::endArray() {
+    if (open_.empty() || !open_.back().isArray()) return false;
+    Value done = std::move(open_.back());
+    open_.pop_back();
+    return place(std::move(done));
+}
+
+bool QNJSONTreeBuilder::value(const Value& value) {
+    return place(value);
 }
 
 }  // namespace qn

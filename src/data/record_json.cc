@@ -93,103 +93,133 @@ bool isAbsentOrEmptyCollection(const Value& value) {
 
 // --- JSON out ----------------------------------------------------------------------------
 
-Value QNSdtBusinessComponent::itemValueToWrite(const QNSDTPropertyInfo& info, const Value& value,
-                                               const QNSDTSerializationOptions& options,
-                                               std::vector<String>* files,
-                                               StringView placeholderFormat) const {
-    if (const QNSDTData* nested = sdtData(value))
-        return nested->generateSerialization(options, files, placeholderFormat);
+Value QNSdtBusinessComponent::simpleValueToWrite(const QNSDTPropertyInfo& info, const Value& value,
+                                                 const QNSDTSerializationOptions& options,
+                                                 std::vector<String>* files,
+                                                 StringView placeholderFormat) const {
     const QNEntityDataFieldInfo* field = info.entityDataFieldInfo();
     Value out = options.useJSON ? QNEntityHelper::jsonFieldValueForFieldInfo(field, value)
                                 : QNEntityHelper::coreDataFieldValueForFieldInfo(field, value);
     if (files && info.type() == QNSDTPropertyTypeItem &&
         QNEntityHelper::fieldMayContainBinaryData(field))
         out = pendingUploadValue(out, *files, placeholderFormat);
-    return out;
+    return out.isAbsent() ? Value::null() : out;
 }
 
-Value QNSdtBusinessComponent::generateSerialization(const QNSDTSerializationOptions& options,
-                                                    std::vector<String>* files,
-                                                    StringView placeholderFormat) const {
-    internal::StructuredDepthGuard guard;
+bool QNSdtBusinessComponent::serializeInto(QNJSONEmitter& out,
+                                           const QNSDTSerializationOptions& options,
+                                           std::vector<String>* files,
+                                           StringView placeholderFormat) const {
     const QNSDTPropertiesInfo& table = propertiesInfoForCurrentClass();
-    if (const QNStructureDataTypeItemInfo* sequence = jsonCollectionAsSequenceItemInfo()) {
-        if (!guard.ok()) return Value(makeRef<Array>());
+    if (options.useNameConversion && table.hasDuplicateJsonKeys() &&
+        dynamic_cast<QNJSONTreeBuilder*>(&out) == nullptr) {
+        // Two properties share a JSON key and the later one wins: only a
+        // tree can say which member stays.
+        QNJSONTreeBuilder tree;
+        return serializeInto(tree, options, files, placeholderFormat) && out.value(tree.result());
+    }
+    internal::StructuredDepthGuard guard;
+    if (const auto& sequence = table.sequenceItem()) {
+        if (!guard.ok()) return out.beginArray(0) && out.endArray();
         const QNSDTPropertyInfo* info =
             table.propertyInfoForShortName(sequence->name(), QNSDTPropertyTypeItem);
-        if (!info) return Value::null();
-        Value out = itemValueToWrite(*info, propertyValueForFullName(info->propertyFullName()),
-                                     options, files, placeholderFormat);
-        return out.isAbsent() ? Value::null() : out;
+        if (!info) return out.value(Value::null());
+        const Value value = propertyValueForFullName(info->propertyFullName());
+        if (const QNSDTData* nested = sdtData(value))
+            return nested->serializeInto(out, options, files, placeholderFormat);
+        return out.value(simpleValueToWrite(*info, value, options, files, placeholderFormat));
     }
-    auto map = makeRef<Dictionary>();
-    if (!guard.ok()) return Value(std::move(map));
+    if (!guard.ok()) return out.beginObject(0) && out.endObject();
     const std::uint8_t mask =
         options.includeState ? kQNSDTMaskSerializable : kQNSDTMaskItemsAndLevels;
-    map->reserve(table.size());
+    if (!out.beginObject(table.size())) return false;
     const auto& entries = table.entries();
     for (std::size_t index = 0; index < entries.size(); ++index) {
         const auto& entry = entries[index];
         const QNSDTPropertyInfo& info = *entry.info;
         if (!table.passes(info, mask, true)) continue;
         if (!shouldSerializeEntry(index, info, options)) continue;
-        const Value value = propertyValueForFullName(info.propertyFullName());
-        Value out;
-        switch (info.type()) {
-            case QNSDTPropertyTypeItem: {
-                out = itemValueToWrite(info, value, options, files, placeholderFormat);
-                const auto& item = static_cast<const QNSDTPropertyInfoSDTItem&>(info);
-                if (options.useJSON && !item.jsonCollectionSerializeWhenEmpty()) {
-                    const QNEntityDataFieldInfo& field = item.itemInfo();
-                    const bool wanted = isDirtyAt(index) || field.basedOnType() == 3 ||
-                                        field.basedOnType() == 4 || field.isCollection();
-                    if (!wanted || isAbsentOrEmptyCollection(out)) continue;
-                }
-                break;
-            }
-            case QNSDTPropertyTypeItemN:
-            case QNSDTPropertyTypeItemQNI: {
-                out = itemValueToWrite(info, value, options, files, placeholderFormat);
-                const auto& companion =
-                    static_cast<const QNSDTPropertyInfoWithReferenceBase&>(info);
-                if (options.useJSON &&
-                    !companion.itemPropInfo().jsonCollectionSerializeWhenEmpty()) {
-                    const QNEntityDataFieldInfo* field = info.entityDataFieldInfo();
-                    if (QNEntityHelper::valueIsEmptyValueForDataTypeIsCollection(
-                            out, field->dataType(), field->isCollection()))
-                        continue;
-                }
-                break;
-            }
-            default:
-                // Levels and unknown properties: structured values with the
-                // same flags and file list, anything else as it is.
-                if (const QNSDTData* nested = sdtData(value)) {
-                    out = nested->generateSerialization(options, files, placeholderFormat);
-                } else {
-                    out = value;
-                }
-                break;
+        const std::uint8_t type = info.type();
+        const bool simpleField = type == QNSDTPropertyTypeItem || type == QNSDTPropertyTypeItemN ||
+                                 type == QNSDTPropertyTypeItemQNI;
+        const bool omitWhenEmpty =
+            options.useJSON &&
+            ((type == QNSDTPropertyTypeItem && !static_cast<const QNSDTPropertyInfoSDTItem&>(info)
+                                                    .jsonCollectionSerializeWhenEmpty()) ||
+             ((type == QNSDTPropertyTypeItemN || type == QNSDTPropertyTypeItemQNI) &&
+              !static_cast<const QNSDTPropertyInfoWithReferenceBase&>(info)
+                   .itemPropInfo()
+                   .jsonCollectionSerializeWhenEmpty()));
+        if (omitWhenEmpty && type == QNSDTPropertyTypeItem) {
+            // Such an item goes out only when assigned, a date, or a list.
+            const QNEntityDataFieldInfo& field =
+                static_cast<const QNSDTPropertyInfoSDTItem&>(info).itemInfo();
+            if (!isDirtyAt(index) && field.basedOnType() != 3 && field.basedOnType() != 4 &&
+                !field.isCollection())
+                continue;
         }
-        if (out.isAbsent()) out = Value::null();
-        map->set(options.useNameConversion ? entry.jsonKey : info.propertyName(), std::move(out));
+        const Value value = propertyValueForFullName(info.propertyFullName());
+        // Structured values (sub-records, collections, records in fields)
+        // are written with the same flags and gather into the same file list.
+        const QNSDTData* nested = type == QNSDTPropertyTypeItemN || type == QNSDTPropertyTypeItemQNI
+                                      ? nullptr
+                                      : sdtData(value);
+        Value simple;
+        if (nested) {
+            if (omitWhenEmpty && nested->sdtDataIsCollection() && nested->isEmptyStructuredValue())
+                continue;
+        } else {
+            simple = simpleField
+                         ? simpleValueToWrite(info, value, options, files, placeholderFormat)
+                         : (value.isAbsent() ? Value::null() : value);
+            if (omitWhenEmpty) {
+                if (type == QNSDTPropertyTypeItem
+                        ? isAbsentOrEmptyCollection(simple)
+                        : QNEntityHelper::valueIsEmptyValueForDataTypeIsCollection(
+                              simple, info.entityDataFieldInfo()->dataType(),
+                              info.entityDataFieldInfo()->isCollection()))
+                    continue;
+            }
+        }
+        if (!out.key(options.useNameConversion ? StringView(entry.jsonKey)
+                                               : StringView(info.propertyName())))
+            return false;
+        if (!(nested ? nested->serializeInto(out, options, files, placeholderFormat)
+                     : out.value(simple)))
+            return false;
     }
-    return Value(std::move(map));
+    return out.endObject();
+}
+
+bool QNSdtBusinessComponent::writeJSON(QNJSONEmitter& emitter) const {
+    return serializeInto(emitter, {true, false, true, true, true}, nullptr, {});
 }
 
 String QNSdtBusinessComponent::toJSONString() const {
-    return yajl_JSONString(serialize(false)).value_or(String());
+    return QNJSON::generateWith([this](QNJSONEmitter& out) {
+               return serializeInto(out, {true, false, true, true, true}, nullptr, {});
+           })
+        .value_or(String());
 }
 
 String QNSdtBusinessComponent::sdtDataToJson() const {
-    return yajl_JSONString(serialize(true)).value_or(String());
+    return QNJSON::generateWith([this](QNJSONEmitter& out) {
+               return serializeInto(out, {true, true, true, true, true}, nullptr, {});
+           })
+        .value_or(String());
 }
 
 // --- JSON in -------------------------------------------------------------------------------
 
 bool QNSdtBusinessComponent::applyLoadedValue(const QNSDTPropertyInfo& info, const Value& value,
                                               int nameConversion, String* error) {
-    const Value current = objectValueForPropertyName(info.propertyFullName());
+    const QNEntityDataFieldInfo* field = info.entityDataFieldInfo();
+    // Only a property that may hold a record or collection is loaded in
+    // place; a simple field is just set.
+    const bool mayBeStructured =
+        !field || field->dataType() == QNEntityDataTypeStructured || field->isCollection();
+    const Value current =
+        mayBeStructured ? objectValueForPropertyName(info.propertyFullName()) : Value();
     if (QNSDTData* nested = mutableSDTData(current)) {
         const bool fits = nested->sdtDataIsCollection() ? value.isArray() : value.isDictionary();
         if (fits || (!nested->sdtDataIsCollection() && value.isArray())) {
@@ -199,52 +229,40 @@ bool QNSdtBusinessComponent::applyLoadedValue(const QNSDTPropertyInfo& info, con
             return false;
         }
     }
-    const QNEntityDataFieldInfo* field = info.entityDataFieldInfo();
     setValueForPropertyInfo(
         info, field ? QNEntityHelper::coreDataFieldValueForFieldInfo(field, value) : value);
     return true;
 }
 
-namespace {
-
-// A member's key lower-cased into a reused buffer (generated names are
-// ASCII; anything else takes the full conversion).
-const String& lowercasedKey(StringView key) {
-    thread_local String buffer;
-    buffer.assign(key);
-    for (char16_t& c : buffer) {
-        if (c >= 0x80) {
-            buffer = internal::lowercased(key);
-            break;
-        }
-        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
-    }
-    return buffer;
-}
-
-}  // namespace
-
 bool QNSdtBusinessComponent::loadMembers(const Dictionary& map, int nameConversion, String* error) {
     const QNSDTPropertiesInfo& table = propertiesInfoForCurrentClass();
     const auto& entries = table.entries();
-    // Each member goes to the entries its lower-cased key names (the first
-    // of keys differing only in letter case wins); then the entries take
+    // Each member goes to the entries its key names in any letter case (the
+    // first of keys differing only in case wins); then the entries take
     // their values in table order, the JSON key before the table key.
-    std::vector<const Value*> byJSON(entries.size(), nullptr);
-    std::vector<const Value*> byKey(entries.size(), nullptr);
+    const std::size_t n = entries.size();
+    constexpr std::size_t kInline = 32;  // slots on the stack for most classes
+    const Value* inlineSlots[2 * kInline] = {};
+    std::vector<const Value*> heapSlots;
+    const Value** byJSON = inlineSlots;
+    if (n > kInline) {
+        heapSlots.assign(2 * n, nullptr);
+        byJSON = heapSlots.data();
+    }
+    const Value** byKey = byJSON + n;
     for (const auto& [key, value] : map) {
-        const String& lowered = lowercasedKey(key);
         if (nameConversion != QNSDTNameConversionShortName) {
             if (table.hasDuplicateJsonKeys()) {
+                const String lowered = internal::lowercased(key);
                 for (std::size_t i = 0; i < entries.size(); ++i)
                     if (!byJSON[i] && entries[i].jsonKeyLower == lowered) byJSON[i] = &value;
-            } else if (const std::size_t i = table.indexForLowercaseJsonKey(lowered);
+            } else if (const std::size_t i = table.indexForJsonKey(key);
                        i != QNSDTPropertiesInfo::npos && !byJSON[i]) {
                 byJSON[i] = &value;
             }
         }
         if (nameConversion != QNSDTNameConversionJSONName) {
-            if (const std::size_t i = table.indexForLowercaseKey(lowered);
+            if (const std::size_t i = table.indexForKey(key);
                 i != QNSDTPropertiesInfo::npos && !byKey[i])
                 byKey[i] = &value;
         }

@@ -176,6 +176,9 @@ QNSDTPropertiesInfo::QNSDTPropertiesInfo(const NameMapping& mapping,
     entries_.reserve(built.size());
     for (auto& [position, entry] : built)
         add(std::move(entry.key), std::move(entry.info));
+    buildIndex(keyIndex_, &Entry::key);
+    buildIndex(jsonKeyIndex_, &Entry::jsonKeyLower);
+    byKey_.clear();
 }
 
 void QNSDTPropertiesInfo::add(String key, std::shared_ptr<const QNSDTPropertyInfo> info) {
@@ -187,41 +190,91 @@ void QNSDTPropertiesInfo::add(String key, std::shared_ptr<const QNSDTPropertyInf
     if (const auto* companion = dynamic_cast<const QNSDTPropertyInfoWithReferenceBase*>(info.get()))
         jsonKey += companion->suffix();
     String jsonKeyLower = lower(jsonKey);
-    if (!byJsonKey_.emplace(jsonKeyLower, entries_.size()).second) duplicateJsonKeys_ = true;
+    for (const Entry& e : entries_)
+        if (e.jsonKeyLower == jsonKeyLower) duplicateJsonKeys_ = true;
     entries_.push_back(
         Entry{std::move(key), std::move(info), std::move(jsonKey), std::move(jsonKeyLower)});
 }
 
 // --- Look-ups ------------------------------------------------------------------------
 
-std::size_t QNSDTPropertiesInfo::indexForShortName(StringView name) const {
-    // Every field access of a record comes here: ASCII names (all generated
-    // ones) are lower-cased into a reused buffer instead of a new string.
-    thread_local String key;
-    key.assign(name);
-    for (char16_t& c : key) {
-        if (c >= 0x80) {
-            key = lower(name);
-            break;
-        }
+namespace {
+
+// FNV-1a over the UTF-16 units with ASCII letters folded to lower case.
+std::uint64_t foldedHash(StringView text) noexcept {
+    std::uint64_t h = 0xcbf29ce484222325ull;
+    for (char16_t c : text) {
         if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
+        h = (h ^ c) * 0x100000001b3ull;
     }
-    auto it = byKey_.find(key);
-    return it == byKey_.end() ? npos : it->second;
+    return h;
 }
 
-std::size_t QNSDTPropertiesInfo::indexForLowercaseKey(StringView key) const {
-    thread_local String buffer;
-    buffer.assign(key);
-    auto it = byKey_.find(buffer);
-    return it == byKey_.end() ? npos : it->second;
+bool hasNonASCII(StringView text) noexcept {
+    for (char16_t c : text)
+        if (c >= 0x80) return true;
+    return false;
 }
 
-std::size_t QNSDTPropertiesInfo::indexForLowercaseJsonKey(StringView key) const {
-    thread_local String buffer;
-    buffer.assign(key);
-    auto it = byJsonKey_.find(buffer);
-    return it == byJsonKey_.end() ? npos : it->second;
+// `name` (ASCII letters in any case) equals the lower-case `key`.
+bool equalsFolded(StringView name, const String& key) noexcept {
+    if (name.size() != key.size()) return false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        char16_t c = name[i];
+        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
+        if (c != key[i]) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void QNSDTPropertiesInfo::buildIndex(FlatIndex& index, String Entry::*key) {
+    std::size_t size = 8;
+    while (size < 2 * entries_.size())
+        size *= 2;
+    index.slots.assign(size, 0);
+    index.mask = size - 1;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        const String& k = entries_[i].*key;
+        std::size_t slot = foldedHash(k) & index.mask;
+        bool present = false;
+        while (index.slots[slot] != 0) {
+            if (entries_[index.slots[slot] - 1].*key == k) present = true;
+            slot = (slot + 1) & index.mask;
+        }
+        // The first entry with a key keeps it.
+        if (!present) index.slots[slot] = static_cast<std::uint32_t>(i + 1);
+    }
+}
+
+std::size_t QNSDTPropertiesInfo::find(const FlatIndex& index, String Entry::*key,
+                                      StringView name) const {
+    if (index.slots.empty()) return npos;
+    if (hasNonASCII(name)) [[unlikely]] {
+        const String lowered = lower(name);
+        for (std::size_t slot = foldedHash(lowered) & index.mask; index.slots[slot] != 0;
+             slot = (slot + 1) & index.mask)
+            if (entries_[index.slots[slot] - 1].*key == lowered) return index.slots[slot] - 1;
+        return npos;
+    }
+    for (std::size_t slot = foldedHash(name) & index.mask; index.slots[slot] != 0;
+         slot = (slot + 1) & index.mask)
+        if (equalsFolded(name, entries_[index.slots[slot] - 1].*key)) return index.slots[slot] - 1;
+    return npos;
+}
+
+std::size_t QNSDTPropertiesInfo::indexForShortName(StringView name) const {
+    // Every field access of a record comes here.
+    return find(keyIndex_, &Entry::key, name);
+}
+
+std::size_t QNSDTPropertiesInfo::indexForKey(StringView key) const {
+    return find(keyIndex_, &Entry::key, key);
+}
+
+std::size_t QNSDTPropertiesInfo::indexForJsonKey(StringView key) const {
+    return find(jsonKeyIndex_, &Entry::jsonKeyLower, key);
 }
 
 const QNSDTPropertyInfo* QNSDTPropertiesInfo::propertyInfoForShortName(StringView name) const {

@@ -35,7 +35,10 @@
 
 namespace qn {
 
-class QN_API QNObjectCollection : public Object, public QNSDTData, public QNJSONValueSource {
+class QN_API QNObjectCollection : public Object,
+                                  public QNSDTData,
+                                  public QNJSONValueSource,
+                                  public QNJSONStreamSource {
     QN_OBJECT(QNObjectCollection)
 public:
     // init: no type name.
@@ -146,13 +149,14 @@ public:
 
     // --- JSON ---------------------------------------------------------------
 
-    Value generateSerialization(const QNSDTSerializationOptions& options,
-                                std::vector<String>* files,
-                                StringView placeholderFormat) const override;
+    bool serializeInto(QNJSONEmitter& out, const QNSDTSerializationOptions& options,
+                       std::vector<String>* files, StringView placeholderFormat) const override;
     // The list serialize(false) gives.
     Value qnJSONSerialize() const { return serialize(false); }
     Value JSON() const { return serialize(false); }
     Value jsonValue() const override { return serialize(false); }
+    // Written straight into JSON text, without a tree: JSON's form.
+    bool writeJSON(QNJSONEmitter& emitter) const override;
     // The text of serialize(false); the flags are accepted and not consulted.
     String toJSONString() const;
     String toJSONString(bool /*includeState*/) const { return toJSONString(); }

@@ -49,7 +49,10 @@
 
 namespace qn {
 
-class QN_API QNSdtBusinessComponent : public Object, public QNSDTData, public QNJSONValueSource {
+class QN_API QNSdtBusinessComponent : public Object,
+                                      public QNSDTData,
+                                      public QNJSONValueSource,
+                                      public QNJSONStreamSource {
     QN_OBJECT(QNSdtBusinessComponent)
 public:
     QNSdtBusinessComponent() = default;
@@ -138,9 +141,8 @@ public:
     // file list, the files of binary fields are placed in the pending-uploads
     // folder and registered, and their values become `placeholderFormat`
     // ("%1" stands for the file's 0-based position).
-    Value generateSerialization(const QNSDTSerializationOptions& options,
-                                std::vector<String>* files,
-                                StringView placeholderFormat) const override;
+    bool serializeInto(QNJSONEmitter& out, const QNSDTSerializationOptions& options,
+                       std::vector<String>* files, StringView placeholderFormat) const override;
     Value qnJSONSerialize() const { return serialize(false); }
     Value qnJSONSerialize(bool useNameConversion) const { return serialize(useNameConversion); }
     Value JSON() const { return serialize(false); }
@@ -148,6 +150,8 @@ public:
         return generateSerialization({true, false, true, true, false}, nullptr, {});
     }
     Value jsonValue() const override { return serialize(false); }
+    // Written straight into JSON text, without a tree: qnJSONSerialize's form.
+    bool writeJSON(QNJSONEmitter& emitter) const override;
     // The text of qnJSONSerialize; the flags are accepted and not consulted.
     String toJSONString() const;
     String toJSONString(bool /*includeState*/) const { return toJSONString(); }
@@ -210,9 +214,10 @@ public:
     String sSOAPErrMsg;
 
 private:
-    Value itemValueToWrite(const QNSDTPropertyInfo& info, const Value& value,
-                           const QNSDTSerializationOptions& options, std::vector<String>* files,
-                           StringView placeholderFormat) const;
+    // The value written for a field or companion (never a structured value).
+    Value simpleValueToWrite(const QNSDTPropertyInfo& info, const Value& value,
+                             const QNSDTSerializationOptions& options, std::vector<String>* files,
+                             StringView placeholderFormat) const;
     bool applyLoadedValue(const QNSDTPropertyInfo& info, const Value& value, int nameConversion,
                           String* error);
     bool loadMembers(const Dictionary& map, int nameConversion, String* error);

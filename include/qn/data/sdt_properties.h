@@ -232,10 +232,10 @@ public:
     static constexpr std::size_t npos = static_cast<std::size_t>(-1);
     // The entry position of a short name (any letter case); npos when none.
     std::size_t indexForShortName(StringView name) const;
-    // The entry position under a lower-case table key, or lower-case JSON
-    // key (the first entry with it); npos when none.
-    std::size_t indexForLowercaseKey(StringView key) const;
-    std::size_t indexForLowercaseJsonKey(StringView key) const;
+    // The entry position under a table key, or JSON key (the first entry
+    // with it), in any letter case; npos when none.
+    std::size_t indexForKey(StringView key) const;
+    std::size_t indexForJsonKey(StringView key) const;
     // Whether two entries share a JSON key (the later one then wins).
     bool hasDuplicateJsonKeys() const noexcept { return duplicateJsonKeys_; }
     // The sequence item of a class whose SDT is a collection of one item
@@ -291,9 +291,20 @@ private:
     void add(String key, std::shared_ptr<const QNSDTPropertyInfo> info);
 
     std::shared_ptr<const QNStructureDataTypeLevelInfo> level_;
-    std::vector<Entry> entries_;                         // declaration order
-    std::unordered_map<String, std::size_t> byKey_;      // lower-case key -> entry
-    std::unordered_map<String, std::size_t> byJsonKey_;  // lower-case JSON key -> first entry
+    // Open addressing over entry positions (position + 1; 0 is free), hashed
+    // and compared with ASCII letters folded on the fly: a look-up by a
+    // name in any letter case neither copies nor lower-cases it first.
+    struct FlatIndex {
+        std::vector<std::uint32_t> slots;
+        std::size_t mask = 0;
+    };
+    void buildIndex(FlatIndex& index, String Entry::*key);
+    std::size_t find(const FlatIndex& index, String Entry::*key, StringView name) const;
+
+    std::vector<Entry> entries_;                     // declaration order
+    std::unordered_map<String, std::size_t> byKey_;  // lower-case key -> entry (building)
+    FlatIndex keyIndex_;
+    FlatIndex jsonKeyIndex_;
     bool duplicateJsonKeys_ = false;
     std::shared_ptr<const QNStructureDataTypeItemInfo> sequenceItem_;
 };

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <qn/core/datetime.h>
+#include <qn/core/json.h>
 #include <qn/core/object.h>
 #include <qn/core/string.h>
 #include <qn/export.h>
@@ -49,14 +50,20 @@ public:
     // Ignores an Absent value.
     virtual void setValueForFieldSpecifier(const Value& value, StringView specifier) = 0;
 
-    // The serialized value under the given flags: a record's map (or the
-    // single value of a sequence record), a collection's list. `files` (may
-    // be null) gathers the pending-upload files of the records inside, in
-    // the order they are met; their values become `placeholderFormat` with
-    // the file's 0-based position in place of "%d".
-    virtual Value generateSerialization(const QNSDTSerializationOptions& options,
-                                        std::vector<String>* files,
-                                        StringView placeholderFormat) const = 0;
+    // Hands the serialized value under the given flags to `out`: a record's
+    // object (or the single value of a sequence record), a collection's
+    // array. `files` (may be null) gathers the pending-upload files of the
+    // records inside, in the order they are met; their values become
+    // `placeholderFormat` with the file's 0-based position in place of "%1".
+    // False when `out` refused a piece.
+    virtual bool serializeInto(QNJSONEmitter& out, const QNSDTSerializationOptions& options,
+                               std::vector<String>* files, StringView placeholderFormat) const = 0;
+    // The same as a Value tree.
+    Value generateSerialization(const QNSDTSerializationOptions& options,
+                                std::vector<String>* files, StringView placeholderFormat) const {
+        QNJSONTreeBuilder tree;
+        return serializeInto(tree, options, files, placeholderFormat) ? tree.result() : Value();
+    }
     // The JSON value, with JSON names when asked; everything is included.
     Value serialize(bool useNameConversion) const {
         return generateSerialization({true, useNameConversion, true, true, true}, nullptr, {});
