@@ -29,20 +29,52 @@ const qn::QNSDTPropertiesInfo::NameMapping& SdtCustomer_Line::sdtPropertiesNameM
     return mapping;
 }
 
+namespace {
+
+// The position of an accessor name in a mapping; its size when none.
+std::size_t indexOfFullName(const qn::QNSDTPropertiesInfo::NameMapping& mapping,
+                            StringView fullName) {
+    for (std::size_t i = 0; i < mapping.size(); ++i)
+        if (mapping[i].second == fullName) return i;
+    return mapping.size();
+}
+
+}  // namespace
+
 Value SdtCustomer_Line::objectValueForPropertyName(StringView fullName) const {
-    if (fullName == u"gxTv_SdtCustomer_Line_Lineid") return Value(lineId_);
-    if (fullName == u"gxTv_SdtCustomer_Line_Product") return Value(product_);
-    if (fullName == u"gxTv_SdtCustomer_Line_Amount") return Value(amount_);
-    return Value();
+    return objectValueForPropertyIndex(indexOfFullName(sdtPropertiesNameMapping(), fullName));
 }
 
 void SdtCustomer_Line::setObjectValueForPropertyName(const Value& value, StringView fullName) {
-    if (fullName == u"gxTv_SdtCustomer_Line_Lineid") {
-        setLineId(value.integerValue());
-    } else if (fullName == u"gxTv_SdtCustomer_Line_Product") {
-        setProduct(value.isString() ? value.asString() : String());
-    } else if (fullName == u"gxTv_SdtCustomer_Line_Amount") {
-        setAmount(value.decimalValue());
+    setObjectValueForPropertyIndex(value, indexOfFullName(sdtPropertiesNameMapping(), fullName));
+}
+
+Value SdtCustomer_Line::objectValueForPropertyIndex(std::size_t index) const {
+    switch (index) {
+        case 0:
+            return Value(lineId_);
+        case 1:
+            return Value(product_);
+        case 2:
+            return Value(amount_);
+        default:
+            return Value();
+    }
+}
+
+void SdtCustomer_Line::setObjectValueForPropertyIndex(const Value& value, std::size_t index) {
+    switch (index) {
+        case 0:
+            setLineId(value.integerValue());
+            break;
+        case 1:
+            setProduct(value.isString() ? value.asString() : String());
+            break;
+        case 2:
+            setAmount(value.decimalValue());
+            break;
+        default:
+            break;
     }
 }
 
@@ -65,7 +97,8 @@ void SdtCustomer_Line::setAmount(const qn::Decimal& value) {
 
 namespace {
 
-enum class CustomerField {
+// The positions of SdtCustomer's properties in its name mapping.
+enum class CustomerField : std::size_t {
     kId,
     kName,
     kNameNull,
@@ -81,27 +114,6 @@ enum class CustomerField {
     kInitialized,
     kNone
 };
-
-CustomerField customerField(StringView fullName) {
-    static const std::pair<StringView, CustomerField> fields[] = {
-        {u"gxTv_SdtCustomer_Customerid", CustomerField::kId},
-        {u"gxTv_SdtCustomer_Customername", CustomerField::kName},
-        {u"gxTv_SdtCustomer_Customername_N", CustomerField::kNameNull},
-        {u"gxTv_SdtCustomer_Customername_Z", CustomerField::kNameOld},
-        {u"gxTv_SdtCustomer_Customerguid", CustomerField::kGuid},
-        {u"gxTv_SdtCustomer_Customersince", CustomerField::kSince},
-        {u"gxTv_SdtCustomer_Customerbalance", CustomerField::kBalance},
-        {u"gxTv_SdtCustomer_Customeractive", CustomerField::kActive},
-        {u"gxTv_SdtCustomer_Customerphoto", CustomerField::kPhoto},
-        {u"gxTv_SdtCustomer_Customerphoto_qni", CustomerField::kPhotoURI},
-        {u"gxTv_SdtCustomer_Lines", CustomerField::kLines},
-        {u"gxTv_SdtCustomer_Mode", CustomerField::kMode},
-        {u"gxTv_SdtCustomer_Initialized", CustomerField::kInitialized},
-    };
-    for (const auto& [name, field] : fields)
-        if (name == fullName) return field;
-    return CustomerField::kNone;
-}
 
 String text(const Value& value) {
     return value.isString() ? value.asString() : String();
@@ -137,7 +149,15 @@ const qn::QNSDTPropertiesInfo::NameMapping& SdtCustomer::sdtPropertiesNameMappin
 }
 
 Value SdtCustomer::objectValueForPropertyName(StringView fullName) const {
-    switch (customerField(fullName)) {
+    return objectValueForPropertyIndex(indexOfFullName(sdtPropertiesNameMapping(), fullName));
+}
+
+void SdtCustomer::setObjectValueForPropertyName(const Value& value, StringView fullName) {
+    setObjectValueForPropertyIndex(value, indexOfFullName(sdtPropertiesNameMapping(), fullName));
+}
+
+Value SdtCustomer::objectValueForPropertyIndex(std::size_t index) const {
+    switch (static_cast<CustomerField>(index)) {
         case CustomerField::kId:
             return Value(customerId_);
         case CustomerField::kName:
@@ -170,8 +190,8 @@ Value SdtCustomer::objectValueForPropertyName(StringView fullName) const {
     return Value();
 }
 
-void SdtCustomer::setObjectValueForPropertyName(const Value& value, StringView fullName) {
-    switch (customerField(fullName)) {
+void SdtCustomer::setObjectValueForPropertyIndex(const Value& value, std::size_t index) {
+    switch (static_cast<CustomerField>(index)) {
         case CustomerField::kId:
             setCustomerId(value.integerValue());
             break;

@@ -20,6 +20,8 @@ public:
     const qn::QNSDTPropertiesInfo::NameMapping& sdtPropertiesNameMapping() const override;
     qn::Value objectValueForPropertyName(qn::StringView fullName) const override;
     void setObjectValueForPropertyName(const qn::Value& value, qn::StringView fullName) override;
+    qn::Value objectValueForPropertyIndex(std::size_t index) const override;
+    void setObjectValueForPropertyIndex(const qn::Value& value, std::size_t index) override;
 
     std::int64_t lineId() const noexcept { return lineId_; }
     void setLineId(std::int64_t value);
@@ -44,6 +46,8 @@ public:
     const qn::QNSDTPropertiesInfo::NameMapping& sdtPropertiesNameMapping() const override;
     qn::Value objectValueForPropertyName(qn::StringView fullName) const override;
     void setObjectValueForPropertyName(const qn::Value& value, qn::StringView fullName) override;
+    qn::Value objectValueForPropertyIndex(std::size_t index) const override;
+    void setObjectValueForPropertyIndex(const qn::Value& value, std::size_t index) override;
 
     std::int64_t customerId() const noexcept { return customerId_; }
     void setCustomerId(std::int64_t value);

@@ -60,6 +60,19 @@ void QNSdtBusinessComponent::setObjectValueForPropertyName(const Value&, StringV
     throw InvalidArgumentException::mustBeOverridden("setObjectValue:forPropertyName:");
 }
 
+Value QNSdtBusinessComponent::objectValueForPropertyIndex(std::size_t mappingIndex) const {
+    const auto& mapping = sdtPropertiesNameMapping();
+    return mappingIndex < mapping.size() ? objectValueForPropertyName(mapping[mappingIndex].second)
+                                         : Value();
+}
+
+void QNSdtBusinessComponent::setObjectValueForPropertyIndex(const Value& value,
+                                                            std::size_t mappingIndex) {
+    const auto& mapping = sdtPropertiesNameMapping();
+    if (mappingIndex < mapping.size())
+        setObjectValueForPropertyName(value, mapping[mappingIndex].second);
+}
+
 // --- Metadata -------------------------------------------------------------------------
 
 const QNSDTPropertiesInfo& QNSdtBusinessComponent::propertiesInfoForCurrentClass() const {
@@ -89,21 +102,21 @@ void QNSdtBusinessComponent::setPropertyValueForFullName(const Value& value, Str
 }
 
 void QNSdtBusinessComponent::setvalueForKey(StringView shortName, const Value& value) {
-    if (const QNSDTPropertyInfo* info =
-            propertiesInfoForCurrentClass().propertyInfoForShortName(shortName))
-        setValueForPropertyInfo(*info, value);
+    const QNSDTPropertiesInfo& table = propertiesInfoForCurrentClass();
+    const std::size_t index = table.indexForShortName(shortName);
+    if (index != QNSDTPropertiesInfo::npos) setValueForEntry(table.entries()[index], value);
 }
 
-void QNSdtBusinessComponent::setValueForPropertyInfo(const QNSDTPropertyInfo& info,
-                                                     const Value& value) {
+void QNSdtBusinessComponent::setValueForEntry(const Entry& entry, const Value& value) {
+    const QNSDTPropertyInfo& info = *entry.info;
     if (info.type() != QNSDTPropertyTypeItem) {
-        setPropertyValueForFullName(value, info.propertyFullName());
+        if (!value.isAbsent()) setObjectValueForPropertyIndex(value, entry.mappingIndex);
         return;
     }
     const int type = info.entityDataFieldInfo()->dataType();
     if (type == QNEntityDataTypeGUID && value.isString()) {
-        setPropertyValueForFullName(Value(QNUUID::fromString(value.asString()).value_or(QNUUID())),
-                                    info.propertyFullName());
+        setObjectValueForPropertyIndex(
+            Value(QNUUID::fromString(value.asString()).value_or(QNUUID())), entry.mappingIndex);
         return;
     }
     const Value& stored = value.isNull() ? QNEntityHelper::emptyValueForDataType(type) : value;
@@ -116,7 +129,7 @@ void QNSdtBusinessComponent::setValueForPropertyInfo(const QNSDTPropertyInfo& in
             }
         }
     }
-    setPropertyValueForFullName(stored, info.propertyFullName());
+    if (!stored.isAbsent()) setObjectValueForPropertyIndex(stored, entry.mappingIndex);
 }
 
 String QNSdtBusinessComponent::getvalue(StringView shortName) const {
@@ -239,13 +252,12 @@ Ref<QNSdtBusinessComponent> QNSdtBusinessComponent::clone() const {
     internal::StructuredDepthGuard guard;
     if (guard.ok()) {
         for (const auto& entry : propertiesInfoForCurrentClass().entries()) {
-            const String& fullName = entry.info->propertyFullName();
-            Value value = objectValueForPropertyName(fullName);
+            Value value = objectValueForPropertyIndex(entry.mappingIndex);
             if (value.isAbsent()) continue;
             if (const QNSDTData* data = sdtData(value)) {
                 if (Ref<Object> cloned = data->sdtDataClone()) value = Value(std::move(cloned));
             }
-            copy->setObjectValueForPropertyName(value, fullName);
+            copy->setObjectValueForPropertyIndex(value, entry.mappingIndex);
         }
     }
     // After the properties: generated setters mark what they set as assigned.
@@ -263,9 +275,7 @@ bool QNSdtBusinessComponent::isEqual(const Value& other) const {
     internal::StructuredDepthGuard guard;
     if (!guard.ok()) return false;
     for (const auto& entry : propertiesInfoForCurrentClass().entries()) {
-        const String& fullName = entry.info->propertyFullName();
-        if (!propertyValueForFullName(fullName).isEqual(that->propertyValueForFullName(fullName)))
-            return false;
+        if (!propertyValueAt(entry).isEqual(that->propertyValueAt(entry))) return false;
     }
     return true;
 }
@@ -276,8 +286,7 @@ std::size_t QNSdtBusinessComponent::hash() const {
     internal::StructuredDepthGuard guard;
     if (!guard.ok()) return h;
     for (const auto& entry : entries)
-        h = (h ^ propertyValueForFullName(entry.info->propertyFullName()).hash()) *
-            0x100000001b3ull;
+        h = (h ^ propertyValueAt(entry).hash()) * 0x100000001b3ull;
     return h;
 }
 
@@ -287,7 +296,7 @@ String QNSdtBusinessComponent::description() const {
     if (guard.ok()) {
         for (const auto& entry : propertiesInfoForCurrentClass().entries()) {
             text += u"\n\t\t" + entry.info->propertyName() + u" => " +
-                    propertyValueForFullName(entry.info->propertyFullName()).description();
+                    propertyValueAt(entry).description();
         }
     }
     return text + u">";

@@ -83,6 +83,14 @@ Value pendingUploadValue(const Value& value, std::vector<String>& files,
     return Value(QNUtilities::stringWithQNFormatValues(placeholderFormat, {Value(position)}));
 }
 
+// The entry of a sequence record's one item.
+const QNSDTPropertiesInfo::Entry* sequenceEntry(const QNSDTPropertiesInfo& table, StringView name) {
+    const std::size_t index = table.indexForShortName(name);
+    if (index == QNSDTPropertiesInfo::npos) return nullptr;
+    const auto& entry = table.entries()[index];
+    return entry.info->type() == QNSDTPropertyTypeItem ? &entry : nullptr;
+}
+
 bool isAbsentOrEmptyCollection(const Value& value) {
     if (value.isAbsentOrNull()) return true;
     const auto collection = value.as<QNObjectCollection>();
@@ -121,13 +129,13 @@ bool QNSdtBusinessComponent::serializeInto(QNJSONEmitter& out,
     internal::StructuredDepthGuard guard;
     if (const auto& sequence = table.sequenceItem()) {
         if (!guard.ok()) return out.beginArray(0) && out.endArray();
-        const QNSDTPropertyInfo* info =
-            table.propertyInfoForShortName(sequence->name(), QNSDTPropertyTypeItem);
-        if (!info) return out.value(Value::null());
-        const Value value = propertyValueForFullName(info->propertyFullName());
+        const Entry* entry = sequenceEntry(table, sequence->name());
+        if (!entry) return out.value(Value::null());
+        const Value value = propertyValueAt(*entry);
         if (const QNSDTData* nested = sdtData(value))
             return nested->serializeInto(out, options, files, placeholderFormat);
-        return out.value(simpleValueToWrite(*info, value, options, files, placeholderFormat));
+        return out.value(
+            simpleValueToWrite(*entry->info, value, options, files, placeholderFormat));
     }
     if (!guard.ok()) return out.beginObject(0) && out.endObject();
     const std::uint8_t mask =
@@ -158,7 +166,7 @@ bool QNSdtBusinessComponent::serializeInto(QNJSONEmitter& out,
                 !field.isCollection())
                 continue;
         }
-        const Value value = propertyValueForFullName(info.propertyFullName());
+        const Value value = propertyValueAt(entry);
         // Structured values (sub-records, collections, records in fields)
         // are written with the same flags and gather into the same file list.
         const QNSDTData* nested = type == QNSDTPropertyTypeItemN || type == QNSDTPropertyTypeItemQNI
@@ -211,15 +219,16 @@ String QNSdtBusinessComponent::sdtDataToJson() const {
 
 // --- JSON in -------------------------------------------------------------------------------
 
-bool QNSdtBusinessComponent::applyLoadedValue(const QNSDTPropertyInfo& info, const Value& value,
+bool QNSdtBusinessComponent::applyLoadedValue(const Entry& entry, const Value& value,
                                               int nameConversion, String* error) {
+    const QNSDTPropertyInfo& info = *entry.info;
     const QNEntityDataFieldInfo* field = info.entityDataFieldInfo();
     // Only a property that may hold a record or collection is loaded in
     // place; a simple field is just set.
     const bool mayBeStructured =
         !field || field->dataType() == QNEntityDataTypeStructured || field->isCollection();
     const Value current =
-        mayBeStructured ? objectValueForPropertyName(info.propertyFullName()) : Value();
+        mayBeStructured ? objectValueForPropertyIndex(entry.mappingIndex) : Value();
     if (QNSDTData* nested = mutableSDTData(current)) {
         const bool fits = nested->sdtDataIsCollection() ? value.isArray() : value.isDictionary();
         if (fits || (!nested->sdtDataIsCollection() && value.isArray())) {
@@ -229,8 +238,8 @@ bool QNSdtBusinessComponent::applyLoadedValue(const QNSDTPropertyInfo& info, con
             return false;
         }
     }
-    setValueForPropertyInfo(
-        info, field ? QNEntityHelper::coreDataFieldValueForFieldInfo(field, value) : value);
+    setValueForEntry(entry,
+                     field ? QNEntityHelper::coreDataFieldValueForFieldInfo(field, value) : value);
     return true;
 }
 
@@ -271,7 +280,7 @@ bool QNSdtBusinessComponent::loadMembers(const Dictionary& map, int nameConversi
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const Value* found = byJSON[i] ? byJSON[i] : byKey[i];
         if (!found || !table.passes(*entries[i].info, kQNSDTMaskSerializable, true)) continue;
-        if (!applyLoadedValue(*entries[i].info, *found, nameConversion, error)) loaded = false;
+        if (!applyLoadedValue(entries[i], *found, nameConversion, error)) loaded = false;
     }
     return loaded;
 }
@@ -304,9 +313,8 @@ bool QNSdtBusinessComponent::loadFromValue(const Value& value, int nameConversio
     }
     if (source.isArray()) {
         if (const QNStructureDataTypeItemInfo* sequence = jsonCollectionAsSequenceItemInfo()) {
-            if (const QNSDTPropertyInfo* info =
-                    table.propertyInfoForShortName(sequence->name(), QNSDTPropertyTypeItem))
-                loaded = applyLoadedValue(*info, source, nameConversion, error);
+            if (const Entry* entry = sequenceEntry(table, sequence->name()))
+                loaded = applyLoadedValue(*entry, source, nameConversion, error);
             if (loaded) return true;
             if (error && error->empty()) *error = String(kExpectedDictionary);
             return false;

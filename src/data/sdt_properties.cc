@@ -84,7 +84,7 @@ QNSDTPropertiesInfo::QNSDTPropertiesInfo(const NameMapping& mapping,
     const auto place = [&](const String& shortName, String key,
                            std::shared_ptr<const QNSDTPropertyInfo> info) {
         built.push_back(
-            {remaining.at(shortName).position, Entry{std::move(key), std::move(info), {}, {}}});
+            {remaining.at(shortName).position, Entry{std::move(key), std::move(info), {}, {}, 0}});
         remaining.erase(shortName);
     };
 
@@ -150,7 +150,8 @@ QNSDTPropertiesInfo::QNSDTPropertiesInfo(const NameMapping& mapping,
                 ++it;
                 continue;
             }
-            built.push_back({it->second.position, Entry{std::move(key), std::move(info), {}, {}}});
+            built.push_back(
+                {it->second.position, Entry{std::move(key), std::move(info), {}, {}, 0}});
             it = remaining.erase(it);
         }
     }
@@ -168,20 +169,22 @@ QNSDTPropertiesInfo::QNSDTPropertiesInfo(const NameMapping& mapping,
                                                  std::make_shared<QNSDTPropertyInfoUnknown>(
                                                      name, pending.fullName, typeFromName),
                                                  {},
-                                                 {}}});
+                                                 {},
+                                                 0}});
     }
 
     std::sort(built.begin(), built.end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });
     entries_.reserve(built.size());
     for (auto& [position, entry] : built)
-        add(std::move(entry.key), std::move(entry.info));
+        add(std::move(entry.key), std::move(entry.info), position);
     buildIndex(keyIndex_, &Entry::key);
     buildIndex(jsonKeyIndex_, &Entry::jsonKeyLower);
     byKey_.clear();
 }
 
-void QNSDTPropertiesInfo::add(String key, std::shared_ptr<const QNSDTPropertyInfo> info) {
+void QNSDTPropertiesInfo::add(String key, std::shared_ptr<const QNSDTPropertyInfo> info,
+                              std::size_t mappingIndex) {
     // Two short names differing only in letter case share a key: the first
     // declared keeps it, as a look-up in any case can only find one.
     if (byKey_.contains(key)) return;
@@ -192,8 +195,8 @@ void QNSDTPropertiesInfo::add(String key, std::shared_ptr<const QNSDTPropertyInf
     String jsonKeyLower = lower(jsonKey);
     for (const Entry& e : entries_)
         if (e.jsonKeyLower == jsonKeyLower) duplicateJsonKeys_ = true;
-    entries_.push_back(
-        Entry{std::move(key), std::move(info), std::move(jsonKey), std::move(jsonKeyLower)});
+    entries_.push_back(Entry{std::move(key), std::move(info), std::move(jsonKey),
+                             std::move(jsonKeyLower), mappingIndex});
 }
 
 // --- Look-ups ------------------------------------------------------------------------

@@ -71,6 +71,11 @@ public:
     // subclass.").
     virtual Value objectValueForPropertyName(StringView fullName) const;
     virtual void setObjectValueForPropertyName(const Value& value, StringView fullName);
+    // The same by the property's position in sdtPropertiesNameMapping; by
+    // default through the name. Generated code answers these with a switch,
+    // cheaper than comparing accessor names in tight loops.
+    virtual Value objectValueForPropertyIndex(std::size_t mappingIndex) const;
+    virtual void setObjectValueForPropertyIndex(const Value& value, std::size_t mappingIndex);
     // True where generated code writes and reads the XML itself.
     virtual bool useGeneratedXmlMethods() const { return false; }
 
@@ -218,11 +223,17 @@ private:
     Value simpleValueToWrite(const QNSDTPropertyInfo& info, const Value& value,
                              const QNSDTSerializationOptions& options, std::vector<String>* files,
                              StringView placeholderFormat) const;
-    bool applyLoadedValue(const QNSDTPropertyInfo& info, const Value& value, int nameConversion,
+    using Entry = QNSDTPropertiesInfo::Entry;
+    bool applyLoadedValue(const Entry& entry, const Value& value, int nameConversion,
                           String* error);
+    // propertyValueForFullName of an entry's property.
+    Value propertyValueAt(const Entry& entry) const {
+        Value value = objectValueForPropertyIndex(entry.mappingIndex);
+        return value.isAbsent() ? Value::null() : value;
+    }
     bool loadMembers(const Dictionary& map, int nameConversion, String* error);
-    // setvalueForKey for a descriptor already found.
-    void setValueForPropertyInfo(const QNSDTPropertyInfo& info, const Value& value);
+    // setvalueForKey for an entry already found.
+    void setValueForEntry(const Entry& entry, const Value& value);
     bool isDirtyAt(std::size_t index) const noexcept {
         const std::size_t word = index / 64;
         return word < dirtyBits_.size() && ((dirtyBits_[word] >> (index % 64)) & 1u) != 0;

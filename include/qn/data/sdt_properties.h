@@ -281,6 +281,8 @@ public:
         // so "Name" and "Name_N" never share a key.
         String jsonKey;
         String jsonKeyLower;
+        // The property's position in the class's name mapping.
+        std::size_t mappingIndex = 0;
     };
     // Every entry, in the order enumeration gives them.
     const std::vector<Entry>& entries() const noexcept { return entries_; }
@@ -288,7 +290,7 @@ public:
     bool passes(const QNSDTPropertyInfo& info, std::uint8_t mask, bool filterUnknownByName) const;
 
 private:
-    void add(String key, std::shared_ptr<const QNSDTPropertyInfo> info);
+    void add(String key, std::shared_ptr<const QNSDTPropertyInfo> info, std::size_t mappingIndex);
 
     std::shared_ptr<const QNStructureDataTypeLevelInfo> level_;
     // Open addressing over entry positions (position + 1; 0 is free), hashed
