@@ -5,6 +5,7 @@
 #include "core/characters.h"
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <shared_mutex>
@@ -203,14 +204,26 @@ void QNSDTPropertiesInfo::add(String key, std::shared_ptr<const QNSDTPropertyInf
 
 namespace {
 
-// FNV-1a over the UTF-16 units with ASCII letters folded to lower case.
+// A hash of the UTF-16 units with ASCII letters folded to lower case, four
+// units at a time. Setting bit 5 of every unit folds letters (and moves a few
+// punctuation marks onto others, which only costs a rare extra compare).
 std::uint64_t foldedHash(StringView text) noexcept {
-    std::uint64_t h = 0xcbf29ce484222325ull;
-    for (char16_t c : text) {
-        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
-        h = (h ^ c) * 0x100000001b3ull;
+    constexpr std::uint64_t kFold = 0x0020002000200020ull;
+    constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
+    std::uint64_t h = text.size() * kMultiplier;
+    const char16_t* p = text.data();
+    std::size_t n = text.size();
+    for (; n >= 4; n -= 4, p += 4) {
+        std::uint64_t word;
+        std::memcpy(&word, p, sizeof word);
+        h = (h ^ (word | kFold)) * kMultiplier;
+        h ^= h >> 29;
     }
-    return h;
+    std::uint64_t tail = 0;
+    for (std::size_t i = 0; i < n; ++i)
+        tail |= static_cast<std::uint64_t>(p[i] | 0x20u) << (16 * i);
+    h = (h ^ tail) * kMultiplier;
+    return h ^ (h >> 32);
 }
 
 bool hasNonASCII(StringView text) noexcept {
