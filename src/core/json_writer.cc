@@ -206,6 +206,7 @@ private:
 
     friend class WriterEmitter;
     yajl_gen root_ = nullptr;  // the generator of the outermost level
+    int streamHops_ = 0;       // stream sources being written, one inside another
 
     std::string* out_ = nullptr;
     std::size_t length_ = 0;
@@ -344,8 +345,14 @@ bool Writer::writeObject(yajl_gen gen, const Value& value) {
     // as a level.
     Ref<Object> object = value.asObject();
     if (const auto* stream = dynamic_cast<const QNJSONStreamSource*>(object.get())) {
-        if (stack_.size() >= static_cast<std::size_t>(QNJSON::kMaxDepth))
-            return fail(depthErrorText());
+        // Sources writing sources recurse on the C++ stack: they are counted
+        // as levels of their own (containers they open count on the stack).
+        if (streamHops_ >= QNJSON::kMaxDepth) return fail(depthErrorText());
+        ++streamHops_;
+        struct Hop {
+            int& hops;
+            ~Hop() { --hops; }
+        } hop{streamHops_};
         // The source writes at this level; its containers open above it.
         const std::size_t level = stack_.size();
         WriterEmitter emitter(*this);

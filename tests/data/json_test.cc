@@ -416,6 +416,82 @@ TEST(JsonGenerate, ValueSourcesWriteTheirJsonValueInTheirPlace) {
     cycle->clear();
 }
 
+// An object that writes its JSON form through an emitter.
+class Streamer : public Object, public QNJSONStreamSource {
+public:
+    explicit Streamer(std::function<bool(QNJSONEmitter&)> write) : write_(std::move(write)) {}
+    bool writeJSON(QNJSONEmitter& out) const override { return write_(out); }
+
+private:
+    std::function<bool(QNJSONEmitter&)> write_;
+};
+
+Value streamer(std::function<bool(QNJSONEmitter&)> write) {
+    return Value(makeRef<Streamer>(std::move(write)));
+}
+
+// `levels` arrays, each holding its level number and the next one.
+bool nestedArrays(QNJSONEmitter& out, int levels) {
+    if (levels == 0) return out.value(Value(0));
+    return out.beginArray(2) && out.value(Value(levels)) &&
+           out.value(
+               streamer([levels](QNJSONEmitter& e) { return nestedArrays(e, levels - 1); })) &&
+           out.endArray();
+}
+
+TEST(JsonGenerate, StreamSourcesWriteAsTheTreeTheyStandFor) {
+    const auto body = [](QNJSONEmitter& out) {
+        return out.beginObject(3) && out.key(u"name") && out.value(Value(u"Ana")) &&
+               out.key(u"tags") && out.value(list({1, map({{u"k", Value::null()}})})) &&
+               out.key(u"inner") && out.value(streamer([](QNJSONEmitter& e) {
+                   return e.beginArray(0) && e.value(Value(Decimal::fromString("0.5"))) &&
+                          e.endArray();
+               })) &&
+               out.key(u"name") && out.value(Value(u"Bo")) && out.endObject();
+    };
+    // Text written as it comes keeps both "name" members; the tree keeps
+    // the later value in the first one's place, as a parsed object does.
+    EXPECT_EQ(toUtf8(*QNJSON::generateWith(body)),
+              R"({"name":"Ana","tags":[1,{"k":null}],"inner":[0.5],"name":"Bo"})");
+    QNJSONTreeBuilder tree;
+    ASSERT_TRUE(body(tree));
+    EXPECT_EQ(generated(tree.result()), R"({"name":"Bo","tags":[1,{"k":null}],"inner":[0.5]})");
+    // Inside a tree written by generate, a stream source writes in place.
+    EXPECT_EQ(generated(list({streamer(body), 2})),
+              R"([{"name":"Ana","tags":[1,{"k":null}],"inner":[0.5],"name":"Bo"},2])");
+
+    // A body that fails, or leaves a container open, gives no text; the
+    // next generation is unaffected.
+    std::string error;
+    EXPECT_FALSE(
+        QNJSON::generateWith([](QNJSONEmitter& e) { return e.beginArray(0) && false; }, &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(QNJSON::generateWith([](QNJSONEmitter& e) { return e.beginArray(0); }));
+    EXPECT_FALSE(QNJSON::generateUtf8(list({streamer([](QNJSONEmitter&) { return false; })})));
+    EXPECT_EQ(toUtf8(*QNJSON::generateWith([](QNJSONEmitter& e) { return e.value(Value(7)); })),
+              "7");
+}
+
+TEST(JsonNesting, StreamSourcesNestAsDeepAsTreesAndNoDeeper) {
+    constexpr int kMax = QNJSON::kMaxDepth;
+    // Across the levels where one YAJL generator hands over to the next.
+    std::string expected = "0";
+    for (int i = 1; i <= kMax; ++i)
+        expected = "[" + std::to_string(i) + "," + expected + "]";
+    const auto deepest = [](QNJSONEmitter& e) { return nestedArrays(e, kMax); };
+    EXPECT_EQ(toUtf8(QNJSON::generateWith(deepest).value_or(u"<failed>")), expected);
+    // A source that hands over to itself without end counts each hop as a
+    // level and stops.
+    std::function<bool(QNJSONEmitter&)> forever = [&](QNJSONEmitter& e) {
+        return e.value(streamer(forever));
+    };
+    EXPECT_NE(generationFailure(streamer(forever)).find(std::to_string(kMax)), std::string::npos);
+    std::string error;
+    EXPECT_FALSE(
+        QNJSON::generateWith([](QNJSONEmitter& e) { return nestedArrays(e, kMax + 1); }, &error));
+    EXPECT_NE(error.find(std::to_string(kMax)), std::string::npos) << error;
+}
+
 TEST(JsonNesting, ReadingAndWritingAreLimitedAlike) {
     constexpr int kMax = QNJSON::kMaxDepth;
     // As deep as the reader allows, past YAJL's own generator limit.
