@@ -31,14 +31,6 @@ void reportJSONLoadFailure(const String& text, QNObjectCollection* messages) {
 
 namespace {
 
-const QNSDTData* sdtData(const Value& value) noexcept {
-    return value.isObject() ? dynamic_cast<const QNSDTData*>(value.asObject().get()) : nullptr;
-}
-
-QNSDTData* mutableSDTData(const Value& value) noexcept {
-    return value.isObject() ? dynamic_cast<QNSDTData*>(value.asObject().get()) : nullptr;
-}
-
 bool isRecord(const QNSDTData* data) noexcept {
     return data && !data->sdtDataIsCollection();
 }
@@ -67,7 +59,7 @@ Value QNObjectCollection::valueForFieldSpecifier(StringView specifier) const {
     const Value& item = items_[static_cast<std::size_t>(*index)];
     const std::size_t dot = specifier.find(u'.');
     if (dot == StringView::npos) return item;
-    const QNSDTData* data = sdtData(item);
+    const QNSDTData* data = QNSDTData::from(item);
     return data ? data->valueForFieldSpecifier(specifier.substr(dot + 1)) : Value();
 }
 
@@ -85,7 +77,7 @@ Value QNObjectCollection::valueForItemAtIndexFieldSpecifier(std::uint64_t index,
     if (index >= items_.size()) return Value();
     const Value& item = items_[static_cast<std::size_t>(index)];
     if (specifier.empty()) return item;
-    const QNSDTData* data = sdtData(item);
+    const QNSDTData* data = QNSDTData::from(item);
     return data ? data->valueForFieldSpecifier(specifier) : Value();
 }
 
@@ -95,14 +87,14 @@ void QNObjectCollection::setValueForItemAtIndexFieldSpecifier(const Value& value
     if (index >= items_.size()) return;
     Value& cur = items_[static_cast<std::size_t>(index)];
     if (!specifier.empty()) {
-        if (QNSDTData* data = mutableSDTData(cur)) {
+        if (QNSDTData* data = QNSDTData::mutableFrom(cur)) {
             data->setValueForFieldSpecifier(value, specifier);
             internalMarkAsModified();
         }
         return;
     }
-    const QNSDTData* current = sdtData(cur);
-    const QNSDTData* incoming = sdtData(value);
+    const QNSDTData* current = QNSDTData::from(cur);
+    const QNSDTData* incoming = QNSDTData::from(value);
     Value replacement;
     if (!value.isAbsentOrNull()) {
         if (isRecord(current)) {
@@ -140,7 +132,7 @@ void QNObjectCollection::setValueForItemAtIndexFieldSpecifier(const Value& value
         if (Ref<Object> blank = itemClass ? itemClass->create() : nullptr)
             replacement = Value(std::move(blank));
     } else if (current) {
-        if (auto* collection = dynamic_cast<QNObjectCollection*>(mutableSDTData(cur)))
+        if (auto* collection = dynamic_cast<QNObjectCollection*>(QNSDTData::mutableFrom(cur)))
             collection->removeAllItems();
         internalMarkAsModified();
         return;
@@ -165,7 +157,7 @@ Ref<QNObjectCollection> QNObjectCollection::clone() const {
     if (!guard.ok()) return copy;
     copy->items_.reserve(items_.size());
     for (const Value& item : items_) {
-        const QNSDTData* data = sdtData(item);
+        const QNSDTData* data = QNSDTData::from(item);
         Ref<Object> cloned = data ? data->sdtDataClone() : nullptr;
         copy->items_.push_back(cloned ? Value(std::move(cloned)) : item);
     }
@@ -205,7 +197,7 @@ bool QNObjectCollection::serializeInto(QNJSONEmitter& out, const QNSDTSerializat
     if (!out.beginArray(items_.size())) return false;
     for (const Value& item : items_) {
         bool written;
-        if (const QNSDTData* data = sdtData(item)) {
+        if (const QNSDTData* data = QNSDTData::from(item)) {
             written = data->serializeInto(out, options, files, placeholderFormat);
         } else if (item.isAbsentOrNull()) {
             written = out.value(Value::null());
@@ -220,24 +212,6 @@ bool QNObjectCollection::serializeInto(QNJSONEmitter& out, const QNSDTSerializat
         if (!written) return false;
     }
     return out.endArray();
-}
-
-bool QNObjectCollection::writeJSON(QNJSONEmitter& emitter) const {
-    return serializeInto(emitter, {true, false, true, true, true}, nullptr, {});
-}
-
-String QNObjectCollection::toJSONString() const {
-    return QNJSON::generateWith([this](QNJSONEmitter& out) {
-               return serializeInto(out, {true, false, true, true, true}, nullptr, {});
-           })
-        .value_or(String());
-}
-
-String QNObjectCollection::sdtDataToJson() const {
-    return QNJSON::generateWith([this](QNJSONEmitter& out) {
-               return serializeInto(out, {true, true, true, true, true}, nullptr, {});
-           })
-        .value_or(String());
 }
 
 // --- JSON in -----------------------------------------------------------------------
@@ -317,7 +291,7 @@ bool QNObjectCollection::loadFromArray(const std::vector<Value>& array, int name
             const Value& element = array[i];
             String error;
             bool loaded;
-            if (const QNSDTData* other = sdtData(element)) {
+            if (const QNSDTData* other = QNSDTData::from(element)) {
                 loaded = record->loadFromValue(Value(other->sdtDataToJson()),
                                                QNSDTNameConversionJSONOrShort, &error);
             } else {
@@ -359,7 +333,7 @@ bool QNObjectCollection::loadFromValue(const Value& value, int nameConversion, S
     QNObjectCollection messages;
     const bool loaded = loadFromArray(list->items(), nameConversion, &messages);
     if (!loaded && error && !messages.items().empty()) {
-        if (const QNSDTData* first = sdtData(messages.items().front()))
+        if (const QNSDTData* first = QNSDTData::from(messages.items().front()))
             *error = first->valueForFieldSpecifier(u"Description").description();
         else if (const Dictionary* map = messages.items().front().asDictionary())
             *error = map->get(u"Description").asString();
@@ -383,7 +357,7 @@ Ref<QNObjectCollection> QNObjectCollection::convertSDTDataToCollectionOfType(
         if (!target || collection->itemsTypeName() == typeName) return collection;
         auto converted = makeRef<QNObjectCollection>(typeName);
         for (const Value& item : collection->items()) {
-            const QNSDTData* data = sdtData(item);
+            const QNSDTData* data = QNSDTData::from(item);
             const bool ofClass = item.isObject() && item.asObject()->classInfo() &&
                                  item.asObject()->classInfo()->isKindOf(target);
             converted->addItem(ofClass || !data ? item : convertedToClass(*data, target));

@@ -15,31 +15,6 @@ QN_REGISTER_CLASS(QNSdtBusinessComponent, Object)
 
 QNSdtBusinessComponent::~QNSdtBusinessComponent() = default;
 
-namespace {
-
-const QNSDTData* sdtData(const Value& value) noexcept {
-    return value.isObject() ? dynamic_cast<const QNSDTData*>(value.asObject().get()) : nullptr;
-}
-
-QNSDTData* mutableSDTData(const Value& value) noexcept {
-    return value.isObject() ? dynamic_cast<QNSDTData*>(value.asObject().get()) : nullptr;
-}
-
-bool isMediaType(int type) noexcept {
-    switch (type) {
-        case QNEntityDataTypeImage:
-        case QNEntityDataTypeBlob:
-        case QNEntityDataTypeAudio:
-        case QNEntityDataTypeVideo:
-        case QNEntityDataTypeBlobFile:
-            return true;
-        default:
-            return false;
-    }
-}
-
-}  // namespace
-
 // --- What generated classes supply --------------------------------------------------
 
 const std::vector<String>& QNSdtBusinessComponent::sdtLevelPathNames() const {
@@ -120,7 +95,7 @@ void QNSdtBusinessComponent::setValueForEntry(const Entry& entry, const Value& v
         return;
     }
     const Value& stored = value.isNull() ? QNEntityHelper::emptyValueForDataType(type) : value;
-    if (isMediaType(type)) {
+    if (QNEntityHelper::dataTypeMayContainBinaryData(type)) {
         const String companion = info.propertyFullName() + u"_qni";
         for (const auto& [shortKey, full] : sdtPropertiesNameMapping()) {
             if (full == companion) {
@@ -154,7 +129,7 @@ Value QNSdtBusinessComponent::valueForFieldSpecifier(StringView specifier) const
     if (!info) return Value();
     const Value value = propertyValueForFullName(info->propertyFullName());
     if (dot == StringView::npos) return value;
-    const QNSDTData* nested = sdtData(value);
+    const QNSDTData* nested = QNSDTData::from(value);
     return nested ? nested->valueForFieldSpecifier(specifier.substr(dot + 1)) : Value();
 }
 
@@ -169,7 +144,8 @@ void QNSdtBusinessComponent::setValueForFieldSpecifier(const Value& value, Strin
     const QNSDTPropertyInfo* info =
         propertiesInfoForCurrentClass().propertyInfoForShortName(specifier.substr(0, dot));
     if (!info) return;
-    if (QNSDTData* nested = mutableSDTData(propertyValueForFullName(info->propertyFullName()))) {
+    if (QNSDTData* nested =
+            QNSDTData::mutableFrom(propertyValueForFullName(info->propertyFullName()))) {
         nested->setValueForFieldSpecifier(value, specifier.substr(dot + 1));
         lastModified_ = DateTime::now();
     }
@@ -254,7 +230,7 @@ Ref<QNSdtBusinessComponent> QNSdtBusinessComponent::clone() const {
         for (const auto& entry : propertiesInfoForCurrentClass().entries()) {
             Value value = objectValueForPropertyIndex(entry.mappingIndex);
             if (value.isAbsent()) continue;
-            if (const QNSDTData* data = sdtData(value)) {
+            if (const QNSDTData* data = QNSDTData::from(value)) {
                 if (Ref<Object> cloned = data->sdtDataClone()) value = Value(std::move(cloned));
             }
             copy->setObjectValueForPropertyIndex(value, entry.mappingIndex);

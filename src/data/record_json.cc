@@ -25,14 +25,6 @@ namespace {
 
 constexpr StringView kExpectedDictionary = u"Invalid format, expected a Dictionary";
 
-const QNSDTData* sdtData(const Value& value) noexcept {
-    return value.isObject() ? dynamic_cast<const QNSDTData*>(value.asObject().get()) : nullptr;
-}
-
-QNSDTData* mutableSDTData(const Value& value) noexcept {
-    return value.isObject() ? dynamic_cast<QNSDTData*>(value.asObject().get()) : nullptr;
-}
-
 // --- Pending uploads ----------------------------------------------------------------
 
 // The extension of a path's last component, without the dot; "" when none.
@@ -132,7 +124,7 @@ bool QNSdtBusinessComponent::serializeInto(QNJSONEmitter& out,
         const Entry* entry = sequenceEntry(table, sequence->name());
         if (!entry) return out.value(Value::null());
         const Value value = propertyValueAt(*entry);
-        if (const QNSDTData* nested = sdtData(value))
+        if (const QNSDTData* nested = QNSDTData::from(value))
             return nested->serializeInto(out, options, files, placeholderFormat);
         return out.value(
             simpleValueToWrite(*entry->info, value, options, files, placeholderFormat));
@@ -171,7 +163,7 @@ bool QNSdtBusinessComponent::serializeInto(QNJSONEmitter& out,
         // are written with the same flags and gather into the same file list.
         const QNSDTData* nested = type == QNSDTPropertyTypeItemN || type == QNSDTPropertyTypeItemQNI
                                       ? nullptr
-                                      : sdtData(value);
+                                      : QNSDTData::from(value);
         Value simple;
         if (nested) {
             if (omitWhenEmpty && nested->sdtDataIsCollection() && nested->isEmptyStructuredValue())
@@ -199,24 +191,6 @@ bool QNSdtBusinessComponent::serializeInto(QNJSONEmitter& out,
     return out.endObject();
 }
 
-bool QNSdtBusinessComponent::writeJSON(QNJSONEmitter& emitter) const {
-    return serializeInto(emitter, {true, false, true, true, true}, nullptr, {});
-}
-
-String QNSdtBusinessComponent::toJSONString() const {
-    return QNJSON::generateWith([this](QNJSONEmitter& out) {
-               return serializeInto(out, {true, false, true, true, true}, nullptr, {});
-           })
-        .value_or(String());
-}
-
-String QNSdtBusinessComponent::sdtDataToJson() const {
-    return QNJSON::generateWith([this](QNJSONEmitter& out) {
-               return serializeInto(out, {true, true, true, true, true}, nullptr, {});
-           })
-        .value_or(String());
-}
-
 // --- JSON in -------------------------------------------------------------------------------
 
 bool QNSdtBusinessComponent::applyLoadedValue(const Entry& entry, const Value& value,
@@ -229,7 +203,7 @@ bool QNSdtBusinessComponent::applyLoadedValue(const Entry& entry, const Value& v
         !field || field->dataType() == QNEntityDataTypeStructured || field->isCollection();
     const Value current =
         mayBeStructured ? objectValueForPropertyIndex(entry.mappingIndex) : Value();
-    if (QNSDTData* nested = mutableSDTData(current)) {
+    if (QNSDTData* nested = QNSDTData::mutableFrom(current)) {
         const bool fits = nested->sdtDataIsCollection() ? value.isArray() : value.isDictionary();
         if (fits || (!nested->sdtDataIsCollection() && value.isArray())) {
             String nestedError;
@@ -375,7 +349,7 @@ Value QNSDTDataHelper::convertSDTDataToClass(const Value& value, const ClassInfo
     if (!recordClass->isKindOf(QNSdtBusinessComponent::staticClassInfo())) return value;
     auto record = std::dynamic_pointer_cast<QNSdtBusinessComponent>(recordClass->create());
     if (!record) return value;
-    if (const QNSDTData* data = sdtData(value)) {
+    if (const QNSDTData* data = QNSDTData::from(value)) {
         record->loadFromSDTData(*data);
     } else {
         record->loadFromValue(value);
@@ -392,7 +366,7 @@ Value QNSDTDataHelper::tryConvertSDTDataToWellKnownTypeWithName(const Value& val
 
 Value QNSDTDataHelper::sdtDataWithTypeNameValueIsCollection(StringView typeName, const Value& value,
                                                             bool isCollection) {
-    if (isCollection || (sdtData(value) && sdtData(value)->sdtDataIsCollection()))
+    if (isCollection || (QNSDTData::from(value) && QNSDTData::from(value)->sdtDataIsCollection()))
         return Value(sdtDataCollectionWithTypeNameValue(typeName, value));
     return sdtDataWithTypeNameValue(typeName, value);
 }

@@ -4,6 +4,7 @@
 // the date forms are read and written by hand at fixed width rather than
 // through a date formatter.
 #include <qn/core/containers.h>
+#include <qn/core/json.h>
 #include <qn/host/dates.h>
 #include <qn/host/entity_helper.h>
 #include <qn/host/sdt_data.h>
@@ -200,6 +201,30 @@ Value jsonValue(int type, const Value& value) {
 
 QNStructuredFieldValue::~QNStructuredFieldValue() = default;
 QNSDTData::~QNSDTData() = default;
+
+namespace {
+
+String jsonText(const QNSDTData& data, bool useNameConversion) {
+    return QNJSON::generateWith([&](QNJSONEmitter& out) {
+               return data.serializeInto(out, {true, useNameConversion, true, true, true}, nullptr,
+                                         {});
+           })
+        .value_or(String());
+}
+
+}  // namespace
+
+String QNSDTData::toJSONString() const {
+    return jsonText(*this, false);
+}
+
+String QNSDTData::sdtDataToJson() const {
+    return jsonText(*this, true);
+}
+
+bool QNSDTData::writeJSON(QNJSONEmitter& emitter) const {
+    return serializeInto(emitter, {true, false, true, true, true}, nullptr, {});
+}
 QNTextFileSource::~QNTextFileSource() = default;
 
 Value QNEntityHelper::jsonFieldValueForFieldInfo(const QNEntityDataFieldInfo* info,
@@ -253,8 +278,11 @@ bool QNEntityHelper::valueIsEmptyValueForDataTypeIsCollection(const Value& value
 }
 
 bool QNEntityHelper::fieldMayContainBinaryData(const QNEntityDataFieldInfo* info) noexcept {
-    if (!info) return false;
-    switch (info->dataType()) {
+    return info && dataTypeMayContainBinaryData(info->dataType());
+}
+
+bool QNEntityHelper::dataTypeMayContainBinaryData(int dataType) noexcept {
+    switch (dataType) {
         case QNEntityDataTypeImage:
         case QNEntityDataTypeBlob:
         case QNEntityDataTypeAudio:

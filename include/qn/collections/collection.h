@@ -35,10 +35,7 @@
 
 namespace qn {
 
-class QN_API QNObjectCollection : public Object,
-                                  public QNSDTData,
-                                  public QNJSONValueSource,
-                                  public QNJSONStreamSource {
+class QN_API QNObjectCollection : public Object, public QNSDTData {
     QN_OBJECT(QNObjectCollection)
 public:
     // init: no type name.
@@ -151,22 +148,6 @@ public:
 
     bool serializeInto(QNJSONEmitter& out, const QNSDTSerializationOptions& options,
                        std::vector<String>* files, StringView placeholderFormat) const override;
-    // The list serialize(false) gives.
-    Value qnJSONSerialize() const { return serialize(false); }
-    Value JSON() const { return serialize(false); }
-    Value jsonValue() const override { return serialize(false); }
-    // Written straight into JSON text, without a tree: JSON's form.
-    bool writeJSON(QNJSONEmitter& emitter) const override;
-    // The text of serialize(false); the flags are accepted and not consulted.
-    String toJSONString() const;
-    String toJSONString(bool /*includeState*/) const { return toJSONString(); }
-    String toJSONString(bool /*includeState*/, bool /*includeNonInitialized*/) const {
-        return toJSONString();
-    }
-    // The text of serialize(true); the flag is accepted and not consulted.
-    String sdtDataToJson() const override;
-    String sdtDataToJsonIncludingState(bool /*includeState*/) const { return sdtDataToJson(); }
-
     // Empties the collection, then loads the text's array (sdtDataFromJson).
     bool fromJSONString(StringView text, QNObjectCollection* messages = nullptr);
     // Reads the file and loads it as fromJSONString does; a file that cannot

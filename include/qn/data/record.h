@@ -49,10 +49,7 @@
 
 namespace qn {
 
-class QN_API QNSdtBusinessComponent : public Object,
-                                      public QNSDTData,
-                                      public QNJSONValueSource,
-                                      public QNJSONStreamSource {
+class QN_API QNSdtBusinessComponent : public Object, public QNSDTData {
     QN_OBJECT(QNSdtBusinessComponent)
 public:
     QNSdtBusinessComponent() = default;
@@ -148,23 +145,11 @@ public:
     // ("%1" stands for the file's 0-based position).
     bool serializeInto(QNJSONEmitter& out, const QNSDTSerializationOptions& options,
                        std::vector<String>* files, StringView placeholderFormat) const override;
-    Value qnJSONSerialize() const { return serialize(false); }
     Value qnJSONSerialize(bool useNameConversion) const { return serialize(useNameConversion); }
-    Value JSON() const { return serialize(false); }
+    using QNSDTData::qnJSONSerialize;
     Value restParamSerialize() const {
         return generateSerialization({true, false, true, true, false}, nullptr, {});
     }
-    Value jsonValue() const override { return serialize(false); }
-    // Written straight into JSON text, without a tree: qnJSONSerialize's form.
-    bool writeJSON(QNJSONEmitter& emitter) const override;
-    // The text of qnJSONSerialize; the flags are accepted and not consulted.
-    String toJSONString() const;
-    String toJSONString(bool /*includeState*/) const { return toJSONString(); }
-    String toJSONString(bool /*includeState*/, bool /*includeNonInitialized*/) const {
-        return toJSONString();
-    }
-    String sdtDataToJson() const override;
-    String sdtDataToJsonIncludingState(bool /*includeState*/) const { return sdtDataToJson(); }
 
     // --- JSON in -----------------------------------------------------------------------
 

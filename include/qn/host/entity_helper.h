@@ -80,6 +80,7 @@ public:
                                                          bool isCollection);
     // Images, blobs, audio, video and blob files.
     static bool fieldMayContainBinaryData(const QNEntityDataFieldInfo* info) noexcept;
+    static bool dataTypeMayContainBinaryData(int dataType) noexcept;
     // The 0-based index a field specifier names before its first ".":
     // "item(N)" (any letter case) or "N", N counting from 1; absent for
     // anything else (0, negatives and overflow included).

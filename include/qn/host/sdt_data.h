@@ -37,9 +37,19 @@ struct QNSDTSerializationOptions {
     bool includeState = true;            // null flags, URIs and unknown properties too
 };
 
-class QN_API QNSDTData : public QNStructuredFieldValue {
+class QN_API QNSDTData : public QNStructuredFieldValue,
+                         public QNJSONValueSource,
+                         public QNJSONStreamSource {
 public:
     ~QNSDTData() override;
+
+    // The structured value a Value holds; null for anything else.
+    static const QNSDTData* from(const Value& value) noexcept {
+        return value.isObject() ? dynamic_cast<const QNSDTData*>(value.asObject().get()) : nullptr;
+    }
+    static QNSDTData* mutableFrom(const Value& value) noexcept {
+        return value.isObject() ? dynamic_cast<QNSDTData*>(value.asObject().get()) : nullptr;
+    }
 
     virtual bool sdtDataIsCollection() const noexcept = 0;
     virtual std::optional<DateTime> sdtDataLastModifiedDate() const = 0;
@@ -72,8 +82,21 @@ public:
     Value qnSerialize() const {
         return generateSerialization({false, false, true, true, true}, nullptr, {});
     }
-    // The JSON text of serialize(true); "" when it cannot be written.
-    virtual String sdtDataToJson() const = 0;
+    Value qnJSONSerialize() const { return serialize(false); }
+    Value JSON() const { return serialize(false); }
+    // The text of serialize(false), written without building the tree; ""
+    // when it cannot be written. The flags are accepted and not consulted.
+    String toJSONString() const;
+    String toJSONString(bool /*includeState*/) const { return toJSONString(); }
+    String toJSONString(bool /*includeState*/, bool /*includeNonInitialized*/) const {
+        return toJSONString();
+    }
+    // The text of serialize(true); the flag is accepted and not consulted.
+    String sdtDataToJson() const;
+    String sdtDataToJsonIncludingState(bool /*includeState*/) const { return sdtDataToJson(); }
+    // QNJSONValueSource and QNJSONStreamSource: serialize(false)'s form.
+    Value jsonValue() const override { return serialize(false); }
+    bool writeJSON(QNJSONEmitter& emitter) const override;
 
     // Loads a JSON value (a text is parsed first). False, with the reason in
     // `error` when given, when the value does not fit; what did fit stays
