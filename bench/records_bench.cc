@@ -702,4 +702,70 @@ void BM_RecordsFromJSON10k_RawYajl(benchmark::State& state) {
 }
 BENCHMARK(BM_RecordsFromJSON10k_RawYajl)->Unit(benchmark::kMillisecond);
 
+// --- Sorting ------------------------------------------------------------------------
+
+constexpr int kSortedLines = 100000;
+
+// 100,000 lines with five products and amounts 0.00 to 49.99 in a fixed
+// pseudo-random order, sorted by product, then by amount descending.
+struct SortInput {
+    std::vector<qn::Value> lines;
+    SortInput() {
+        const char16_t* products[] = {u"Tent", u"Stove", u"Axe", u"Lamp", u"Rope"};
+        std::uint32_t seed = 7;
+        lines.reserve(kSortedLines);
+        for (int i = 0; i < kSortedLines; ++i) {
+            seed = seed * 1664525u + 1013904223u;
+            auto line = qn::makeRef<travelagency::SdtCustomer_Line>();
+            line->setLineId(i);
+            line->setProduct(products[(seed >> 20) % 5]);
+            line->setAmount(qn::Decimal::fromParts(false, (seed >> 4) % 5000, 2));
+            lines.emplace_back(std::move(line));
+        }
+    }
+};
+
+void BM_SortRecords100k_Qn(benchmark::State& state) {
+    UsingSampleBundle bundle;
+    const SortInput input;
+    qn::QNObjectCollection lines(std::optional<qn::String>(u"Customer.Line"));
+    for (auto _ : state) {
+        state.PauseTiming();
+        lines.setItems(input.lines);
+        state.ResumeTiming();
+        lines.sort(u"Product, (Amount)");
+        benchmark::DoNotOptimize(lines.items().data());
+    }
+}
+BENCHMARK(BM_SortRecords100k_Qn)->Unit(benchmark::kMillisecond);
+
+// The same order with keys taken from the records beforehand: a stable sort
+// of (product, amount, position) triples.
+void BM_SortRecords100k_RawStableSort(benchmark::State& state) {
+    UsingSampleBundle bundle;
+    const SortInput input;
+    struct Key {
+        qn::String product;
+        qn::Decimal amount;
+        std::size_t position;
+    };
+    std::vector<Key> keys;
+    for (std::size_t i = 0; i < input.lines.size(); ++i) {
+        const auto& line = *input.lines[i].as<travelagency::SdtCustomer_Line>();
+        keys.push_back({line.product(), line.amount(), i});
+    }
+    std::vector<Key> work;
+    for (auto _ : state) {
+        state.PauseTiming();
+        work = keys;
+        state.ResumeTiming();
+        std::stable_sort(work.begin(), work.end(), [](const Key& a, const Key& b) {
+            if (const int c = a.product.compare(b.product); c != 0) return c < 0;
+            return b.amount < a.amount;
+        });
+        benchmark::DoNotOptimize(work.data());
+    }
+}
+BENCHMARK(BM_SortRecords100k_RawStableSort)->Unit(benchmark::kMillisecond);
+
 }  // namespace

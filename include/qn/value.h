@@ -49,6 +49,7 @@
 #include <qn/core/uuid.h>
 #include <qn/export.h>
 
+#include <compare>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -208,6 +209,10 @@ public:
     bool isEqual(const Value& other) const noexcept;
     friend bool operator==(const Value& a, const Value& b) noexcept { return a.isEqual(b); }
     std::size_t hash() const noexcept;
+    // The order of two numbers (Bool, Int, Double, Decimal) by value across
+    // kinds, exactly (integers as integers, the rest as Decimals); unordered
+    // only for a NaN.
+    static std::partial_ordering compareNumbers(const Value& a, const Value& b) noexcept;
 
 private:
     bool holdsShared() const noexcept {

@@ -6,12 +6,14 @@
 #include <qn/host/entity_helper.h>
 #include <qn/host/errors.h>
 #include <qn/host/messages.h>
+#include <qn/host/sdt_sorting.h>
 #include <qn/host/utilities.h>
 
 #include <string>
 
 #include "collections/load_failures.h"
 #include "core/ascii.h"
+#include "core/characters.h"
 #include "core/structured_depth.h"
 
 namespace qn {
@@ -142,6 +144,17 @@ void QNObjectCollection::setValueForItemAtIndexFieldSpecifier(const Value& value
     if (replacement.isAbsent()) return;
     cur = std::move(replacement);
     internalMarkAsModified();
+}
+
+// --- Sorting --------------------------------------------------------------------------
+
+void QNObjectCollection::sort(StringView membersList) {
+    if (items_.empty() || !itemsTypeName() || !collectionItemsClass()) return;
+    QNSDTDataCollectionSorter::sortCollectionItems(
+        items_, internal::lowercased(membersList), [](const Value& item, StringView member) {
+            const QNSDTData* data = QNSDTData::from(item);
+            return data ? data->objectValueForLowercaseFieldName(member) : Value();
+        });
 }
 
 // --- Cloning, equality, hashing ------------------------------------------------------

@@ -329,6 +329,16 @@ qn::String Value::description() const {
     return out;
 }
 
+std::partial_ordering Value::compareNumbers(const Value& a, const Value& b) noexcept {
+    const auto integral = [](const Value& v) { return v.isInt() || v.isBool(); };
+    if (integral(a) && integral(b)) return a.integerValue() <=> b.integerValue();
+    if (a.isDouble() && b.isDouble()) return a.doubleValue() <=> b.doubleValue();
+    const Decimal x = a.decimalValue();
+    const Decimal y = b.decimalValue();
+    if (!x.isNaN() && !y.isNaN()) return x.compare(y) <=> 0;
+    return a.doubleValue() <=> b.doubleValue();
+}
+
 bool Value::isEqual(const Value& other) const noexcept {
     if (isNumber() && other.isNumber()) {
         const ValueKind a = kind_, b = other.kind_;

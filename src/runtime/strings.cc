@@ -8,6 +8,7 @@
 // them, since using one is not thread-safe. Like the library's other
 // process-wide instances, the prototypes are never destroyed, so no exit-time
 // order matters.
+#include <qn/host/sdt_sorting.h>
 #include <qn/host/utilities.h>
 #include <qn/runtime/builtins.h>
 #include <qn/runtime/config.h>
@@ -174,6 +175,19 @@ StringView decomposed(StringView s, String& storage) {
     return storage;
 }
 
+// Collections sort texts in this order too: by their canonical
+// decomposition, taken once per item.
+std::optional<String> decomposedText(StringView text) {
+    String storage;
+    if (decomposed(text, storage).data() == text.data()) return std::nullopt;
+    return storage;
+}
+
+const bool installedTextOrder = [] {
+    QNSDTDataCollectionSorter::setTextSortKey(&decomposedText);
+    return true;
+}();
+
 int sign(int c) noexcept {
     return (c > 0) - (c < 0);
 }
@@ -181,19 +195,9 @@ int sign(int c) noexcept {
 // Numbers by value across kinds: integers exactly; a double against
 // another kind through its decimal value (as equality reads it), or as a
 // double where it has none (infinities, NaN, beyond the decimal range).
-std::partial_ordering compareNumbers(const Value& a, const Value& b) noexcept {
-    const auto integral = [](const Value& v) { return v.isInt() || v.isBool(); };
-    if (integral(a) && integral(b)) return a.integerValue() <=> b.integerValue();
-    if (a.isDouble() && b.isDouble()) return a.doubleValue() <=> b.doubleValue();
-    const Decimal x = a.decimalValue();
-    const Decimal y = b.decimalValue();
-    if (!x.isNaN() && !y.isNaN()) return x.compare(y) <=> 0;
-    return a.doubleValue() <=> b.doubleValue();
-}
-
 // The common ordering of two values, when they have one.
 std::optional<std::partial_ordering> compareValues(const Value& a, const Value& b) {
-    if (a.isNumber() && b.isNumber()) return compareNumbers(a, b);
+    if (a.isNumber() && b.isNumber()) return Value::compareNumbers(a, b);
     if (a.isString() && b.isString()) return QNBuiltins::strcmp(a.asString(), b.asString()) <=> 0;
     if (a.isDate() && b.isDate()) return a.asDate() <=> b.asDate();
     return std::nullopt;

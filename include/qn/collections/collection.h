@@ -138,6 +138,16 @@ public:
     void setValueForItemAtIndexFieldSpecifier(const Value& value, std::uint64_t index,
                                               StringView specifier);
 
+    // --- Sorting ------------------------------------------------------------
+
+    // Sorts the items by a members list ("lastname, (balance)": see
+    // <qn/host/sdt_sorting.h>), lower-cased first, reading each record item's
+    // properties; other items have no values and keep their order. Only a
+    // non-empty collection whose type name resolves to a class sorts.
+    // Sorting is no modification: the date stays.
+    void sort(StringView membersList);
+    void sdtDataCollectionSortWithMembersListString(StringView membersList) { sort(membersList); }
+
     // --- Cloning ------------------------------------------------------------
 
     // Same class, type name and date; records and nested collections copied.

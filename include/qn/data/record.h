@@ -103,7 +103,7 @@ public:
     String getvalue(StringView shortName) const;
     // The property whose short name, lower-cased, is `lowercaseName`; Absent
     // when there is none.
-    Value objectValueForLowercaseFieldName(StringView lowercaseName) const;
+    Value objectValueForLowercaseFieldName(StringView lowercaseName) const override;
 
     // "Name" or "Lines.item(2).Product": a dot hands the rest to the
     // structured value the first part names.

@@ -59,6 +59,9 @@ public:
     virtual Value valueForFieldSpecifier(StringView specifier) const = 0;
     // Ignores an Absent value.
     virtual void setValueForFieldSpecifier(const Value& value, StringView specifier) = 0;
+    // A record's property by lower-cased short name (what collections sort
+    // by); Absent here and for a name that is no property.
+    virtual Value objectValueForLowercaseFieldName(StringView) const { return Value(); }
 
     // Hands the serialized value under the given flags to `out`: a record's
     // object (or the single value of a sequence record), a collection's
