@@ -1,7 +1,13 @@
 // The list core of QNObjectCollection and QNStringCollection.
 #include <qn/collections/collection.h>
 #include <qn/core/containers.h>
+#include <qn/host/offline_helper.h>
 #include <qn/host/utilities.h>
+
+#include <unicode/locid.h>
+#include <unicode/unistr.h>
+
+#include <algorithm>
 
 #include <string>
 
@@ -190,6 +196,38 @@ std::int64_t QNObjectCollection::int64ElementAt(std::int64_t position) const {
 Decimal QNObjectCollection::decimalElementAt(std::int64_t position) const {
     return typedElement<Decimal>(*this, position, u"Collection item is not a Decimal",
                                  [](const Value& v) { return v.decimalValue(); });
+}
+
+// --- Generated property names ------------------------------------------------------
+
+String QNObjectCollection::generatedPropertyNameForPropertyName(StringView name) {
+    return generatedPropertyNameForPropertyName(name, QNOfflineHelper::isSwiftGenerator());
+}
+
+String QNObjectCollection::generatedPropertyNameForPropertyName(StringView name, bool swiftStyle) {
+    String out(name);
+    if (swiftStyle) std::replace(out.begin(), out.end(), u'.', u'_');
+    return out;
+}
+
+String QNObjectCollection::generatedPropertyNameWithPropertyPrefixFieldName(StringView prefix,
+                                                                            StringView fieldName) {
+    return generatedPropertyNameWithPropertyPrefixFieldName(prefix, fieldName,
+                                                            QNOfflineHelper::isSwiftGenerator());
+}
+
+String QNObjectCollection::generatedPropertyNameWithPropertyPrefixFieldName(StringView prefix,
+                                                                            StringView fieldName,
+                                                                            bool swiftStyle) {
+    String field(fieldName);
+    if (swiftStyle && !field.empty()) {
+        // Each word's first letter upper-cased and the rest lower-cased, by
+        // ICU's word breaks in the root locale.
+        icu::UnicodeString text(false, field.data(), static_cast<std::int32_t>(field.size()));
+        text.toTitle(nullptr, icu::Locale::getRoot());
+        field.assign(text.getBuffer(), static_cast<std::size_t>(text.length()));
+    }
+    return generatedPropertyNameForPropertyName(String(prefix) + field, swiftStyle);
 }
 
 // --- QNStringCollection --------------------------------------------------------

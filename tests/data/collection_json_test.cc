@@ -152,3 +152,24 @@ TEST_F(CollectionJSONTest, TypedConstructionAndConversions) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(GeneratedPropertyNames, SwiftStyleTitlesWordsAndReplacesDots) {
+    using C = QNObjectCollection;
+    EXPECT_EQ(C::generatedPropertyNameForPropertyName(u"Module.Customer.Name", true),
+              u"Module_Customer_Name");
+    EXPECT_EQ(C::generatedPropertyNameForPropertyName(u"Module.Customer.Name", false),
+              u"Module.Customer.Name");
+    EXPECT_EQ(C::generatedPropertyNameWithPropertyPrefixFieldName(u"gxTv_", u"cUSTOMER name", true),
+              u"gxTv_Customer Name");
+    // A dot between letters does not break a word.
+    EXPECT_EQ(C::generatedPropertyNameWithPropertyPrefixFieldName(u"p.", u"line.item", true),
+              u"p_Line_item");
+    EXPECT_EQ(C::generatedPropertyNameWithPropertyPrefixFieldName(u"p.", u"\u00e9t\u00c9", true),
+              u"p_\u00c9t\u00e9");
+    EXPECT_EQ(C::generatedPropertyNameWithPropertyPrefixFieldName(u"p.", u"lineItem", false),
+              u"p.lineItem");
+}
+
+}  // namespace

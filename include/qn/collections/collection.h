@@ -138,6 +138,24 @@ public:
     void setValueForItemAtIndexFieldSpecifier(const Value& value, std::uint64_t index,
                                               StringView specifier);
 
+    // --- Generated property names -------------------------------------------
+
+    // A property name as the process's generator style writes it: in the
+    // default (swift) style every "." becomes "_"; otherwise unchanged.
+    static String generatedPropertyNameForPropertyName(StringView name);
+    static String generatedPropertyNameForPropertyName(StringView name, bool swiftStyle);
+    // The prefix and the field name (each word capitalised, as ICU's root
+    // locale titles it, in the swift style), then as above.
+    static String generatedPropertyNameWithPropertyPrefixFieldName(StringView prefix,
+                                                                   StringView fieldName);
+    static String generatedPropertyNameWithPropertyPrefixFieldName(StringView prefix,
+                                                                   StringView fieldName,
+                                                                   bool swiftStyle);
+    static String generatedPropertySelectorWithPropertyPrefixFieldName(StringView prefix,
+                                                                       StringView fieldName) {
+        return generatedPropertyNameWithPropertyPrefixFieldName(prefix, fieldName);
+    }
+
     // --- Sorting ------------------------------------------------------------
 
     // Sorts the items by a members list ("lastname, (balance)": see
