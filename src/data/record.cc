@@ -116,9 +116,11 @@ String QNSdtBusinessComponent::getvalue(StringView shortName) const {
 }
 
 Value QNSdtBusinessComponent::objectValueForLowercaseFieldName(StringView lowercaseName) const {
-    const QNSDTPropertyInfo* info =
-        propertiesInfoForCurrentClass().propertyInfoForShortName(lowercaseName);
-    return info ? objectValueForPropertyName(info->propertyFullName()) : Value();
+    const QNSDTPropertiesInfo& table = propertiesInfoForCurrentClass();
+    const std::size_t index = table.indexForShortName(lowercaseName);
+    return index == QNSDTPropertiesInfo::npos
+               ? Value()
+               : objectValueForPropertyIndex(table.entries()[index].mappingIndex);
 }
 
 Value QNSdtBusinessComponent::valueForFieldSpecifier(StringView specifier) const {

@@ -1,4 +1,5 @@
 // Sorting structured collections by members lists.
+#include <qn/core/decimal.h>
 #include <qn/host/sdt_sorting.h>
 
 #include <algorithm>
@@ -44,7 +45,9 @@ std::weak_ordering weak(std::partial_ordering order) noexcept {
 // value as it is. Taken once per item and member, not per comparison.
 struct SortKey {
     int rank = 0;
-    std::variant<Value, String> held;  // a text's key, else the value
+    // A text's key; an integer's or decimal's exact Decimal (the common
+    // numbers compare without a Value); else the value.
+    std::variant<Value, String, Decimal> held;
 };
 
 SortKey sortKey(Value value) {
@@ -55,18 +58,29 @@ SortKey sortKey(Value value) {
             textSortKey.load(std::memory_order_acquire);
         std::optional<String> text = textKey ? textKey(value.asString()) : std::nullopt;
         key.held = text ? std::move(*text) : value.asString();
+    } else if (value.isInt() || value.isDecimal()) {
+        key.held = value.decimalValue();
     } else {
         key.held = std::move(value);
     }
     return key;
 }
 
+// A number key as a Value, for the rare pairs that are not both Decimals.
+Value numberOf(const SortKey& key) {
+    if (const Decimal* d = std::get_if<Decimal>(&key.held)) return Value(*d);
+    return *std::get_if<Value>(&key.held);
+}
+
 std::weak_ordering compareKeys(const SortKey& a, const SortKey& b) {
     if (a.rank != b.rank) return a.rank <=> b.rank;
     switch (a.rank) {
-        case 1:
-            return weak(
-                Value::compareNumbers(*std::get_if<Value>(&a.held), *std::get_if<Value>(&b.held)));
+        case 1: {
+            const Decimal* x = std::get_if<Decimal>(&a.held);
+            const Decimal* y = std::get_if<Decimal>(&b.held);
+            if (x && y) return x->compare(*y) <=> 0;
+            return weak(Value::compareNumbers(numberOf(a), numberOf(b)));
+        }
         case 2:
             return std::get_if<String>(&a.held)->compare(*std::get_if<String>(&b.held)) <=> 0;
         case 3:
