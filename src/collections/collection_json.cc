@@ -29,6 +29,16 @@ void reportJSONLoadFailure(const String& text, QNObjectCollection* messages) {
     }
 }
 
+void reportXMLLoadFailure(const String& text, QNObjectCollection* messages) {
+    if (messages) {
+        messages->addItem(QNSDTMessagesHelper::errorSDTMessageWithIdDescription(
+            String(QNSDTMessagesHelper::kXMLErrorId), text));
+    } else {
+        QNThreadErrorHandler::errorHandler().addError(
+            QNError::defaultQNErrorWithDeveloperDescription(text));
+    }
+}
+
 }  // namespace internal
 
 namespace {

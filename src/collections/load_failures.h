@@ -11,5 +11,7 @@ class QNObjectCollection;
 namespace qn::internal {
 
 void reportJSONLoadFailure(const String& text, QNObjectCollection* messages);
+// The same with the Id "FromXML Error".
+void reportXMLLoadFailure(const String& text, QNObjectCollection* messages);
 
 }  // namespace qn::internal

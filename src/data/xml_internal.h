@@ -16,6 +16,17 @@
 
 namespace qn::xml {
 
+// The reader options of every XML input: never XML_PARSE_NOENT, DTDLOAD,
+// DTDATTR, DTDVALID, XINCLUDE or HUGE, and no network, so no entity is
+// substituted, nothing external is loaded and libxml2's limits bound entity
+// amplification and nesting depth.
+constexpr int kReaderOptions = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+constexpr int kForbiddenReaderOptions = XML_PARSE_NOENT | XML_PARSE_DTDLOAD | XML_PARSE_DTDATTR |
+                                        XML_PARSE_DTDVALID | XML_PARSE_XINCLUDE | XML_PARSE_HUGE;
+static_assert((kReaderOptions & kForbiddenReaderOptions) == 0);
+// A string's bytes are always UTF-8, whatever its declaration says.
+constexpr int kStringReaderOptions = kReaderOptions | XML_PARSE_IGNORE_ENC;
+
 inline void ignoreGenericError(void*, const char*, ...) {}
 inline void ignoreStructuredError(void*, xmlErrorPtr) {}
 

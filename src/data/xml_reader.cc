@@ -60,13 +60,8 @@ QN_REGISTER_CLASS(QNXMLReader, Object)
 
 namespace {
 
-// Never XML_PARSE_NOENT, DTDLOAD, DTDATTR, DTDVALID, XINCLUDE or HUGE.
-constexpr int kOptions = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
-constexpr int kForbiddenOptions = XML_PARSE_NOENT | XML_PARSE_DTDLOAD | XML_PARSE_DTDATTR |
-                                  XML_PARSE_DTDVALID | XML_PARSE_XINCLUDE | XML_PARSE_HUGE;
-static_assert((kOptions & kForbiddenOptions) == 0);
-// A string's bytes are always UTF-8, whatever its declaration says.
-constexpr int kStringOptions = kOptions | XML_PARSE_IGNORE_ENC;
+using xml::kReaderOptions;
+using xml::kStringReaderOptions;
 
 // Masks of the operations that need a node kind.
 constexpr std::int64_t kElementMask = QNXMLReader::kElement;
@@ -325,11 +320,11 @@ struct QNXMLReader::Impl {
             release();
             return false;
         }
-        return start(std::move(*content), toUtf8(absolute).c_str(), nullptr, kOptions);
+        return start(std::move(*content), toUtf8(absolute).c_str(), nullptr, kReaderOptions);
     }
 
     bool startString(StringView text) {
-        return start(toUtf8(text), nullptr, "UTF-8", kStringOptions);
+        return start(toUtf8(text), nullptr, "UTF-8", kStringReaderOptions);
     }
 };
 
@@ -562,6 +557,15 @@ String QNXMLReader::readRawXML() {
         return {};
     }
     return xml::takeText(xml);
+}
+
+std::int64_t QNXMLReader::isEmptyElement() {
+    xmlTextReaderPtr r = d_->openReader();
+    if (r == nullptr) return 0;
+    return xmlTextReaderNodeType(r) == XML_READER_TYPE_ELEMENT &&
+                   xmlTextReaderIsEmptyElement(r) == 1
+               ? 1
+               : 0;
 }
 
 std::int64_t QNXMLReader::skip() {

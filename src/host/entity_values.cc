@@ -7,12 +7,14 @@
 #include <qn/core/json.h>
 #include <qn/host/dates.h>
 #include <qn/host/entity_helper.h>
+#include <qn/host/errors.h>
 #include <qn/host/sdt_data.h>
 #include <qn/host/utilities.h>
 
 #include "core/ascii.h"
 #include "core/characters.h"
 
+#include <atomic>
 #include <cstdio>
 
 namespace qn {
@@ -227,6 +229,53 @@ bool QNSDTData::writeJSON(QNJSONEmitter& emitter) const {
 }
 QNTextFileSource::~QNTextFileSource() = default;
 
+// --- XML forms ---------------------------------------------------------------------
+
+namespace {
+
+std::atomic<const QNSDTXMLForms*> installedXMLForms{nullptr};
+
+}  // namespace
+
+QNSDTXMLForms::~QNSDTXMLForms() = default;
+
+void QNSDTXMLForms::install(const QNSDTXMLForms* forms) noexcept {
+    installedXMLForms.store(forms, std::memory_order_release);
+}
+
+const QNSDTXMLForms* QNSDTXMLForms::installed() noexcept {
+    return installedXMLForms.load(std::memory_order_acquire);
+}
+
+String QNSDTData::toxmlIncludeHeader(bool includeHeader, bool includeState, StringView header,
+                                     StringView nameSpace) const {
+    const QNSDTXMLForms* forms = QNSDTXMLForms::installed();
+    return forms ? forms->write(*this, includeHeader, includeState, header, nameSpace) : String();
+}
+
+bool QNSDTData::loadXML(StringView text, bool checkRoot, QNObjectCollection* messages) {
+    if (const QNSDTXMLForms* forms = QNSDTXMLForms::installed())
+        return forms->read(*this, text, checkRoot, messages);
+    QNThreadErrorHandler::errorHandler().addError(
+        QNError::defaultQNErrorWithDeveloperDescription(u"Could not create XML Reader"));
+    return false;
+}
+
+bool QNSDTData::fromxml(StringView text, QNObjectCollection* messages) {
+    return loadXML(text, true, messages);
+}
+
+bool QNSDTData::fromxmlfile(QNTextFileSource& file, QNObjectCollection* messages) {
+    String failure;
+    auto text = file.readAllTextForLoading(&failure);
+    if (text) return fromxml(*text, messages);
+    if (const QNSDTXMLForms* forms = QNSDTXMLForms::installed()) {
+        forms->reportFailure(failure.empty() ? String(u"Could not read the file") : failure,
+                             messages);
+    }
+    return false;
+}
+
 Value QNEntityHelper::jsonFieldValueForFieldInfo(const QNEntityDataFieldInfo* info,
                                                  const Value& value) {
     return jsonValue(info ? info->dataType() : QNEntityDataTypeNone, value);
@@ -236,6 +285,10 @@ Value QNEntityHelper::coreDataFieldValueForFieldInfo(const QNEntityDataFieldInfo
                                                      const Value& value) {
     if (!info) return value;
     return heldValue(info->dataType(), value);
+}
+
+Value QNEntityHelper::heldValueForDataType(const Value& value, int dataType) {
+    return heldValue(dataType, value);
 }
 
 Value QNEntityHelper::jsonValueFromValueForDataType(const Value& value, int dataType,

@@ -55,7 +55,8 @@ TEST_F(SDTMetadataTest, SampleBundleMetadataReadsBackWhole) {
     ScopedBundle bundle(QN_SAMPLE_BUNDLE_DIR);
     auto model = QNApplicationModel::currentModel();
     EXPECT_EQ(model->appName(), u"TravelAgency") << "the rest of the model is still read";
-    ASSERT_EQ(namesOf(model->sdts()), (std::vector<String>{u"Customer", u"CustomerNames"}));
+    ASSERT_EQ(namesOf(model->sdts()),
+              (std::vector<String>{u"Customer", u"Flight", u"CustomerNames"}));
 
     auto customer = QNStructureDataTypeInfo::sdtInfoForName(u"cUSTOMER");
     ASSERT_TRUE(customer);

@@ -6,6 +6,11 @@
 // numbers, dates; an absent element is stored as the null marker. The JSON
 // and XML forms, field specifiers, sorting and cloning build on this core.
 //
+// XML (toxml, fromxml on QNSDTData): the items one after another inside an
+// optional wrapper element: records as their own elements, simple values as
+// <item>text</item>, the null marker as <item/>, a nested collection as an
+// <item> holding its items.
+//
 // JSON: a collection writes the list of its items (records as their objects,
 // nested collections as lists, numbers as numbers, lists, maps and
 // properties as their JSON, the null marker as null, anything else as its
@@ -217,6 +222,15 @@ public:
     // without: initWithArray.
     static Ref<QNObjectCollection> typeNameItems(std::optional<String> itemsTypeName,
                                                  const std::vector<Value>& items);
+
+    // --- XML ---------------------------------------------------------------
+
+    // fromxml, the root element's name checked against the item level's SDT
+    // name ("Collection" without an item class) or not.
+    bool fromxmlUseCollectionNameForRootNode(StringView text, bool checkRoot,
+                                             QNObjectCollection* messages = nullptr) {
+        return loadXML(text, checkRoot, messages);
+    }
 
     // --- Typed access for generated code ----------------------------------
 

@@ -27,6 +27,13 @@
 // loaded with the same flags, and their pending-upload files gathered in the
 // same list.
 //
+// XML (toxml, fromxml on QNSDTData): one element named by the level, holding
+// one element per property with a value, named by its short name, in
+// declaration order; a collection's items inside its property's element, a
+// sub-record's properties inside its own. Only the root's children are
+// properties. Records of generated-XML classes (QNUserType) write and read
+// through their own writexml and readxml.
+//
 // Thread-compatible: one thread at a time per record.
 #pragma once
 
@@ -38,6 +45,8 @@
 #include <qn/core/string.h>
 #include <qn/data/properties.h>
 #include <qn/data/sdt_properties.h>
+#include <qn/data/xml_reader.h>
+#include <qn/data/xml_writer.h>
 #include <qn/export.h>
 #include <qn/host/sdt_data.h>
 #include <qn/value.h>
@@ -73,8 +82,17 @@ public:
     // cheaper than comparing accessor names in tight loops.
     virtual Value objectValueForPropertyIndex(std::size_t mappingIndex) const;
     virtual void setObjectValueForPropertyIndex(const Value& value, std::size_t mappingIndex);
-    // True where generated code writes and reads the XML itself.
+    // True where generated code writes and reads the XML itself (QNUserType).
     virtual bool useGeneratedXmlMethods() const { return false; }
+    // Generated code's own XML: writes the record as the element `name` (its
+    // own element name when empty), and reads it from the element the reader
+    // is on, leaving the reader on that element's end (1 on success, 0 or
+    // less on failure). The base reports "... is abstract. Must override in
+    // generated class." through the fatal-error hook; readxml then answers 1.
+    // An override repeats the default argument.
+    virtual void writexml(QNXMLWriter& writer, StringView name, StringView nameSpace,
+                          bool includeState = true);
+    virtual std::int64_t readxml(QNXMLReader& reader, StringView name);
 
     // --- Metadata -------------------------------------------------------------
 
@@ -232,6 +250,14 @@ private:
     std::vector<std::uint64_t> dirtyBits_;
     std::vector<String> otherDirties_;
     std::optional<DateTime> lastModified_;
+};
+
+// The base of records whose XML generated code writes and reads itself
+// (writexml, readxml); toxml and fromxml go through those.
+class QN_API QNUserType : public QNSdtBusinessComponent {
+    QN_OBJECT(QNUserType)
+public:
+    bool useGeneratedXmlMethods() const override { return true; }
 };
 
 // Turns a value into the SDT object, or collection of them, of a type name.

@@ -111,6 +111,9 @@ public:
     std::int64_t existsAttribute(StringView name);
     // The outer XML of the current element; the reader does not move.
     String readRawXML();
+    // 1 on an element written self-closing (<name/>), which has no end tag
+    // to step over; 0 otherwise.
+    std::int64_t isEmptyElement();
     // Moves past the current element and its subtree; always 0.
     std::int64_t skip();
     // True once a step found no further node at the end of the input (not

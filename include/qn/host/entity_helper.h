@@ -67,6 +67,9 @@ public:
     // type.
     static Value coreDataFieldValueForFieldInfo(const QNEntityDataFieldInfo* info,
                                                 const Value& value);
+    // coreDataFieldValueForFieldInfo for a data type alone (what generated
+    // code reads a field's XML text with).
+    static Value heldValueForDataType(const Value& value, int dataType);
     // jsonFieldValueForFieldInfo for a data type alone; a numeric value is
     // rounded half away from zero to `decimals` places when it has more.
     static Value jsonValueFromValueForDataType(const Value& value, int dataType,

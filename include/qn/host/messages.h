@@ -35,6 +35,9 @@ public:
     static Value errorSDTMessageWithIdDescription(const String& id, const String& description) {
         return messageWithIdTypeDescription(id, kErrorType, description);
     }
+    // The Id of a message made from an XML input failure.
+    static constexpr StringView kXMLErrorId = u"FromXML Error";
+
     // The error message record of a JSON input failure.
     static Value sdtDataFromJSONErrorSDTMessageWithDescription(const String& description) {
         return errorSDTMessageWithIdDescription(String(kJSONErrorId), description);

@@ -19,6 +19,7 @@
 namespace qn {
 
 class QNObjectCollection;
+class QNTextFileSource;
 
 // Name-conversion modes of loading: which key of a JSON object a property
 // reads.
@@ -111,6 +112,47 @@ public:
 
     // QNStructuredFieldValue: the JSON value without name conversion.
     Value structuredJSONValue() const override { return serialize(false); }
+
+    // --- XML (written and read by the data component, see QNSDTXMLForms) -----
+
+    // toxmlIncludeHeader(false, true, "", "").
+    String toxml() const { return toxmlIncludeHeader(false, true, {}, {}); }
+    // The XML text: with `includeHeader` an XML declaration first; `header`
+    // names the element (a record's default is its level's name; a
+    // collection without one writes its items with no wrapper); with
+    // `includeState` old values too. "" when it cannot be written.
+    String toxmlIncludeHeader(bool includeHeader, bool includeState, StringView header,
+                              StringView nameSpace) const;
+    // Loads an XML text: a record from its level's element, a collection
+    // appends the items of its type's element. A failure is reported (one
+    // "FromXML Error" message appended to `messages`, else an error on the
+    // thread's error list) and answers false; what loaded stays.
+    bool fromxml(StringView text, QNObjectCollection* messages = nullptr);
+    // Reads the file and loads it as fromxml does; a file that cannot be read
+    // answers false with a message, nothing loaded.
+    bool fromxmlfile(QNTextFileSource& file, QNObjectCollection* messages = nullptr);
+
+protected:
+    // fromxml with the root element's name checked or not (collections
+    // offer the choice).
+    bool loadXML(StringView text, bool checkRoot, QNObjectCollection* messages);
+};
+
+// The XML forms of structured values. They need the XML writer and reader,
+// which live above the collections, so the data component installs them
+// when the library loads; until then nothing is written and nothing loads.
+class QN_API QNSDTXMLForms {
+public:
+    virtual ~QNSDTXMLForms();
+    virtual String write(const QNSDTData& data, bool includeHeader, bool includeState,
+                         StringView header, StringView nameSpace) const = 0;
+    virtual bool read(QNSDTData& data, StringView text, bool checkRoot,
+                      QNObjectCollection* messages) const = 0;
+    // Reports an XML input failure as read does.
+    virtual void reportFailure(const String& text, QNObjectCollection* messages) const = 0;
+    // Installs the forms (kept for the life of the process).
+    static void install(const QNSDTXMLForms* forms) noexcept;
+    static const QNSDTXMLForms* installed() noexcept;
 };
 
 // A file records and collections can load from without knowing the files
