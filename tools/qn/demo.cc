@@ -163,7 +163,7 @@ const Section kSections[] = {
     {"Files and delimited files", showFiles},
     {"HTTP client", showHttp},
     {"XML and JSON", showXmlJson},
-    {"Records and their JSON", showRecords},
+    {"Records and their JSON and XML", showRecords},
     {"Encrypt64 and the crypto objects", showCrypto},
     {"Expressions", showExpressions},
     {"Geography", showGeography},

@@ -1,5 +1,5 @@
 // `qn sdt` and the demo's section on records: the sample application's
-// generated customer records written to JSON and loaded back.
+// generated records written to JSON and XML and loaded back.
 #include <qn/data.h>
 #include <qn/host.h>
 
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include <generated/sdt_customer.h>
+#include <generated/sdt_flight.h>
 #include "commands.h"
 
 namespace qntool {
@@ -39,17 +40,20 @@ int runSdt(const std::vector<std::string>& args) {
     std::vector<std::string> positional;
     bool asCollection = false;
     bool jsonNames = false;
+    bool toXML = false;
     for (const auto& arg : args) {
         if (arg == "--collection") {
             asCollection = true;
         } else if (arg == "--json-names") {
             jsonNames = true;
+        } else if (arg == "--xml") {
+            toXML = true;
         } else {
             positional.push_back(arg);
         }
     }
     if (positional.size() != 2) {
-        std::cerr << "usage: qn sdt TYPE FILE [--collection] [--json-names]\n";
+        std::cerr << "usage: qn sdt TYPE FILE [--collection] [--json-names] [--xml]\n";
         return 2;
     }
     // The bundle's metadata must be in place before a record class is used.
@@ -60,6 +64,9 @@ int runSdt(const std::vector<std::string>& args) {
         return 1;
     }
     const String type = qn::fromUtf8(positional[0]);
+    // XML when the text starts with markup, else JSON.
+    const std::size_t first = text.find_first_not_of(" \t\r\n");
+    const bool fromXML = first != std::string::npos && text[first] == '<';
     auto messages = qn::QNObjectCollection::init();
     if (asCollection) {
         qn::QNObjectCollection collection{std::optional<String>(type)};
@@ -67,9 +74,18 @@ int runSdt(const std::vector<std::string>& args) {
             std::cerr << "qn sdt: no generated class for the SDT " << positional[0] << "\n";
             return 1;
         }
-        const bool loaded = collection.fromJSONString(qn::fromUtf8(text), messages.get());
-        std::cout << qn::toUtf8(jsonNames ? collection.sdtDataToJson() : collection.toJSONString())
-                  << "\n";
+        // The collection's element is the items' SDT name.
+        const String root = type.substr(0, type.find(u'.'));
+        const bool loaded = fromXML ? collection.fromxmlUseCollectionNameForRootNode(
+                                          qn::fromUtf8(text), false, messages.get())
+                                    : collection.fromJSONString(qn::fromUtf8(text), messages.get());
+        if (toXML) {
+            std::cout << qn::toUtf8(collection.toxmlIncludeHeader(true, true, root, {}));
+        } else {
+            std::cout << qn::toUtf8(jsonNames ? collection.sdtDataToJson()
+                                              : collection.toJSONString())
+                      << "\n";
+        }
         if (!loaded) {
             std::cerr << "qn sdt: some elements did not load:\n";
             printMessages(*messages, std::cerr, "  ");
@@ -86,13 +102,23 @@ int runSdt(const std::vector<std::string>& args) {
         std::cerr << "qn sdt: no generated class for the SDT " << positional[0] << "\n";
         return 1;
     }
-    // Read as written: JSON names first, then short names.
+    // JSON is read as written: JSON names first, then short names.
     qn::String error;
-    const bool loaded = record->loadFromValue(Value(qn::fromUtf8(text)),
-                                              qn::QNSDTNameConversionJSONOrShort, &error);
-    std::cout << qn::toUtf8(jsonNames ? record->sdtDataToJson() : record->toJSONString()) << "\n";
+    const bool loaded = fromXML ? record->fromxml(qn::fromUtf8(text), messages.get())
+                                : record->loadFromValue(Value(qn::fromUtf8(text)),
+                                                        qn::QNSDTNameConversionJSONOrShort, &error);
+    if (toXML) {
+        std::cout << qn::toUtf8(record->toxmlIncludeHeader(true, true, {}, {}));
+    } else {
+        std::cout << qn::toUtf8(jsonNames ? record->sdtDataToJson() : record->toJSONString())
+                  << "\n";
+    }
     if (!loaded) {
-        std::cerr << "qn sdt: " << qn::toUtf8(error) << "\n";
+        if (fromXML) {
+            printMessages(*messages, std::cerr, "qn sdt: ");
+        } else {
+            std::cerr << "qn sdt: " << qn::toUtf8(error) << "\n";
+        }
         return 1;
     }
     return 0;
@@ -146,6 +172,45 @@ void showRecords(std::ostream& out) {
     travelagency::SdtCustomerNames names;
     names.fromJSONString(u"[\"Ana\",\"Bo\",\"Cy\"]");
     out << "   CustomerNames (a sequence): " << qn::toUtf8(names.toJSONString()) << "\n";
+
+    // XML: the customer with its lines, and a collection of them.
+    const String xml = customer->toxml();
+    out << "   customer as XML:       " << qn::toUtf8(xml.substr(0, 96)) << "...\n";
+    const std::size_t linesAt = xml.find(u"<Lines>");
+    if (linesAt != String::npos) {
+        out << "   its lines in XML:      "
+            << qn::toUtf8(xml.substr(linesAt, xml.find(u"</Lines>") + 8 - linesAt)) << "\n";
+    }
+    auto fromXML = qn::makeRef<SdtCustomer>();
+    const bool xmlOk = fromXML->fromxml(xml);
+    out << "   loaded back from XML:  " << (xmlOk ? "yes" : "no")
+        << ", equal to the original: " << (fromXML->isEqual(Value(customer)) ? "yes" : "no")
+        << "\n";
+    qn::QNObjectCollection twoCustomers{std::optional<String>(u"Customer")};
+    twoCustomers.addItem(Value(customer));
+    twoCustomers.addItem(Value(fromXML->clone()));
+    qn::QNObjectCollection readBack{std::optional<String>(u"Customer")};
+    const bool listOk =
+        readBack.fromxml(twoCustomers.toxmlIncludeHeader(false, true, u"Customer", {}));
+    out << "   two customers in XML and back: " << readBack.count() << " records, equal: "
+        << (listOk && readBack.isEqual(Value(twoCustomers.clone())) ? "yes" : "no") << "\n";
+
+    // A record whose generated code writes its own XML, with an empty list.
+    travelagency::SdtFlight flight;
+    flight.flightId = 880;
+    flight.code = u"QN 880";
+    flight.price = qn::Decimal::fromString(u"420.50");
+    flight.open = true;
+    qn::QNXMLWriter writer;
+    writer.openToString();
+    writer.setIndentation(0);
+    flight.writexml(writer, {}, u"TravelAgency");
+    const String flightXML = writer.resultingString();
+    out << "   a generated-XML flight: " << qn::toUtf8(flightXML) << "\n";
+    travelagency::SdtFlight flightBack;
+    const bool flightOk = flightBack.fromxml(flightXML);
+    out << "   read back by its own readxml: " << (flightOk ? "yes" : "no")
+        << ", equal: " << (flightBack.isEqual(Value(flight.clone())) ? "yes" : "no") << "\n";
 }
 
 }  // namespace qntool
