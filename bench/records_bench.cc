@@ -6,7 +6,14 @@
 // each) in a typed collection written with toJSONString and loaded back with
 // fromJSONString, beside hand-written YAJL code writing and reading the same
 // document from and into plain structs.
+//
+// Their XML forms: the same collection written with toxmlIncludeHeader and
+// loaded with fromxml, beside hand-written libxml2 xmlTextWriter and
+// xmlTextReader code over plain structs; both sides take and give the text
+// as UTF-16, as the library does.
 #include <benchmark/benchmark.h>
+#include <libxml/xmlreader.h>
+#include <libxml/xmlwriter.h>
 #include <qn/data.h>
 #include <qn/host.h>
 #include <yajl/yajl_gen.h>
@@ -147,6 +154,7 @@ struct RawCustomer {
     std::int64_t id = 0;
     std::string name;
     bool nameIsNull = false;
+    std::string oldName;  // the name's old value, in XML with state only
     unsigned char guid[16] = {};
     std::int64_t since = 0;
     RawDecimal balance;
@@ -214,8 +222,12 @@ void genString(yajl_gen gen, const std::string& text) {
     yajl_gen_string(gen, reinterpret_cast<const unsigned char*>(text.data()), text.size());
 }
 
-// The exact digits, as the library writes a Decimal: JSON number text.
-void genDecimal(yajl_gen gen, const RawDecimal& d) {
+// The exact digits, as the library writes a Decimal (JSON number text and
+// XML element text alike); at most kDecimalTextMax characters, their count
+// returned.
+constexpr int kDecimalTextMax = 41;
+
+int decimalText(const RawDecimal& d, char* text) {
     char digits[48];
     int n = 0;
     qn::uint128 v = d.coefficient;
@@ -225,14 +237,18 @@ void genDecimal(yajl_gen gen, const RawDecimal& d) {
     } while (v != 0);
     while (n <= d.scale)
         digits[n++] = '0';
-    char text[56];
     int t = 0;
     if (d.negative && d.coefficient != 0) text[t++] = '-';
     for (int i = n - 1; i >= 0; --i) {
         text[t++] = digits[i];
         if (i == d.scale && i != 0) text[t++] = '.';
     }
-    yajl_gen_number(gen, text, static_cast<std::size_t>(t));
+    return t;
+}
+
+void genDecimal(yajl_gen gen, const RawDecimal& d) {
+    char text[kDecimalTextMax];
+    yajl_gen_number(gen, text, static_cast<std::size_t>(decimalText(d, text)));
 }
 
 // Civil date of days since 1970-01-01 (proleptic Gregorian).
@@ -266,7 +282,9 @@ void putDigits(char* at, unsigned value, int width) {
 }
 
 // "yyyy-MM-ddTHH:mm:ss", as the library writes a date-time item.
-void genDateTime(yajl_gen gen, std::int64_t seconds) {
+constexpr int kDateTimeText = 19;
+
+void dateTimeText(std::int64_t seconds, char* text) {
     std::int64_t days = seconds / 86400;
     std::int64_t rest = seconds % 86400;
     if (rest < 0) {
@@ -276,7 +294,6 @@ void genDateTime(yajl_gen gen, std::int64_t seconds) {
     std::int64_t y;
     unsigned m, d;
     civilFromDays(days, y, m, d);
-    char text[19];
     putDigits(text, static_cast<unsigned>(y), 4);
     text[4] = '-';
     putDigits(text + 5, m, 2);
@@ -288,19 +305,30 @@ void genDateTime(yajl_gen gen, std::int64_t seconds) {
     putDigits(text + 14, static_cast<unsigned>(rest / 60 % 60), 2);
     text[16] = ':';
     putDigits(text + 17, static_cast<unsigned>(rest % 60), 2);
+}
+
+void genDateTime(yajl_gen gen, std::int64_t seconds) {
+    char text[kDateTimeText];
+    dateTimeText(seconds, text);
     yajl_gen_string(gen, reinterpret_cast<const unsigned char*>(text), sizeof text);
 }
 
 // The canonical upper-case form.
-void genGuid(yajl_gen gen, const unsigned char (&bytes)[16]) {
+constexpr int kGuidText = 36;
+
+void guidText(const unsigned char (&bytes)[16], char* text) {
     static constexpr char kHex[] = "0123456789ABCDEF";
-    char text[36];
     int t = 0;
     for (int i = 0; i < 16; ++i) {
         if (i == 4 || i == 6 || i == 8 || i == 10) text[t++] = '-';
         text[t++] = kHex[bytes[i] >> 4];
         text[t++] = kHex[bytes[i] & 15];
     }
+}
+
+void genGuid(yajl_gen gen, const unsigned char (&bytes)[16]) {
+    char text[kGuidText];
+    guidText(bytes, text);
     yajl_gen_string(gen, reinterpret_cast<const unsigned char*>(text), sizeof text);
 }
 
@@ -361,6 +389,7 @@ enum class RawField {
     kId,
     kName,
     kNameIsNull,
+    kOldName,
     kGuid,
     kSince,
     kBalance,
@@ -387,6 +416,7 @@ RawField customerKey(std::string_view key) {
     if (key == "CustomerId") return RawField::kId;
     if (key == "CustomerName") return RawField::kName;
     if (key == "CustomerName_N") return RawField::kNameIsNull;
+    if (key == "CustomerName_Z") return RawField::kOldName;
     if (key == "CustomerGuid") return RawField::kGuid;
     if (key == "CustomerSince") return RawField::kSince;
     if (key == "CustomerBalance") return RawField::kBalance;
@@ -610,6 +640,20 @@ qn::Ref<qn::QNObjectCollection> libraryCustomers(const std::vector<RawCustomer>&
     std::abort();
 }
 
+// Aborts, showing where, unless the library's text and the raw one are the
+// same bytes.
+void requireSameText(const char* form, const std::string& library, const std::string& raw) {
+    if (library == raw) return;
+    std::size_t at = 0;
+    while (at < raw.size() && at < library.size() && raw[at] == library[at])
+        ++at;
+    const std::size_t from = at < 80 ? 0 : at - 80;
+    std::fprintf(stderr,
+                 "records_bench: the %s texts differ at byte %zu\nlibrary: %s\nraw:     %s\n", form,
+                 at, library.substr(from, 200).c_str(), raw.substr(from, 200).c_str());
+    std::abort();
+}
+
 // Both sides' data and texts, made and checked once: the library's text and
 // the raw text must be the same document, byte for byte, and each side must
 // read it back into what it wrote.
@@ -624,17 +668,7 @@ struct CustomerDocuments {
         records = libraryCustomers(raw);
         rawText = rawToJSON(raw);
         libraryText = records->toJSONString();
-        const std::string libraryUtf8 = qn::toUtf8(libraryText);
-        if (libraryUtf8 != rawText) {
-            std::size_t at = 0;
-            while (at < rawText.size() && at < libraryUtf8.size() && rawText[at] == libraryUtf8[at])
-                ++at;
-            const std::size_t from = at < 80 ? 0 : at - 80;
-            std::fprintf(
-                stderr, "records_bench: the texts differ at byte %zu\nlibrary: %s\nraw:     %s\n",
-                at, libraryUtf8.substr(from, 200).c_str(), rawText.substr(from, 200).c_str());
-            std::abort();
-        }
+        requireSameText("JSON", qn::toUtf8(libraryText), rawText);
         std::vector<RawCustomer> rawLoaded;
         if (!rawFromJSON(rawText, rawLoaded) || rawToJSON(rawLoaded) != rawText)
             setupFailed("the raw reader does not read back what was written");
@@ -701,6 +735,338 @@ void BM_RecordsFromJSON10k_RawYajl(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kCustomers);
 }
 BENCHMARK(BM_RecordsFromJSON10k_RawYajl)->Unit(benchmark::kMillisecond);
+
+// --- Records' XML forms ---------------------------------------------------------------
+//
+// The same customers as one document: a "Customer" element holding one
+// <Customer xmlns=""> per record, each property with a value as an element
+// of its short name and the lines as <Lines><Line xmlns="">...</Line></Lines>.
+
+// --- The raw XML writer: hand-written xmlTextWriter calls into a memory buffer ---
+
+const xmlChar* xmlName(const char* name) {
+    return reinterpret_cast<const xmlChar*>(name);
+}
+
+// An element with its text; `text` must be NUL-terminated.
+void writeElement(xmlTextWriterPtr writer, const char* name, const char* text) {
+    xmlTextWriterWriteElement(writer, xmlName(name), reinterpret_cast<const xmlChar*>(text));
+}
+
+void writeInteger(xmlTextWriterPtr writer, const char* name, std::int64_t value) {
+    char text[24];
+    *std::to_chars(text, text + sizeof text - 1, value).ptr = '\0';
+    writeElement(writer, name, text);
+}
+
+void writeDecimal(xmlTextWriterPtr writer, const char* name, const RawDecimal& value) {
+    char text[kDecimalTextMax + 1];
+    text[decimalText(value, text)] = '\0';
+    writeElement(writer, name, text);
+}
+
+void writeBool(xmlTextWriterPtr writer, const char* name, bool value) {
+    writeElement(writer, name, value ? "true" : "false");
+}
+
+// The text as the library returns it: UTF-16, from the buffer's UTF-8; ""
+// when a step failed.
+qn::String rawToXML(const std::vector<RawCustomer>& customers) {
+    xmlBufferPtr buffer = xmlBufferCreate();
+    xmlTextWriterPtr writer = xmlNewTextWriterMemory(buffer, 0);
+    xmlTextWriterStartElement(writer, xmlName("Customer"));
+    for (const RawCustomer& c : customers) {
+        xmlTextWriterStartElement(writer, xmlName("Customer"));
+        xmlTextWriterWriteAttribute(writer, xmlName("xmlns"), xmlName(""));
+        writeInteger(writer, "CustomerId", c.id);
+        writeElement(writer, "CustomerName", c.name.c_str());
+        writeBool(writer, "CustomerName_N", c.nameIsNull);
+        writeElement(writer, "CustomerName_Z", c.oldName.c_str());
+        char guid[kGuidText + 1];
+        guidText(c.guid, guid);
+        guid[kGuidText] = '\0';
+        writeElement(writer, "CustomerGuid", guid);
+        char since[kDateTimeText + 1];
+        dateTimeText(c.since, since);
+        since[kDateTimeText] = '\0';
+        writeElement(writer, "CustomerSince", since);
+        writeDecimal(writer, "CustomerBalance", c.balance);
+        writeBool(writer, "CustomerActive", c.active);
+        writeElement(writer, "CustomerPhoto", c.photo.c_str());
+        writeElement(writer, "CustomerPhoto_QNI", c.photoURI.c_str());
+        xmlTextWriterStartElement(writer, xmlName("Lines"));
+        for (const RawLine& line : c.lines) {
+            xmlTextWriterStartElement(writer, xmlName("Line"));
+            xmlTextWriterWriteAttribute(writer, xmlName("xmlns"), xmlName(""));
+            writeInteger(writer, "LineId", line.id);
+            writeElement(writer, "Product", line.product.c_str());
+            writeDecimal(writer, "Amount", line.amount);
+            xmlTextWriterEndElement(writer);
+        }
+        xmlTextWriterEndElement(writer);
+        xmlTextWriterEndElement(writer);
+    }
+    const bool ok = xmlTextWriterEndDocument(writer) >= 0;
+    xmlFreeTextWriter(writer);  // flushes into the buffer
+    qn::String text;
+    if (ok)
+        text =
+            qn::fromUtf8(std::string_view(reinterpret_cast<const char*>(xmlBufferContent(buffer)),
+                                          static_cast<std::size_t>(xmlBufferLength(buffer))));
+    xmlBufferFree(buffer);
+    return text;
+}
+
+// --- The raw XML reader: a hand-written xmlTextReader loop ---
+//
+// Elements are matched by exact name and depth (the library looks names up
+// in its property table); an element's text is gathered from its text nodes
+// and converted when the element ends: numbers, decimals, dates and GUIDs
+// parsed, texts to UTF-16 as the library's records hold them.
+
+struct XmlLine {
+    std::int64_t id = 0;
+    qn::String product;
+    RawDecimal amount;
+};
+
+struct XmlCustomer {
+    std::int64_t id = 0;
+    qn::String name;
+    bool nameIsNull = false;
+    qn::String oldName;
+    unsigned char guid[16] = {};
+    std::int64_t since = 0;
+    RawDecimal balance;
+    bool active = false;
+    qn::String photo;
+    qn::String photoURI;
+    std::vector<XmlLine> lines;
+};
+
+bool parseInteger(std::string_view text, std::int64_t& value) {
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc() && end == text.data() + text.size();
+}
+
+bool parseBool(std::string_view text, bool& value) {
+    value = text == "true";
+    return value || text == "false";
+}
+
+// A property's text into the customer (or its last line).
+bool setField(XmlCustomer& c, RawField field, std::string_view text) {
+    switch (field) {
+        case RawField::kId:
+            return parseInteger(text, c.id);
+        case RawField::kName:
+            c.name = qn::fromUtf8(text);
+            return true;
+        case RawField::kNameIsNull:
+            return parseBool(text, c.nameIsNull);
+        case RawField::kOldName:
+            c.oldName = qn::fromUtf8(text);
+            return true;
+        case RawField::kGuid:
+            return parseGuid(text, c.guid);
+        case RawField::kSince:
+            return parseDateTime(text, c.since);
+        case RawField::kBalance:
+            return parseDecimal(text, c.balance);
+        case RawField::kActive:
+            return parseBool(text, c.active);
+        case RawField::kPhoto:
+            c.photo = qn::fromUtf8(text);
+            return true;
+        case RawField::kPhotoURI:
+            c.photoURI = qn::fromUtf8(text);
+            return true;
+        case RawField::kLineId:
+            return parseInteger(text, c.lines.back().id);
+        case RawField::kProduct:
+            c.lines.back().product = qn::fromUtf8(text);
+            return true;
+        case RawField::kAmount:
+            return parseDecimal(text, c.lines.back().amount);
+        default:
+            return true;
+    }
+}
+
+std::string_view readerText(const xmlChar* text) {
+    return text == nullptr ? std::string_view() : reinterpret_cast<const char*>(text);
+}
+
+// The depths of the document: the root, a customer, its properties, a line,
+// a line's properties.
+constexpr int kRootDepth = 0, kCustomerDepth = 1, kPropertyDepth = 2, kLineDepth = 3,
+              kLinePropertyDepth = 4;
+
+bool rawFromXML(const qn::String& text, std::vector<XmlCustomer>& out) {
+    const std::string bytes = qn::toUtf8(text);
+    xmlTextReaderPtr reader =
+        xmlReaderForMemory(bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr,
+                           XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    if (reader == nullptr) return false;
+    RawField field = RawField::kNone;  // the property element being read
+    bool inLines = false;
+    std::string value;  // its text so far
+    bool ok = true;
+    int status;
+    while (ok && (status = xmlTextReaderRead(reader)) == 1) {
+        switch (xmlTextReaderNodeType(reader)) {
+            case XML_READER_TYPE_ELEMENT: {
+                const int depth = xmlTextReaderDepth(reader);
+                const std::string_view name = readerText(xmlTextReaderConstLocalName(reader));
+                if (depth == kRootDepth) {
+                    ok = name == "Customer";
+                } else if (depth == kCustomerDepth) {
+                    out.emplace_back();
+                } else if (depth == kPropertyDepth) {
+                    field = customerKey(name);
+                    inLines = field == RawField::kLines;
+                } else if (depth == kLineDepth && inLines) {
+                    out.back().lines.emplace_back();
+                } else if (depth == kLinePropertyDepth && inLines) {
+                    field = lineKey(name);
+                }
+                value.clear();
+                // <Name/> has no end tag to wait for.
+                if (xmlTextReaderIsEmptyElement(reader) == 1 &&
+                    (depth == kPropertyDepth || depth == kLinePropertyDepth)) {
+                    ok = ok && setField(out.back(), field, value);
+                    field = RawField::kNone;
+                }
+                break;
+            }
+            case XML_READER_TYPE_TEXT:
+            case XML_READER_TYPE_CDATA:
+            case XML_READER_TYPE_WHITESPACE:
+            case XML_READER_TYPE_SIGNIFICANT_WHITESPACE:
+                if (field != RawField::kNone && field != RawField::kLines)
+                    value += readerText(xmlTextReaderConstValue(reader));
+                break;
+            case XML_READER_TYPE_END_ELEMENT: {
+                const int depth = xmlTextReaderDepth(reader);
+                if (depth == kPropertyDepth || depth == kLinePropertyDepth) {
+                    ok = setField(out.back(), field, value);
+                    field = RawField::kNone;
+                    if (depth == kPropertyDepth) inLines = false;
+                }
+                break;
+            }
+            default:
+                break;
+        }
+    }
+    xmlFreeTextReader(reader);
+    return ok && status == 0;
+}
+
+bool sameDecimal(const RawDecimal& a, const RawDecimal& b) {
+    return a.negative == b.negative && a.coefficient == b.coefficient && a.scale == b.scale;
+}
+
+bool sameCustomers(const std::vector<RawCustomer>& raw, const std::vector<XmlCustomer>& read) {
+    if (raw.size() != read.size()) return false;
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        const RawCustomer& a = raw[i];
+        const XmlCustomer& b = read[i];
+        if (a.id != b.id || qn::fromUtf8(a.name) != b.name || a.nameIsNull != b.nameIsNull ||
+            qn::fromUtf8(a.oldName) != b.oldName ||
+            std::memcmp(a.guid, b.guid, sizeof a.guid) != 0 || a.since != b.since ||
+            !sameDecimal(a.balance, b.balance) || a.active != b.active ||
+            qn::fromUtf8(a.photo) != b.photo || qn::fromUtf8(a.photoURI) != b.photoURI ||
+            a.lines.size() != b.lines.size())
+            return false;
+        for (std::size_t l = 0; l < a.lines.size(); ++l) {
+            if (a.lines[l].id != b.lines[l].id ||
+                qn::fromUtf8(a.lines[l].product) != b.lines[l].product ||
+                !sameDecimal(a.lines[l].amount, b.lines[l].amount))
+                return false;
+        }
+    }
+    return true;
+}
+
+// The XML texts of both sides, made and checked once as the JSON ones are.
+struct CustomerXMLDocuments {
+    qn::String libraryText;
+    qn::String rawText;
+
+    CustomerXMLDocuments() {
+        const CustomerDocuments& json = customerDocuments();
+        libraryText = json.records->toxmlIncludeHeader(false, true, u"Customer", u"");
+        rawText = rawToXML(json.raw);
+        requireSameText("XML", qn::toUtf8(libraryText), qn::toUtf8(rawText));
+        std::vector<XmlCustomer> rawLoaded;
+        if (!rawFromXML(rawText, rawLoaded) || !sameCustomers(json.raw, rawLoaded))
+            setupFailed("the raw XML reader does not read back what was written");
+        qn::QNObjectCollection loaded(std::optional<qn::String>(u"Customer"));
+        if (!loaded.fromxml(libraryText) || loaded.count() != json.raw.size() ||
+            loaded.toxmlIncludeHeader(false, true, u"Customer", u"") != libraryText)
+            setupFailed("the library does not read back the XML it wrote");
+    }
+};
+
+const CustomerXMLDocuments& customerXMLDocuments() {
+    static const CustomerXMLDocuments documents;
+    return documents;
+}
+
+void BM_RecordsToXML10k_Qn(benchmark::State& state) {
+    UsingSampleBundle bundle;
+    customerXMLDocuments();
+    const qn::QNObjectCollection& records = *customerDocuments().records;
+    std::size_t bytes = 0;
+    for (auto _ : state) {
+        qn::String text = records.toxmlIncludeHeader(false, true, u"Customer", u"");
+        bytes += text.size() * sizeof(char16_t);
+        benchmark::DoNotOptimize(text);
+    }
+    state.SetItemsProcessed(state.iterations() * kCustomers);
+    state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+}
+BENCHMARK(BM_RecordsToXML10k_Qn)->Unit(benchmark::kMillisecond);
+
+void BM_RecordsToXML10k_RawXmlWriter(benchmark::State& state) {
+    UsingSampleBundle bundle;
+    customerXMLDocuments();
+    const std::vector<RawCustomer>& customers = customerDocuments().raw;
+    std::size_t bytes = 0;
+    for (auto _ : state) {
+        qn::String text = rawToXML(customers);
+        bytes += text.size() * sizeof(char16_t);
+        benchmark::DoNotOptimize(text);
+    }
+    state.SetItemsProcessed(state.iterations() * kCustomers);
+    state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+}
+BENCHMARK(BM_RecordsToXML10k_RawXmlWriter)->Unit(benchmark::kMillisecond);
+
+void BM_RecordsFromXML10k_Qn(benchmark::State& state) {
+    UsingSampleBundle bundle;
+    const qn::String& text = customerXMLDocuments().libraryText;
+    for (auto _ : state) {
+        qn::QNObjectCollection customers(std::optional<qn::String>(u"Customer"));
+        if (!customers.fromxml(text)) state.SkipWithError("load failed");
+        benchmark::DoNotOptimize(customers.count());
+    }
+    state.SetItemsProcessed(state.iterations() * kCustomers);
+}
+BENCHMARK(BM_RecordsFromXML10k_Qn)->Unit(benchmark::kMillisecond);
+
+void BM_RecordsFromXML10k_RawXmlReader(benchmark::State& state) {
+    UsingSampleBundle bundle;
+    const qn::String& text = customerXMLDocuments().rawText;
+    for (auto _ : state) {
+        std::vector<XmlCustomer> customers;
+        if (!rawFromXML(text, customers)) state.SkipWithError("load failed");
+        benchmark::DoNotOptimize(customers.size());
+    }
+    state.SetItemsProcessed(state.iterations() * kCustomers);
+}
+BENCHMARK(BM_RecordsFromXML10k_RawXmlReader)->Unit(benchmark::kMillisecond);
 
 // --- Sorting ------------------------------------------------------------------------
 
