@@ -78,19 +78,20 @@ void SdtCustomer_Line::setObjectValueForPropertyIndex(const Value& value, std::s
     }
 }
 
+// Setters mark their property assigned by its position in the mapping.
 void SdtCustomer_Line::setLineId(std::int64_t value) {
     lineId_ = value;
-    setDirty(u"LineId");
+    setDirtyForPropertyIndex(0);
 }
 
 void SdtCustomer_Line::setProduct(String value) {
     product_ = std::move(value);
-    setDirty(u"Product");
+    setDirtyForPropertyIndex(1);
 }
 
 void SdtCustomer_Line::setAmount(const qn::Decimal& value) {
     amount_ = value;
-    setDirty(u"Amount");
+    setDirtyForPropertyIndex(2);
 }
 
 // --- SdtCustomer -----------------------------------------------------------------
@@ -231,7 +232,7 @@ void SdtCustomer::setObjectValueForPropertyIndex(const Value& value, std::size_t
             } else {
                 lines_->removeAllItems();
             }
-            setDirty(u"Lines");
+            setDirtyForPropertyIndex(std::size_t(CustomerField::kLines));
             break;
         case CustomerField::kMode:
             mode_ = text(value);
@@ -246,38 +247,38 @@ void SdtCustomer::setObjectValueForPropertyIndex(const Value& value, std::size_t
 
 void SdtCustomer::setCustomerId(std::int64_t value) {
     customerId_ = value;
-    setDirty(u"CustomerId");
+    setDirtyForPropertyIndex(std::size_t(CustomerField::kId));
 }
 
 void SdtCustomer::setCustomerName(String value) {
     customerName_ = std::move(value);
     customerName_N_ = false;
-    setDirty(u"CustomerName");
+    setDirtyForPropertyIndex(std::size_t(CustomerField::kName));
 }
 
 void SdtCustomer::setCustomerGuid(const qn::QNUUID& value) {
     customerGuid_ = value;
-    setDirty(u"CustomerGuid");
+    setDirtyForPropertyIndex(std::size_t(CustomerField::kGuid));
 }
 
 void SdtCustomer::setCustomerSince(qn::DateTime value) {
     customerSince_ = value;
-    setDirty(u"CustomerSince");
+    setDirtyForPropertyIndex(std::size_t(CustomerField::kSince));
 }
 
 void SdtCustomer::setCustomerBalance(const qn::Decimal& value) {
     customerBalance_ = value;
-    setDirty(u"CustomerBalance");
+    setDirtyForPropertyIndex(std::size_t(CustomerField::kBalance));
 }
 
 void SdtCustomer::setCustomerActive(bool value) {
     customerActive_ = value;
-    setDirty(u"CustomerActive");
+    setDirtyForPropertyIndex(std::size_t(CustomerField::kActive));
 }
 
 void SdtCustomer::setCustomerPhoto(String value) {
     customerPhoto_ = std::move(value);
-    setDirty(u"CustomerPhoto");
+    setDirtyForPropertyIndex(std::size_t(CustomerField::kPhoto));
 }
 
 // --- SdtCustomerNames ---------------------------------------------------------------

@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include <string>
+#include <unordered_map>
 
 #include "collections/sdt_names.h"
 #include "core/structured_depth.h"
@@ -70,8 +71,15 @@ const ClassInfo* QNObjectCollection::collectionItemsClass() const {
     if (itemsClass_) return itemsClass_;
     const auto name = itemsTypeName();
     if (!name) return nullptr;
+    // Records make their collections anew for every record loaded, so the
+    // resolution is kept per thread too. Classes never go away and the first
+    // registration of a name wins, so a type name once resolved stays so;
+    // only hits are kept (a class not found yet may still be registered).
+    thread_local std::unordered_map<String, const ClassInfo*> resolved;
+    if (auto hit = resolved.find(*name); hit != resolved.end()) return itemsClass_ = hit->second;
     const ClassInfo* found = ClassRegistry::classNamed(StringView(*name));
     if (!found) found = ClassRegistry::classNamed(StringView(internal::typeNameFromSDTName(*name)));
+    if (found) resolved.emplace(*name, found);
     itemsClass_ = found;
     return found;
 }

@@ -76,6 +76,15 @@ void QNSdtBusinessComponent::setPropertyValueForFullName(const Value& value, Str
     if (!value.isAbsent()) setObjectValueForPropertyName(value, fullName);
 }
 
+void QNSdtBusinessComponent::setvalueForEntryAt(std::size_t entryIndex, const Value& value) {
+    const auto& entries = propertiesInfoForCurrentClass().entries();
+    if (entryIndex < entries.size()) setValueForEntry(entries[entryIndex], value);
+}
+
+void QNSdtBusinessComponent::internalMarkAsModified() {
+    lastModified_ = DateTime::now();
+}
+
 void QNSdtBusinessComponent::setvalueForKey(StringView shortName, const Value& value) {
     const QNSDTPropertiesInfo& table = propertiesInfoForCurrentClass();
     const std::size_t index = table.indexForShortName(shortName);
@@ -95,15 +104,8 @@ void QNSdtBusinessComponent::setValueForEntry(const Entry& entry, const Value& v
         return;
     }
     const Value& stored = value.isNull() ? QNEntityHelper::emptyValueForDataType(type) : value;
-    if (QNEntityHelper::dataTypeMayContainBinaryData(type)) {
-        const String companion = info.propertyFullName() + u"_qni";
-        for (const auto& [shortKey, full] : sdtPropertiesNameMapping()) {
-            if (full == companion) {
-                setPropertyValueForFullName(stored, companion);
-                break;
-            }
-        }
-    }
+    if (entry.qniMappingIndex != QNSDTPropertiesInfo::npos && !stored.isAbsent())
+        setObjectValueForPropertyIndex(stored, entry.qniMappingIndex);
     if (!stored.isAbsent()) setObjectValueForPropertyIndex(stored, entry.mappingIndex);
 }
 
@@ -164,9 +166,12 @@ void QNSdtBusinessComponent::setDirty(StringView shortName) {
         otherDirties_.push_back(std::move(key));
         return;
     }
-    const std::size_t word = index / 64;
-    if (word >= dirtyBits_.size()) dirtyBits_.resize(word + 1, 0);
-    dirtyBits_[word] |= std::uint64_t{1} << (index % 64);
+    setDirtyAt(index);
+}
+
+void QNSdtBusinessComponent::setDirtyForPropertyIndex(std::size_t mappingIndex) {
+    const std::size_t index = propertiesInfoForCurrentClass().indexForMappingIndex(mappingIndex);
+    if (index != QNSDTPropertiesInfo::npos) setDirtyAt(index);
 }
 
 bool QNSdtBusinessComponent::isDirty(StringView shortName) const {

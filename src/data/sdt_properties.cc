@@ -1,6 +1,7 @@
 // Property tables of record classes, and their process-wide cache.
 #include <qn/core/registry.h>
 #include <qn/data/sdt_properties.h>
+#include <qn/host/entity_helper.h>
 
 #include "core/characters.h"
 
@@ -84,8 +85,8 @@ QNSDTPropertiesInfo::QNSDTPropertiesInfo(const NameMapping& mapping,
     std::vector<std::pair<std::size_t, Entry>> built;
     const auto place = [&](const String& shortName, String key,
                            std::shared_ptr<const QNSDTPropertyInfo> info) {
-        built.push_back(
-            {remaining.at(shortName).position, Entry{std::move(key), std::move(info), {}, {}, 0}});
+        built.push_back({remaining.at(shortName).position,
+                         Entry{std::move(key), std::move(info), {}, {}, 0, npos}});
         remaining.erase(shortName);
     };
 
@@ -152,7 +153,7 @@ QNSDTPropertiesInfo::QNSDTPropertiesInfo(const NameMapping& mapping,
                 continue;
             }
             built.push_back(
-                {it->second.position, Entry{std::move(key), std::move(info), {}, {}, 0}});
+                {it->second.position, Entry{std::move(key), std::move(info), {}, {}, 0, npos}});
             it = remaining.erase(it);
         }
     }
@@ -171,7 +172,8 @@ QNSDTPropertiesInfo::QNSDTPropertiesInfo(const NameMapping& mapping,
                                                      name, pending.fullName, typeFromName),
                                                  {},
                                                  {},
-                                                 0}});
+                                                 0,
+                                                 npos}});
     }
 
     std::sort(built.begin(), built.end(),
@@ -179,6 +181,23 @@ QNSDTPropertiesInfo::QNSDTPropertiesInfo(const NameMapping& mapping,
     entries_.reserve(built.size());
     for (auto& [position, entry] : built)
         add(std::move(entry.key), std::move(entry.info), position);
+    for (Entry& entry : entries_) {
+        const QNEntityDataFieldInfo* field = entry.info->entityDataFieldInfo();
+        if (entry.info->type() != QNSDTPropertyTypeItem || !field ||
+            !QNEntityHelper::dataTypeMayContainBinaryData(field->dataType()))
+            continue;
+        const String companion = entry.info->propertyFullName() + u"_qni";
+        for (std::size_t i = 0; i < mapping.size(); ++i) {
+            if (mapping[i].second == companion) {
+                entry.qniMappingIndex = i;
+                break;
+            }
+        }
+    }
+    entryOfMapping_.assign(mapping.size(), npos);
+    for (std::size_t i = 0; i < entries_.size(); ++i)
+        if (entries_[i].mappingIndex < mapping.size())
+            entryOfMapping_[entries_[i].mappingIndex] = i;
     buildIndex(keyIndex_, &Entry::key);
     buildIndex(jsonKeyIndex_, &Entry::jsonKeyLower);
     byKey_.clear();
@@ -197,7 +216,7 @@ void QNSDTPropertiesInfo::add(String key, std::shared_ptr<const QNSDTPropertyInf
     for (const Entry& e : entries_)
         if (e.jsonKeyLower == jsonKeyLower) duplicateJsonKeys_ = true;
     entries_.push_back(Entry{std::move(key), std::move(info), std::move(jsonKey),
-                             std::move(jsonKeyLower), mappingIndex});
+                             std::move(jsonKeyLower), mappingIndex, npos});
 }
 
 // --- Look-ups ------------------------------------------------------------------------

@@ -16,6 +16,7 @@
 // hands its element to it, and any other element's subtree is passed over,
 // so nothing deeper is ever matched against an outer level.
 #include <qn/collections/collection.h>
+#include <qn/core/decimal.h>
 #include <qn/core/string.h>
 #include <qn/data/collection_xml.h>
 #include <qn/data/record.h>
@@ -28,6 +29,7 @@
 #include <libxml/xmlreader.h>
 #include <libxml/xmlwriter.h>
 
+#include <charconv>
 #include <climits>
 #include <optional>
 #include <string>
@@ -136,6 +138,11 @@ public:
     // string is <name></name> and only a missing value is <name/>.
     void text(StringView text) {
         if (ok()) check(xmlTextWriterWriteString(writer_, utf8(text, text_)));
+    }
+    // Escaped text already in UTF-8 (numbers and booleans, written without
+    // a String in between).
+    void textUtf8(const char* text) {
+        if (ok()) check(xmlTextWriterWriteString(writer_, BAD_CAST text));
     }
     void raw(StringView text) {
         if (ok() && !text.empty()) check(xmlTextWriterWriteRaw(writer_, utf8(text, text_)));
@@ -256,8 +263,23 @@ void writeRecord(XmlOut& out, const QNSdtBusinessComponent& record, bool include
             continue;
         }
         const QNEntityDataFieldInfo* field = info.entityDataFieldInfo();
-        const auto text =
-            xmlTextOf(field ? QNEntityHelper::jsonFieldValueForFieldInfo(field, value) : value);
+        const Value json = field ? QNEntityHelper::jsonFieldValueForFieldInfo(field, value) : value;
+        if (json.isInt()) {
+            char digits[24];
+            const auto end = std::to_chars(digits, digits + sizeof digits - 1, json.integerValue());
+            *end.ptr = '\0';
+            out.startElement(shortName);
+            out.textUtf8(digits);
+            out.endElement();
+            continue;
+        }
+        if (json.isBool()) {
+            out.startElement(shortName);
+            out.textUtf8(json.boolValue() ? "true" : "false");
+            out.endElement();
+            continue;
+        }
+        const auto text = xmlTextOf(json);
         if (!text) continue;
         out.startElement(shortName);
         out.text(*text);
@@ -330,10 +352,10 @@ public:
             [this](int t) { return t != XML_READER_TYPE_ELEMENT || skipElement(); });
     }
     // The text of the current element's own text children (its child
-    // elements passed over); absent on a read error.
-    std::optional<std::string> elementText() {
-        std::string text;
-        const bool ok = forEachChild([&](int t) {
+    // elements passed over) into `text`; false on a read error.
+    bool elementText(std::string& text) {
+        text.clear();
+        return forEachChild([&](int t) {
             switch (t) {
                 case XML_READER_TYPE_TEXT:
                 case XML_READER_TYPE_CDATA:
@@ -347,8 +369,6 @@ public:
                     return true;
             }
         });
-        if (!ok) return std::nullopt;
-        return text;
     }
 
 private:
@@ -366,14 +386,25 @@ struct Load {
     XmlIn& in;
     QNObjectCollection* messages;
     bool nestedFailed = false;
-    String name;  // scratch for element names
+    String name;       // scratch for element names
+    std::string text;  // and for element text
 
     void report(const String& text) {
         internal::reportXMLLoadFailure(text, messages);
         nestedFailed = true;
     }
+    // The current element's name, in a buffer kept for the document (names
+    // are ASCII as a rule, copied unit by unit).
     const String& currentName() {
-        name = fromUtf8(in.name());
+        const std::string_view bytes = in.name();
+        name.resize(bytes.size());
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            if (static_cast<unsigned char>(bytes[i]) >= 0x80) {
+                name = fromUtf8(bytes);
+                break;
+            }
+            name[i] = static_cast<char16_t>(bytes[i]);
+        }
         return name;
     }
 };
@@ -398,6 +429,19 @@ std::optional<String> loadGenerated(QNSdtBusinessComponent& record, StringView t
 bool readRecordChildren(Load& load, QNSdtBusinessComponent& record);
 bool readCollectionChildren(Load& load, QNObjectCollection& collection);
 
+// A numeric field's text as the number a record holds (0 for text that is
+// no number), without a String in between for the usual short ASCII text.
+Value numberFromText(std::string_view text) {
+    char16_t units[64];
+    if (text.size() > std::size(units)) return Value(fromUtf8(text));
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (static_cast<unsigned char>(text[i]) >= 0x80) return Value(fromUtf8(text));
+        units[i] = static_cast<char16_t>(text[i]);
+    }
+    const Decimal number = Decimal::fromString(StringView(units, text.size()));
+    return number.isNaN() ? Value(std::int64_t{0}) : Value(number);
+}
+
 // A record from the element the reader is on, whatever its name.
 bool readRecordElement(Load& load, QNSdtBusinessComponent& record) {
     if (!record.useGeneratedXmlMethods()) return readRecordChildren(load, record);
@@ -421,25 +465,32 @@ bool readProperty(Load& load, QNSdtBusinessComponent& record, const QNSDTPropert
         // A level without a value has nowhere to load into.
         if (!field && info.type() != QNSDTPropertyTypeUnknown) return in.skipElement();
     }
-    auto text = in.elementText();
-    if (!text) return false;
-    Value value(fromUtf8(*text));
+    if (!in.elementText(load.text)) return false;
+    Value value;
+    if (field && field->dataType() == QNEntityDataTypeNumeric) {
+        value = numberFromText(load.text);
+    } else {
+        value = Value(fromUtf8(load.text));
+    }
     if (field) {
         value = QNEntityHelper::coreDataFieldValueForFieldInfo(field, value);
     } else if (static_cast<const QNSDTPropertyInfoUnknown&>(info).typeFromName() ==
                QNSDTPropertyTypeItemN) {
         value = Value(value.boolValue());
     }
-    record.setValueForFieldSpecifier(value, info.propertyName());
+    record.setvalueForEntryAt(index, value);
     return true;
 }
 
 bool readRecordChildren(Load& load, QNSdtBusinessComponent& record) {
     internal::StructuredDepthGuard guard;
     const QNSDTPropertiesInfo& table = record.propertiesInfoForCurrentClass();
-    return load.in.forEachChild([&](int type) {
+    const bool ok = load.in.forEachChild([&](int type) {
         return type != XML_READER_TYPE_ELEMENT || readProperty(load, record, table);
     });
+    // As setting a field specifier does, once for the whole element.
+    record.internalMarkAsModified();
+    return ok;
 }
 
 bool readCollectionItem(Load& load, QNObjectCollection& collection, const ClassInfo* itemClass);
@@ -567,7 +618,7 @@ public:
                                            messages);
             return false;
         }
-        Load load{in, messages, false, {}};
+        Load load{in, messages, false, {}, {}};
         const bool checked = record != nullptr || checkRoot;
         String failure;
         bool rootRead = false;
@@ -698,7 +749,7 @@ std::int64_t readxmlcollection(QNObjectCollection& collection, QNXMLReader& read
             // A record without generated XML loads from the element's text.
             const String outer = reader.readRawXML();
             XmlIn in(outer);
-            Load load{in, nullptr, false, {}};
+            Load load{in, nullptr, false, {}, {}};
             bool loaded = in.created();
             while (loaded && in.step() == 1) {
                 if (in.type() == XML_READER_TYPE_ELEMENT && in.depth() == 0)

@@ -115,6 +115,11 @@ public:
     // has one, and a GUID text becomes a QNUUID.
     void setvalueForKey(StringView shortName, const Value& value);
     void setvalue(StringView shortName, const Value& value) { setvalueForKey(shortName, value); }
+    // setvalueForKey for the property table's entry at that position
+    // (propertiesInfoForCurrentClass().entries()), for loaders that found it.
+    void setvalueForEntryAt(std::size_t entryIndex, const Value& value);
+    // Sets sdtLastModifiedDate to now (what setting a field specifier does).
+    void internalMarkAsModified();
     // The text form of the property's value: "" for a property without a
     // value (rather than the null marker's "<null>") and for a name that is
     // no property.
@@ -133,6 +138,9 @@ public:
 
     // Generated setters call setDirty (any letter case).
     void setDirty(StringView shortName);
+    // The same by the property's position in sdtPropertiesNameMapping, with
+    // no name look-up (generated setters that know their position).
+    void setDirtyForPropertyIndex(std::size_t mappingIndex);
     bool isDirty(StringView shortName) const;
     void resetDirties() noexcept;
     // One key per assigned attribute (lower-cased) with the value "true";
@@ -237,6 +245,11 @@ private:
     bool loadMembers(const Dictionary& map, int nameConversion, String* error);
     // setvalueForKey for an entry already found.
     void setValueForEntry(const Entry& entry, const Value& value);
+    void setDirtyAt(std::size_t index) {
+        const std::size_t word = index / 64;
+        if (word >= dirtyBits_.size()) dirtyBits_.resize(word + 1, 0);
+        dirtyBits_[word] |= std::uint64_t{1} << (index % 64);
+    }
     bool isDirtyAt(std::size_t index) const noexcept {
         const std::size_t word = index / 64;
         return word < dirtyBits_.size() && ((dirtyBits_[word] >> (index % 64)) & 1u) != 0;

@@ -232,6 +232,11 @@ public:
     static constexpr std::size_t npos = static_cast<std::size_t>(-1);
     // The entry position of a short name (any letter case); npos when none.
     std::size_t indexForShortName(StringView name) const;
+    // The entry position of the property at a position of the class's name
+    // mapping; npos when the mapping has no entry there (a repeated name).
+    std::size_t indexForMappingIndex(std::size_t mappingIndex) const noexcept {
+        return mappingIndex < entryOfMapping_.size() ? entryOfMapping_[mappingIndex] : npos;
+    }
     // The entry position under a table key, or JSON key (the first entry
     // with it), in any letter case; npos when none.
     std::size_t indexForKey(StringView key) const;
@@ -283,6 +288,10 @@ public:
         String jsonKeyLower;
         // The property's position in the class's name mapping.
         std::size_t mappingIndex = 0;
+        // For a field that may hold binary data, the position of its
+        // accessor named full name + "_qni" (which takes a copy of each value
+        // set); npos when the class has none.
+        std::size_t qniMappingIndex = npos;
     };
     // Every entry, in the order enumeration gives them.
     const std::vector<Entry>& entries() const noexcept { return entries_; }
@@ -304,6 +313,7 @@ private:
     std::size_t find(const FlatIndex& index, String Entry::*key, StringView name) const;
 
     std::vector<Entry> entries_;                     // declaration order
+    std::vector<std::size_t> entryOfMapping_;        // mapping position -> entry
     std::unordered_map<String, std::size_t> byKey_;  // lower-case key -> entry (building)
     FlatIndex keyIndex_;
     FlatIndex jsonKeyIndex_;
