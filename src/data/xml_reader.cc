@@ -272,8 +272,10 @@ struct QNXMLReader::Impl {
         return reader;
     }
 
-    // The current node's kind is in `mask`; else error 5.
+    // The current node's kind is in `mask`; else error 5. A reader that
+    // broke off has no current node (and keeps its error 7).
     bool currentKindIn(std::int64_t mask) {
+        if (broken) return false;
         if (codeOf(xmlTextReaderNodeType(reader)) & mask) return true;
         fail(5, u"Cannot get attributes for current node type");
         return false;
@@ -425,7 +427,9 @@ std::int64_t QNXMLReader::readTypeName(std::int64_t mask, StringView name) {
 
 std::int64_t QNXMLReader::nodeType() {
     xmlTextReaderPtr r = d_->openReader();
-    return r == nullptr ? 0 : codeOf(xmlTextReaderNodeType(r));
+    // Once reading broke off there is no current node: a loop that steps
+    // over what it does not know must see it ended, not the same element.
+    return r == nullptr || d_->broken ? 0 : codeOf(xmlTextReaderNodeType(r));
 }
 
 String QNXMLReader::name() {

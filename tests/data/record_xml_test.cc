@@ -216,6 +216,24 @@ TEST_F(RecordXMLTest, GeneratedRecordsRoundTripThroughTheirOwnMethods) {
     EXPECT_EQ(onlyMessage(*messages), u"Root node does not match with collection name");
 }
 
+// Input that breaks off inside an element a generated reader skips: the
+// reader has no current node from then on, so the reader's loop ends.
+TEST_F(RecordXMLTest, GeneratedReadersEndOnInputThatBreaksOff) {
+    SdtFlight flight;
+    auto messages = QNObjectCollection::init();
+    EXPECT_FALSE(flight.fromxml(u"<Flight><x>", messages.get()));
+    EXPECT_EQ(messages->count(), 1u);
+
+    QNXMLReader reader;
+    reader.openFromString(u"<Legs><Leg><LegId>1</LegId><x>");
+    reader.read();
+    QNObjectCollection legs{std::optional<String>(u"Flight.Leg")};
+    EXPECT_EQ(readxmlcollection(legs, reader, u"Legs", u"Leg"), 0);
+    EXPECT_TRUE(reader.eof()) << "reading broke off (in skip: error 4)";
+    EXPECT_EQ(reader.nodeType(), 0);
+    EXPECT_EQ(reader.name(), u"");
+}
+
 // Only the root's children are properties: a field of a nested level or of
 // an unknown element never overwrites the top-level property of its name.
 TEST_F(RecordXMLTest, OnlyTheRootsChildrenAreProperties) {

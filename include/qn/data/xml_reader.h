@@ -28,6 +28,10 @@
 //   7      the input is not well-formed XML (kMalformedError): the text says
 //          where ("XML parse error at line 3, column 5: ...") and why
 //
+// Once reading broke off (error 7, or 4 from skip) there is no current node:
+// nodeType is 0 and names and values are empty, so a loop that steps over
+// what it does not know ends.
+//
 // Input is untrusted: no external DTD or entity is ever loaded, nothing is
 // fetched from the network, entity expansion is bounded, and nesting deeper
 // than libxml2's limit ends reading with an error rather than a crash.
