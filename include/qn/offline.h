@@ -2,3 +2,4 @@
 #pragma once
 
 #include <qn/host/offline_helper.h>
+#include <qn/offline/db.h>
