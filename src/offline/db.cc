@@ -149,6 +149,16 @@ void QNDBCommand::close() {
     abstract("-[QNDBCommand close]");
 }
 
+std::uint64_t QNDBCommand::columnCount() {
+    abstract("-[QNDBCommand columnCount]");
+}
+String QNDBCommand::columnNameAtIndex(std::uint64_t) {
+    abstract("-[QNDBCommand columnNameAtIndex:]");
+}
+QNDBCommand::ColumnType QNDBCommand::columnTypeAtIndex(std::uint64_t) {
+    abstract("-[QNDBCommand columnTypeAtIndex:]");
+}
+
 #define QN_ABSTRACT_GETTER(Type, name, Arg)    \
     Type QNDBCommand::name(Arg) {              \
         abstract("-[QNDBCommand " #name ":]"); \

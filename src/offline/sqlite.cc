@@ -799,6 +799,38 @@ void QNSQLiteCommand::close() {
     if (!d_->detached) d_->release();
 }
 
+std::uint64_t QNSQLiteCommand::columnCount() {
+    if (!d_->connection) return 0;
+    std::lock_guard lock(d_->connection->mutex);
+    return d_->stmt() ? static_cast<std::uint64_t>(sqlite3_column_count(d_->stmt())) : 0;
+}
+
+String QNSQLiteCommand::columnNameAtIndex(std::uint64_t index) {
+    if (!d_->connection) return {};
+    std::lock_guard lock(d_->connection->mutex);
+    const int column = d_->column(index);
+    if (column < 0) return {};
+    const char* name = sqlite3_column_name(d_->stmt(), column);
+    return name ? fromUtf8(name) : String();
+}
+
+QNDBCommand::ColumnType QNSQLiteCommand::columnTypeAtIndex(std::uint64_t index) {
+    if (!d_->connection) return QNDBColumnNull;
+    std::lock_guard lock(d_->connection->mutex);
+    switch (d_->type(d_->column(index))) {
+        case SQLITE_INTEGER:
+            return QNDBColumnInteger;
+        case SQLITE_FLOAT:
+            return QNDBColumnFloat;
+        case SQLITE_TEXT:
+            return QNDBColumnText;
+        case SQLITE_BLOB:
+            return QNDBColumnBlob;
+        default:
+            return QNDBColumnNull;
+    }
+}
+
 // Getters: under the connection's lock, on the current row.
 #define QN_SQLITE_GETTER(Type, name, Arg, body)      \
     Type QNSQLiteCommand::name(Arg key) {            \

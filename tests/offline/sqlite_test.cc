@@ -161,7 +161,11 @@ TEST_F(SQLiteTest, ValuesAreBoundAndReadBackByKind) {
         select->fetch();
         return select->status();
     };
+    ASSERT_EQ(select->columnCount(), 6u);
+    EXPECT_EQ(select->columnNameAtIndex(3), u"s");
     ASSERT_EQ(next(), 0u);
+    EXPECT_EQ(select->columnTypeAtIndex(1), QNDBCommand::QNDBColumnFloat);
+    EXPECT_EQ(select->columnTypeAtIndex(3), QNDBCommand::QNDBColumnNull);
     EXPECT_EQ(select->decimalValueForColumn(u"N"), d15) << "15 digits come back exactly";
     ASSERT_EQ(next(), 0u);
     EXPECT_EQ(select->decimalValueForColumn(u"n").toString(), u"1234567.89012346");

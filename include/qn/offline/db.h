@@ -124,6 +124,20 @@ public:
     virtual std::uint32_t status() const;
     virtual void close();
 
+    // The columns of the statement's rows (0 before the first execute and
+    // for a statement that answers none), their names, and the kind of value
+    // a column holds in the current row (QNDBColumnNull without a row).
+    virtual std::uint64_t columnCount();
+    virtual String columnNameAtIndex(std::uint64_t index);
+    enum ColumnType {
+        QNDBColumnNull,
+        QNDBColumnInteger,
+        QNDBColumnFloat,
+        QNDBColumnText,
+        QNDBColumnBlob
+    };
+    virtual ColumnType columnTypeAtIndex(std::uint64_t index);
+
     // Typed getters, by column name (any ASCII letter case) and by 0-based
     // position.
     virtual String stringValueForColumn(StringView column);
@@ -235,6 +249,9 @@ public:
     // Gives the statement back to the connection's cache.
     void close() override;
 
+    std::uint64_t columnCount() override;
+    String columnNameAtIndex(std::uint64_t index) override;
+    ColumnType columnTypeAtIndex(std::uint64_t index) override;
     String stringValueForColumn(StringView column) override;
     String stringValueForColumnAtIndex(std::uint64_t index) override;
     DateTime dateValueForColumn(StringView column) override;
