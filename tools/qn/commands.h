@@ -27,6 +27,7 @@ int runImage(const std::vector<std::string>& args);
 int runRegex(const std::vector<std::string>& args);
 int runFmt(const std::vector<std::string>& args);
 int runSdt(const std::vector<std::string>& args);
+int runSql(const std::vector<std::string>& args);
 
 // The demo's section on the string and number built-ins.
 void showBuiltins(std::ostream& out);

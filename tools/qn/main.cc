@@ -85,6 +85,12 @@ const Command kCommands[] = {
      "in FILE (- for standard input) and write it back, with JSON names when asked (e.g. qn "
      "sdt Customer customer.json); TYPE is one of the bundle's SDTs",
      qntool::runSdt},
+    {"sql", "qn sql DBFILE 'STATEMENT' [VALUE...]",
+     "run one statement on a database file through the library's connection, each ? taking "
+     "the next VALUE (an integer or a decimal when it reads as one, null for the null marker, "
+     "otherwise the text); rows print tab-separated under their column names, any other "
+     "statement its status; what it wrote is committed",
+     qntool::runSql},
 };
 
 void printUsage(std::ostream& out) {
