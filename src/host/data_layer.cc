@@ -7,6 +7,8 @@
 namespace qn {
 
 QNBlobDownloadService::~QNBlobDownloadService() = default;
+QNSynchronizationSendService::~QNSynchronizationSendService() = default;
+QNSynchronizationReceiveService::~QNSynchronizationReceiveService() = default;
 
 namespace {
 
@@ -21,6 +23,17 @@ struct BlobDownloadServices {
 BlobDownloadServices& blobDownloadServices() {
     static BlobDownloadServices services;
     return services;
+}
+
+struct SynchronizationServices {
+    std::mutex mutex;
+    std::shared_ptr<QNSynchronizationSendService> send;
+    std::shared_ptr<QNSynchronizationReceiveService> receive;
+};
+
+SynchronizationServices& synchronizationServices() {
+    static SynchronizationServices* services = new SynchronizationServices;  // outlives exit
+    return *services;
 }
 
 std::atomic<std::size_t>& maximumBlobLengthSetting() {
@@ -48,6 +61,33 @@ void QNDataLayerServices::setDefaultSynchronizationBlobDownloadService(
     auto& services = blobDownloadServices();
     std::lock_guard lock(services.mutex);
     services.fallback = std::move(service);
+}
+
+std::shared_ptr<QNSynchronizationSendService> QNDataLayerServices::synchronizationSendService() {
+    auto& services = synchronizationServices();
+    std::lock_guard lock(services.mutex);
+    return services.send;
+}
+
+void QNDataLayerServices::setSynchronizationSendService(
+    std::shared_ptr<QNSynchronizationSendService> service) {
+    auto& services = synchronizationServices();
+    std::lock_guard lock(services.mutex);
+    services.send = std::move(service);
+}
+
+std::shared_ptr<QNSynchronizationReceiveService>
+QNDataLayerServices::synchronizationReceiveService() {
+    auto& services = synchronizationServices();
+    std::lock_guard lock(services.mutex);
+    return services.receive;
+}
+
+void QNDataLayerServices::setSynchronizationReceiveService(
+    std::shared_ptr<QNSynchronizationReceiveService> service) {
+    auto& services = synchronizationServices();
+    std::lock_guard lock(services.mutex);
+    services.receive = std::move(service);
 }
 
 std::size_t QNDataLayerServices::maximumBlobLength() noexcept {

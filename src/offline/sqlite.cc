@@ -39,6 +39,9 @@ QN_REGISTER_CLASS(QNSQLiteCommand, QNDBCommand)
 namespace {
 
 constexpr int kBusyTimeoutMs = 5000;
+// take()'s answer for a text of more than one statement (reported as a
+// plain SQL error).
+constexpr int kMoreThanOneStatement = -1;
 constexpr std::uint32_t kMisuse = 1000 + SQLITE_MISUSE;
 
 // The column names of a prepared statement, lower-cased (ASCII), built once
@@ -254,8 +257,21 @@ struct QNSQLiteConnection::Shared {
             return SQLITE_OK;
         }
         out = {};
-        return sqlite3_prepare_v3(db, sql.data(), static_cast<int>(sql.size()),
-                                  SQLITE_PREPARE_PERSISTENT, &out.stmt, nullptr);
+        const char* tail = nullptr;
+        const int rc = sqlite3_prepare_v3(db, sql.data(), static_cast<int>(sql.size()),
+                                          SQLITE_PREPARE_PERSISTENT, &out.stmt, &tail);
+        if (rc != SQLITE_OK || !out.stmt || !tail) return rc;
+        // A command runs one statement: a second one would be left out
+        // without a word, so it is refused (blanks and comments may follow).
+        sqlite3_stmt* next = nullptr;
+        const int nextRc = sqlite3_prepare_v2(
+            db, tail, static_cast<int>(sql.data() + sql.size() - tail), &next, nullptr);
+        const bool more = nextRc != SQLITE_OK || next != nullptr;
+        sqlite3_finalize(next);
+        if (!more) return SQLITE_OK;
+        sqlite3_finalize(out.stmt);
+        out.stmt = nullptr;
+        return kMoreThanOneStatement;
     }
 
     void giveBack(const std::string& sql, CachedStatement statement) {
@@ -448,7 +464,13 @@ struct QNSQLiteCommand::Impl {
         return index;
     }
     int column(std::uint64_t index) const {
-        if (!stmt() || index >= static_cast<std::uint64_t>(sqlite3_column_count(stmt()))) return -1;
+        if (!stmt()) return -1;
+        if (index >= static_cast<std::uint64_t>(sqlite3_column_count(stmt()))) {
+            QNUtilities::tryRecoverFatalError(u"Column position " +
+                                              fromUtf8(std::to_string(index)) +
+                                              u" out of range in " + fromUtf8(sql));
+            return -1;
+        }
         return static_cast<int>(index);
     }
     // The type of a column of the current row; SQLITE_NULL without a row.
@@ -680,6 +702,11 @@ std::uint32_t QNSQLiteCommand::execute() {
     if (!d.stmt()) {
         CachedStatement taken;
         const int rc = connection.take(d.sql, taken);
+        if (rc == kMoreThanOneStatement) {
+            d.done = true;
+            return status_ = connection.failWith(
+                       SQLITE_ERROR, "A command runs one statement; the text holds more than one");
+        }
         if (rc != SQLITE_OK) {
             d.done = true;
             return status_ = connection.fail(rc);

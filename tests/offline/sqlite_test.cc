@@ -10,8 +10,11 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <filesystem>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "support/test_support.h"
 
@@ -211,6 +214,7 @@ TEST_F(SQLiteTest, ValuesAreBoundAndReadBackByKind) {
     const auto policy = QNUtilities::fatalErrorPolicy();
     QNUtilities::setFatalErrorPolicy(QNUtilities::FatalErrorPolicy::kRecover);
     EXPECT_EQ(blob->stringValueForColumn(u"nope"), u"") << "an unknown column is reported";
+    EXPECT_EQ(blob->stringValueForColumnAtIndex(9), u"");
     QNUtilities::setFatalErrorPolicy(policy);
 }
 
@@ -224,6 +228,9 @@ TEST_F(SQLiteTest, FailuresGiveTheirStatusAndAnError) {
     EXPECT_EQ(QNThreadErrorHandler::errorHandler().errors()[0].code(), 19);
     EXPECT_EQ(run(u"INSERT INTO c VALUES (1, 99)"), QN_MASKFOREIGNKEY);
     EXPECT_EQ(run(u"SELEC 1"), 1001u);
+    EXPECT_EQ(run(u"INSERT INTO p VALUES (5); DELETE FROM p"), 1001u)
+        << "a second statement is refused, not left out";
+    EXPECT_EQ(run(u"INSERT INTO p VALUES (5); -- done\n"), 0u);
     EXPECT_EQ(run(u"SELECT ?", {Value(1), Value(2)}), 1025u) << "more parameters than it has";
     connection_->commit();
 
@@ -280,6 +287,35 @@ TEST_F(SQLiteTest, CommandsThatOutliveDisconnectAreDetached) {
     auto again = connection_->commandWithSQLStatement(u"SELECT count(*) FROM t");
     again->fetchFirst();
     EXPECT_EQ(again->numberValueForColumnAtIndex(0), Value(2));
+}
+
+// One connection shared by threads: its mutex covers commands and
+// transactions, so every row of every thread arrives.
+TEST_F(SQLiteTest, ConcurrentCommandsOnOneConnection) {
+    ASSERT_EQ(run(u"CREATE TABLE t (thread INTEGER, n INTEGER)"), 0u);
+    connection_->commit();
+    constexpr int kRows = 200;
+    std::vector<std::thread> threads;
+    std::atomic<int> failures{0};
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            auto insert = connection_->commandWithSQLStatement(u"INSERT INTO t VALUES (?, ?)");
+            auto count = connection_->commandWithSQLStatement(u"SELECT count(*) FROM t");
+            for (int n = 0; n < kRows; ++n) {
+                insert->setParameters(std::vector<Value>{Value(t), Value(n)});
+                if (insert->execute() != 0) ++failures;
+                if (n % 50 == 49) connection_->commit();
+                count->fetchFirst();
+                (void)count->numberValueForColumnAtIndex(0);
+            }
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    connection_->commit();
+    EXPECT_EQ(failures.load(), 0);
+    Peek peek(file_);
+    EXPECT_EQ(peek.first("SELECT count(*) FROM t").second, std::to_string(4 * kRows));
 }
 
 // Files written by work that rolls back go; files removed by work go only

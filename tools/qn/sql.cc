@@ -23,8 +23,8 @@ using qn::Value;
 
 constexpr const char* kUsage =
     "usage: qn sql DBFILE 'STATEMENT' [VALUE...]\n"
-    "  Runs one statement on DBFILE (created when missing; text after the first\n"
-    "  statement is not run), each ? taking the next VALUE: an integer when it\n"
+    "  Runs one statement on DBFILE (created when missing; a text of more than\n"
+    "  one statement is refused), each ? taking the next VALUE: an integer when it\n"
     "  reads as one (-?DIGITS, 64 bits), a decimal when it reads as one\n"
     "  (-?DIGITS[.DIGITS], at most 38 significant digits), the null marker for\n"
     "  null (lower case), otherwise the text as given.\n"

@@ -1,5 +1,6 @@
-// The data layer's services that the library hands work to: today the blob
-// download service that fetches a file for a blob kept for offline use.
+// The data layer's services that the library hands work to: sending the
+// local changes to the server, receiving the server's data, and fetching
+// the file of a blob kept for offline use.
 //
 // The library ships a default service (src/util, installed once the host
 // core is initialised); an application installs its own to take over, and
@@ -12,9 +13,13 @@
 
 #include <qn/core/string.h>
 #include <qn/export.h>
+#include <qn/host/errors.h>
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 
 namespace qn {
 
@@ -30,8 +35,46 @@ public:
                                                              StringView relativePath) = 0;
 };
 
+// Sends the local change log to the server. Completions are called once, on
+// any thread, when the work has ended.
+class QN_API QNSynchronizationSendService {
+public:
+    virtual ~QNSynchronizationSendService();
+    // Called with the error the send ended with, or none.
+    using Completion = std::function<void(const std::optional<QNError>& error)>;
+    virtual bool isSynchronizationSendEnabled() = 0;
+    virtual void sendPendingEventsStartedFromUserCodeWithCompletionBlock(bool fromUserCode,
+                                                                         Completion completion) = 0;
+    // Marks the current point of the local change log.
+    virtual void createSendCheckpoint() = 0;
+    virtual bool shouldSendAutomaticallyWhenConnected() = 0;
+    virtual bool hasPendingSynchronizationEvents() = 0;
+    virtual bool hasMinimumTimeBetweenSendsBeenElapsed() = 0;
+    virtual void scheduledSendAfterMinimumTime() = 0;
+};
+
+// Receives the server's data. Each operation answers whether the work was
+// started; when it was, the completion is called once with its status.
+class QN_API QNSynchronizationReceiveService {
+public:
+    virtual ~QNSynchronizationReceiveService();
+    using Completion = std::function<void(std::uint32_t status)>;
+    virtual bool synchronizeWithSettingsCompletionBlock(std::int64_t settings,
+                                                        Completion completion) = 0;
+    virtual bool checkServerSynchronizationStatusWithCompletionBlock(Completion completion) = 0;
+};
+
 class QN_API QNDataLayerServices {
 public:
+    // The application's synchronization services; null until it installs
+    // them (the library has no server of its own to talk to).
+    static std::shared_ptr<QNSynchronizationSendService> synchronizationSendService();
+    static void setSynchronizationSendService(
+        std::shared_ptr<QNSynchronizationSendService> service);
+    static std::shared_ptr<QNSynchronizationReceiveService> synchronizationReceiveService();
+    static void setSynchronizationReceiveService(
+        std::shared_ptr<QNSynchronizationReceiveService> service);
+
     // The application's service when it installed one, else the library's
     // default; null only before the core has been initialised.
     static std::shared_ptr<QNBlobDownloadService> synchronizationBlobDownloadService();
