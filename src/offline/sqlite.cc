@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -157,6 +158,26 @@ int significantDigits(const Decimal& d) {
     return digits;
 }
 
+// A REAL as the decimal it was bound from: its 15-significant-digit text
+// (a decimal of at most 15 digits is the one such text whose double it is).
+// The common case, a value with few decimal places, is found by scaling:
+// r / 10^k == v with r below 10^15 names that decimal exactly.
+Decimal decimalOfReal(double v) {
+    if (!std::isfinite(v)) return Decimal();
+    const double magnitude = std::fabs(v);
+    double scale = 1;
+    for (int k = 0; k <= 15; ++k, scale *= 10) {
+        const double r = std::nearbyint(magnitude * scale);
+        if (r >= 1e15) break;
+        if (r / scale == magnitude) return Decimal::fromParts(v < 0, static_cast<uint128>(r), -k);
+    }
+    char buffer[40];
+    const auto end =
+        std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::general, 15);
+    const Decimal d = Decimal::fromString(std::string_view(buffer, end.ptr));
+    return d.isNaN() ? Decimal() : d;
+}
+
 bool isUnder(const std::filesystem::path& path, const std::filesystem::path& root) {
     const auto relative = path.lexically_relative(root);
     if (relative.empty() || relative == ".") return false;
@@ -226,10 +247,18 @@ struct QNSQLiteConnection::Shared {
         if (!existed) ::chmod(file.c_str(), S_IRUSR | S_IWUSR);
         sqlite3_extended_result_codes(db, 1);
         sqlite3_busy_timeout(db, kBusyTimeoutMs);
-        const int pragmas = sqlite3_exec(db,
-                                         "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; "
-                                         "PRAGMA foreign_keys=ON;",
-                                         nullptr, nullptr, nullptr);
+        // Switching a new file to WAL while another process opens it too is
+        // refused at once (SQLite does not wait there, to avoid a deadlock):
+        // it is tried again within the busy timeout.
+        int pragmas = SQLITE_BUSY;
+        for (int waited = 0; waited <= kBusyTimeoutMs; waited += 10) {
+            pragmas = sqlite3_exec(db,
+                                   "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; "
+                                   "PRAGMA foreign_keys=ON;",
+                                   nullptr, nullptr, nullptr);
+            if ((pragmas & 0xff) != SQLITE_BUSY && (pragmas & 0xff) != SQLITE_LOCKED) break;
+            sqlite3_sleep(10);
+        }
         if (pragmas != SQLITE_OK) {
             const std::uint32_t status = fail(pragmas);
             sqlite3_close_v2(db);
@@ -528,15 +557,8 @@ struct QNSQLiteCommand::Impl {
         switch (type(index)) {
             case SQLITE_INTEGER:
                 return Decimal(static_cast<std::int64_t>(sqlite3_column_int64(stmt(), index)));
-            case SQLITE_FLOAT: {
-                // REAL holds what was bound with at most 15 significant digits.
-                char buffer[32];
-                const int n = std::snprintf(buffer, sizeof buffer, "%.15g",
-                                            sqlite3_column_double(stmt(), index));
-                const Decimal d =
-                    Decimal::fromString(std::string_view(buffer, static_cast<std::size_t>(n)));
-                return d.isNaN() ? Decimal() : d;
-            }
+            case SQLITE_FLOAT:
+                return decimalOfReal(sqlite3_column_double(stmt(), index));
             case SQLITE_TEXT: {
                 const Decimal d = Decimal::fromString(text(index));
                 return d.isNaN() ? Decimal() : d;

@@ -218,6 +218,38 @@ TEST_F(SQLiteTest, ValuesAreBoundAndReadBackByKind) {
     QNUtilities::setFatalErrorPolicy(policy);
 }
 
+// Decimals of 15 or fewer significant digits go through REAL and come back
+// exactly, whatever their scale.
+TEST_F(SQLiteTest, ShortDecimalsComeBackFromREALExactly) {
+    ASSERT_EQ(run(u"CREATE TABLE t (id INTEGER PRIMARY KEY, v REAL)"), 0u);
+    const char16_t* texts[] = {u"0.1",
+                               u"-9.99",
+                               u"123456789012345",
+                               u"1E+20",
+                               u"1.5E-10",
+                               u"0.000001",
+                               u"2.5",
+                               u"999999999999.999",
+                               u"-0.000000000000001",
+                               u"1234.5678901234",
+                               u"7E-128",
+                               u"3.14159265358979"};
+    std::int64_t id = 0;
+    for (const char16_t* text : texts)
+        ASSERT_EQ(run(u"INSERT INTO t VALUES (?, ?)",
+                      {Value(++id), Value(Decimal::fromString(StringView(text)))}),
+                  0u);
+    auto select = connection_->commandWithSQLStatement(u"SELECT v FROM t ORDER BY id");
+    select->execute();
+    for (const char16_t* text : texts) {
+        select->fetch();
+        ASSERT_EQ(select->status(), 0u);
+        EXPECT_EQ(select->columnTypeAtIndex(0), QNDBCommand::QNDBColumnFloat);
+        EXPECT_EQ(select->decimalValueForColumnAtIndex(0), Decimal::fromString(StringView(text)))
+            << toUtf8(String(text));
+    }
+}
+
 TEST_F(SQLiteTest, FailuresGiveTheirStatusAndAnError) {
     ASSERT_EQ(run(u"CREATE TABLE p (id INTEGER PRIMARY KEY)"), 0u);
     ASSERT_EQ(run(u"CREATE TABLE c (id INTEGER PRIMARY KEY, p INTEGER REFERENCES p(id))"), 0u);
