@@ -92,6 +92,7 @@ struct ColumnNames {
 struct CachedStatement {
     sqlite3_stmt* stmt = nullptr;
     std::shared_ptr<const ColumnNames> names;  // built on first use by name
+    int columns = 0;                           // sqlite3_column_count, kept
 };
 
 // "yyyy-MM-dd HH:mm:ss.SSS" in UTC.
@@ -494,7 +495,7 @@ struct QNSQLiteCommand::Impl {
     }
     int column(std::uint64_t index) const {
         if (!stmt()) return -1;
-        if (index >= static_cast<std::uint64_t>(sqlite3_column_count(stmt()))) {
+        if (index >= static_cast<std::uint64_t>(statement.columns)) {
             QNUtilities::tryRecoverFatalError(u"Column position " +
                                               fromUtf8(std::to_string(index)) +
                                               u" out of range in " + fromUtf8(sql));
@@ -514,8 +515,10 @@ struct QNSQLiteCommand::Impl {
                      : std::string_view();
     }
 
+    // NULL has no text (sqlite3_column_text answers none), so one call
+    // tells the empty value apart.
     String stringAt(int index) const {
-        return type(index) == SQLITE_NULL ? String() : fromUtf8(text(index));
+        return index < 0 || !rowCurrent ? String() : fromUtf8(text(index));
     }
     DateTime dateAt(int index) const {
         if (type(index) != SQLITE_TEXT) return qnEmptyDate();
@@ -737,6 +740,7 @@ std::uint32_t QNSQLiteCommand::execute() {
             d.done = true;
             return status_ = QN_STATUS_OK;
         }
+        taken.columns = sqlite3_column_count(taken.stmt);
         d.statement = std::move(taken);
     } else {
         sqlite3_reset(d.stmt());
