@@ -25,6 +25,7 @@
 #include <qn/host/entity_helper.h>
 #include <qn/host/sdt_data.h>
 #include <qn/host/utilities.h>
+#include <qn/runtime/strings.h>
 
 #include <libxml/xmlreader.h>
 #include <libxml/xmlwriter.h>
@@ -82,15 +83,9 @@ std::optional<String> xmlTextOf(const Value& value) {
 // The item element name of the generated forms: the trimmed name, "item"
 // for a blank one or "internal" (on writing and on reading alike).
 String itemElementName(StringView itemName) {
-    std::size_t begin = 0;
-    std::size_t end = itemName.size();
-    while (begin < end && (itemName[begin] == u' ' || itemName[begin] == u'\t'))
-        ++begin;
-    while (end > begin && (itemName[end - 1] == u' ' || itemName[end - 1] == u'\t'))
-        --end;
-    const StringView trimmed = itemName.substr(begin, end - begin);
-    if (trimmed.empty() || trimmed == StringView(u"internal")) return String(u"item");
-    return String(trimmed);
+    String trimmed = qnStringByTrimming(itemName);
+    if (trimmed.empty() || trimmed == u"internal") return String(u"item");
+    return trimmed;
 }
 
 StringView withoutNoSendMarker(StringView nameSpace, bool* hadMarker = nullptr) {
@@ -683,10 +678,8 @@ void writexmlcollection(const QNObjectCollection& collection, QNXMLWriter& write
         if (!noSend) writer.writeAttributeValue(u"xmlns", nameSpace);
     }
     const String element = itemElementName(itemName);
-    bool blankName = true;
-    for (char16_t c : name)
-        if (c != u' ' && c != u'\t') blankName = false;
-    const bool itemNamespaceAttribute = blankName || nameSpace != itemNamespace;
+    const bool itemNamespaceAttribute =
+        qnStringByTrimming(name).empty() || nameSpace != itemNamespace;
     const StringView recordNamespace = itemNamespaceAttribute ? itemNamespace : StringView();
     for (const Value& item : collection.items()) {
         auto record = item.as<QNSdtBusinessComponent>();

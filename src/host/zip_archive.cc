@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "host/internal.h"
+#include "host/paths.h"
 
 namespace qn {
 
@@ -35,11 +36,6 @@ bool acceptableName(std::string_view name) {
         start = end + 1;
     }
     return true;
-}
-
-bool isUnder(const fs::path& path, const fs::path& root) {
-    const fs::path relative = path.lexically_relative(root);
-    return !relative.empty() && *relative.begin() != "..";
 }
 
 bool isSymlinkEntry(zip_t* archive, zip_uint64_t index) {
@@ -152,7 +148,8 @@ bool ZipArchive::UnzipFileToOverWrite(StringView destination, bool overwrite) {
         }
         const std::string_view name(stat.name);
         const fs::path target = (root / fs::path(std::string(name))).lexically_normal();
-        if (!isUnder(target, root)) {
+        if (target == root || !internal::pathIsWithinRoot(internal::fromSystemPath(target),
+                                                          internal::fromSystemPath(root))) {
             all = false;
             continue;
         }
@@ -160,7 +157,8 @@ bool ZipArchive::UnzipFileToOverWrite(StringView destination, bool overwrite) {
         // must stay under the root before anything is created in them.
         const fs::path parent = target.parent_path();
         const fs::path realParent = fs::weakly_canonical(parent, error);
-        if (error || (realParent != root && !isUnder(realParent, root))) {
+        if (error || !internal::pathIsWithinRoot(internal::fromSystemPath(realParent),
+                                                 internal::fromSystemPath(root))) {
             all = false;
             continue;
         }

@@ -7,6 +7,8 @@
 
 #include <mutex>
 
+#include "host/paths.h"
+
 namespace qn {
 
 QN_REGISTER_CLASS(QNDBConnection, Object)
@@ -188,25 +190,15 @@ QN_ABSTRACT_GETTER(bool, valueIsNullForColumnAtIndex, std::uint64_t)
 
 // --- QNDbFile ------------------------------------------------------------------------
 
-namespace {
-
-StringView lastComponent(StringView path) {
-    const std::size_t slash = path.rfind(u'/');
-    return slash == StringView::npos ? path : path.substr(slash + 1);
-}
-
-}  // namespace
-
 String QNDbFile::fileName(StringView path) {
-    const StringView last = lastComponent(path);
-    const std::size_t dot = last.rfind(u'.');
-    return String(dot == StringView::npos || dot == 0 ? last : last.substr(0, dot));
+    String last = internal::lastPathComponent(path);
+    const String extension = internal::pathExtension(last);
+    if (!extension.empty()) last.resize(last.size() - extension.size() - 1);
+    return last;
 }
 
 String QNDbFile::fileType(StringView path) {
-    const StringView last = lastComponent(path);
-    const std::size_t dot = last.rfind(u'.');
-    return dot == StringView::npos || dot == 0 ? String() : String(last.substr(dot + 1));
+    return internal::pathExtension(path);
 }
 
 String QNDbFile::uriFromURL(StringView url) {

@@ -30,6 +30,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "host/paths.h"
 #include "host/url.h"
 
 namespace qn {
@@ -180,9 +181,8 @@ Decimal decimalOfReal(double v) {
 }
 
 bool isUnder(const std::filesystem::path& path, const std::filesystem::path& root) {
-    const auto relative = path.lexically_relative(root);
-    if (relative.empty() || relative == ".") return false;
-    return *relative.begin() != "..";
+    return path != root && internal::pathIsWithinRoot(internal::fromSystemPath(path),
+                                                      internal::fromSystemPath(root));
 }
 
 }  // namespace
