@@ -9,8 +9,10 @@
 #include <unistd.h>
 #include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <iomanip>
 #include <iostream>
+#include <optional>
 #include <sstream>
 
 #include "commands.h"
@@ -125,24 +127,41 @@ void showUserData(std::ostream& out) {
         << toUtf8(model.getUserDataForKey(u"lastSynchronization").description()) << "\n";
 }
 
-void showClassLookup(std::ostream& out) {
-    // Generated code is found and called by name, the way offline procedures are run.
-    std::string selector =
-        qn::QNOfflineHelper::selectorFromMethodNameParametersCount("executeFlexibleClient", 2);
-    const qn::ClassInfo* info = qn::QNOfflineHelper::classFromString("PrcTripTotals");
-    out << "   class PrcTripTotals:  " << (info ? "registered" : "not found") << "\n";
-    if (info == nullptr) return;
-    const qn::MethodInfo* method = info->methodNamed(selector);
-    out << "   operation \"" << selector << "\": "
-        << (method ? std::to_string(method->arity) + " arguments, the second one out"
-                   : std::string("missing"))
+void showOfflineDatabase(std::ostream& out) {
+    // The offline database is made on first start by the generated
+    // reorganization program, which the manager finds by the synchronizer's
+    // name; later starts find the stored fingerprint and do nothing.
+    auto& manager = qn::QNDBManager::sharedInstance();
+    manager.resetDatabaseConnections();  // the caches folder was just chosen
+    for (int start = 1; start <= 2; ++start) {
+        std::promise<std::pair<int, std::string>> done;
+        manager.createDatabaseIfNeededWithCompletionBlock(
+            [&done](int result, const std::optional<qn::QNError>& error) {
+                done.set_value({result, error ? toUtf8(error->developerDescription()) : ""});
+            });
+        auto [result, error] = done.get_future().get();
+        out << "   start " << start << ": creation result " << result
+            << (result == 0   ? " (nothing to do)"
+                : result == 1 ? " (copied the prepared database)"
+                : result == 2 ? " (ran the reorganization)"
+                              : "")
+            << (error.empty() ? "" : ", error: " + error) << "\n";
+    }
+    out << "   database file:    " << fs::path(toUtf8(manager.databasePath())).filename().string()
         << "\n";
-    if (method == nullptr) return;
-    auto procedure = info->create();
-    std::vector<qn::Value> args{qn::Value(3), qn::Value()};
-    qn::Value result = method->invoke(procedure.get(), args);
-    out << "   called with (3, _):   returned " << (result.boolValue() ? "true" : "false")
-        << ", out-argument Total = " << toUtf8(args[1].description()) << "\n";
+
+    // Generated procedures register their name in lower case and are found
+    // and called by name; the out-argument comes back in the answer.
+    const qn::ClassInfo* info =
+        qn::QNProcedureHelper::qnOfflineProcedureClassForProcedureName(u"PrcTripTotals");
+    out << "   procedure class:  " << (info ? info->name() : std::string("not found")) << "\n";
+    auto answer = qn::QNProcedureHelper::executeOfflineProcedureWithParameters(
+        info, {qn::Value(1), qn::Value()});
+    out << "   PrcTripTotals(1, _) by class: Total = " << toUtf8(answer[1].description()) << "\n";
+    auto dynamic = qn::QNOfflineDynamicCallHelper::dynamicExecute(
+        u"prc:PrcTripTotals", {qn::Value(2), qn::Value(qn::Decimal())});
+    out << "   dynamic call \"prc:PrcTripTotals\" (2, _): Total = "
+        << toUtf8(dynamic[1].description()) << "\n";
 }
 
 struct Section {
@@ -157,7 +176,7 @@ const Section kSections[] = {
     {"Languages", showLanguages},
     {"Translated messages", showMessages},
     {"Persistent user data", showUserData},
-    {"Generated classes by name", showClassLookup},
+    {"Offline database and procedures", showOfflineDatabase},
     {"String and number built-ins", showBuiltins},
     {"Date and time built-ins", showDates},
     {"Files and delimited files", showFiles},

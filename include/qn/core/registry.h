@@ -163,10 +163,17 @@ private:
 
 // The same, with a function that adds operations and properties to the
 // definition: void(qn::ClassDefinition&).
-#define QN_REGISTER_CLASS_WITH(Class, Base, configure)                                             \
+#define QN_REGISTER_CLASS_WITH(Class, Base, configure) \
+    QN_REGISTER_CLASS_AS(Class, #Class, #Base, configure)
+
+// The same under a registered name of its own (a string literal), for
+// classes found by a name other than their C++ one: generated offline
+// procedures register theirs in lower case. BaseName is the base's
+// registered name.
+#define QN_REGISTER_CLASS_AS(Class, Name, BaseName, configure)                                     \
     const ::qn::ClassInfo* Class::staticClassInfo() {                                              \
         static const ::qn::ClassInfo* const info = [] {                                            \
-            ::qn::ClassDefinition def(#Class, #Base, ::qn::ClassDefinition::factoryFor<Class>());  \
+            ::qn::ClassDefinition def(Name, BaseName, ::qn::ClassDefinition::factoryFor<Class>()); \
             std::function<void(::qn::ClassDefinition&)> fn = configure;                            \
             if (fn) fn(def);                                                                       \
             return ::qn::ClassRegistry::registerClass(std::move(def));                             \
