@@ -1,7 +1,7 @@
-// A writer process of the multi-process tests, over the library's public
-// headers only. It reads one command a line on standard input and answers
-// with lines on standard output, flushed at once, so a test can wait for
-// exactly the point it wants to reach (and kill the process there):
+// A writer process of the multi-process tests. It reads one command a line
+// on standard input and answers with lines on standard output, flushed at
+// once, so a test can wait for exactly the point it wants to reach (and kill
+// the process there):
 //
 //   open PATH                 ready
 //   insert FROM COUNT BATCH   committed K after each transaction of BATCH rows
@@ -15,23 +15,42 @@
 //   count                     rows N
 //   quit, or end of input     exits 0
 //
+// and, for the database manager (its creation hooks are internal):
+//
+//   manager BUNDLE CACHES SUPPORT   ready (the main bundle and storage folders set)
+//   hold-copy                 armed; the next copy of a prepared database says
+//                             "holding" once half of it is written, and stops there
+//   hold-commit               armed; the next reorganization says "holding" once
+//                             its work is committed, before the fingerprint is stored
+//   create                    created R [error TEXT] (R: the creation's result)
+//
+// The reorganization the manager finds here ("test_sync_reorg") creates
+// fresh(id, note) with two rows.
+//
 // Rows go to item(id, writer, payload); writer is this process's id. Every
 // non-zero status the library answers is printed before anything else as
 // "status S CODE MESSAGE", once per error it added (S names the operation
 // for open, begin and commit, which answer no status: they failed when they
 // added an error), so a test sees each failure.
 #include <qn/core/string.h>
+#include <qn/host/bundle.h>
+#include <qn/host/environment.h>
 #include <qn/host/errors.h>
 #include <qn/offline/db.h>
+#include <qn/offline/db_manager.h>
+#include <qn/offline/procedure.h>
 #include <qn/value.h>
 
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <future>
 #include <iostream>
 #include <sstream>
 #include <string>
+
+#include "offline/db_manager_internal.h"
 
 using namespace qn;
 
@@ -121,7 +140,57 @@ private:
     std::int64_t pending_ = 0;  // rows inserted in the open transaction
 };
 
+class TestSyncReorganization : public QNProcedure {
+    QN_OBJECT(TestSyncReorganization)
+public:
+    void executeFlexibleClient() {
+        QNDBManager::executeInDatastoreCommandString(
+            u"DEFAULT", u"CREATE TABLE fresh (id INTEGER PRIMARY KEY, note TEXT)");
+        QNDBManager::executeInDatastoreCommandString(
+            u"DEFAULT", u"INSERT INTO fresh (id, note) VALUES (1, 'one'), (2, 'two')");
+    }
+};
+
+// Stops the process where the test wants to kill it: nothing after this
+// point may happen.
+[[noreturn]] void hold() {
+    say("holding");
+    for (;;)
+        ::pause();
+}
+
+bool manager(std::istringstream& in) {
+    std::string bundle, caches, support;
+    in >> bundle >> caches >> support;
+    if (support.empty()) return false;
+    QNBundle::setMainBundlePath(bundle);
+    auto& storage = QNObjectsModelServices::applicationStorageService();
+    storage.setApplicationCachesDirectory(caches);
+    storage.setApplicationSupportDirectory(support);
+    QNDBManager::sharedInstance().resetDatabaseConnections();
+    return true;
+}
+
+std::string create() {
+    std::promise<std::string> done;
+    QNDBManager::sharedInstance().createDatabaseIfNeededWithCompletionBlock(
+        [&done](int result, const std::optional<QNError>& error) {
+            std::string line = "created " + std::to_string(result);
+            if (error) line += " error " + toUtf8(error->developerDescription());
+            done.set_value(line);
+        });
+    return done.get_future().get();
+}
+
 }  // namespace
+
+QN_REGISTER_CLASS_AS(
+    TestSyncReorganization, "test_sync_reorg", "QNProcedure", [](ClassDefinition& c) {
+        c.method("executeFlexibleClient", 0, {}, [](Object* self, std::vector<Value>&) {
+            static_cast<TestSyncReorganization*>(self)->executeFlexibleClient();
+            return Value();
+        });
+    })
 
 int main() {
     Writer writer;
@@ -135,6 +204,31 @@ int main() {
             std::string path;
             std::getline(in >> std::ws, path);
             say(writer.open(path) ? "ready" : "no-connection");
+            continue;
+        }
+        if (command == "manager") {
+            say(manager(in) ? "ready" : "usage");
+            continue;
+        }
+        if (command == "hold-copy") {
+            internal::setCreationObserver([](internal::CreationStep step, std::uint64_t done,
+                                             std::uint64_t total) {
+                if (step == internal::CreationStep::kCopying && done * 2 >= total && done < total)
+                    hold();
+            });
+            say("armed");
+            continue;
+        }
+        if (command == "hold-commit") {
+            internal::setCreationObserver(
+                [](internal::CreationStep step, std::uint64_t, std::uint64_t) {
+                    if (step == internal::CreationStep::kCommitted) hold();
+                });
+            say("armed");
+            continue;
+        }
+        if (command == "create") {
+            say(create());
             continue;
         }
         if (!writer.isOpen()) {
