@@ -500,7 +500,11 @@ bool QNDBManager::backupDatabaseBeforeCreate() {
         if (synced) fs::rename(temporary, backup, copyError);
         if (synced && !copyError) {
             syncFolder(backup.parent_path());
-            return removeFile(database) || true;
+            // A database that cannot be removed is replaced by the rename of
+            // the new one, or fails the reorganization: either way it is safe
+            // in the backup now.
+            removeFile(database);
+            return true;
         }
     }
     removeFile(temporary);

@@ -290,6 +290,7 @@ TEST_F(DBManagerTest, TheReorganizationCreatesTheDatabaseOnceAndThenNothing) {
     EXPECT_FALSE(fs::exists(marker()));
     EXPECT_GT(manager().timeIntervalSinceReferenceDateForLastKnownDatabaseCreation(), 8e8);
     EXPECT_TRUE(log_->contains(u"Database creation started"));
+    manager().waitUntilNoCreationRuns();  // the line follows the completion block
     EXPECT_TRUE(log_->contains(u"Database creation finished with result: 2"));
 
     auto connection = manager().connectionForDatastore(u"DEFAULT");
