@@ -16,61 +16,12 @@
 
 #include "offline/db_manager_internal.h"
 #include "offline/process_support.h"
+#include "offline/test_reorganization.h"
 #include "support/test_support.h"
 
 using namespace qn;
 using namespace qn::test;
 namespace fs = std::filesystem;
-
-namespace {
-
-// What the test reorganization does; set by each test, reset by the fixture.
-std::function<void()>& reorganizationBody() {
-    static std::function<void()> body;
-    return body;
-}
-
-std::atomic<std::int64_t> rowsSeenByReorganization{-1};
-
-std::int64_t countRows(QNDBConnection& connection, StringView table) {
-    auto command = connection.commandWithSQLStatement(u"SELECT COUNT(*) FROM " + String(table));
-    const Value n = command->executeScalar();
-    command->close();
-    return n.isAbsent() ? -1 : n.integerValue();
-}
-
-// Creates fresh(id, note) with two rows, then reads them back through the
-// manager's connection: the creating thread passes its own gate.
-void defaultReorganization() {
-    QNDBManager::executeInDatastoreCommandString(
-        u"DEFAULT", u"CREATE TABLE fresh (id INTEGER PRIMARY KEY, note TEXT)");
-    QNDBManager::executeInDatastoreCommandString(
-        u"DEFAULT", u"INSERT INTO fresh (id, note) VALUES (1, 'one'), (2, 'two')");
-    auto connection = QNDBManager::sharedInstance().connectionForDatastore(u"DEFAULT");
-    rowsSeenByReorganization = connection ? countRows(*connection, u"fresh") : -1;
-}
-
-class TestSyncReorganization : public QNProcedure {
-    QN_OBJECT(TestSyncReorganization)
-public:
-    void executeFlexibleClient() {
-        if (reorganizationBody()) {
-            reorganizationBody()();
-        } else {
-            defaultReorganization();
-        }
-    }
-};
-
-}  // namespace
-
-QN_REGISTER_CLASS_AS(
-    TestSyncReorganization, "test_sync_reorg", "QNProcedure", [](ClassDefinition& c) {
-        c.method("executeFlexibleClient", 0, {}, [](Object* self, std::vector<Value>&) {
-            static_cast<TestSyncReorganization*>(self)->executeFlexibleClient();
-            return Value();
-        });
-    })
 
 namespace {
 

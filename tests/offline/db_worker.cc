@@ -24,8 +24,8 @@
 //                             its work is committed, before the fingerprint is stored
 //   create                    created R [error TEXT] (R: the creation's result)
 //
-// The reorganization the manager finds here ("test_sync_reorg") creates
-// fresh(id, note) with two rows.
+// The reorganization the manager finds here is the tests' own
+// (test_reorganization.cc) with its default body.
 //
 // Rows go to item(id, writer, payload); writer is this process's id. Every
 // non-zero status the library answers is printed before anything else as
@@ -51,6 +51,7 @@
 #include <string>
 
 #include "offline/db_manager_internal.h"
+#include "offline/test_reorganization.h"
 
 using namespace qn;
 
@@ -140,17 +141,6 @@ private:
     std::int64_t pending_ = 0;  // rows inserted in the open transaction
 };
 
-class TestSyncReorganization : public QNProcedure {
-    QN_OBJECT(TestSyncReorganization)
-public:
-    void executeFlexibleClient() {
-        QNDBManager::executeInDatastoreCommandString(
-            u"DEFAULT", u"CREATE TABLE fresh (id INTEGER PRIMARY KEY, note TEXT)");
-        QNDBManager::executeInDatastoreCommandString(
-            u"DEFAULT", u"INSERT INTO fresh (id, note) VALUES (1, 'one'), (2, 'two')");
-    }
-};
-
 // Stops the process where the test wants to kill it: nothing after this
 // point may happen.
 [[noreturn]] void hold() {
@@ -183,14 +173,6 @@ std::string create() {
 }
 
 }  // namespace
-
-QN_REGISTER_CLASS_AS(
-    TestSyncReorganization, "test_sync_reorg", "QNProcedure", [](ClassDefinition& c) {
-        c.method("executeFlexibleClient", 0, {}, [](Object* self, std::vector<Value>&) {
-            static_cast<TestSyncReorganization*>(self)->executeFlexibleClient();
-            return Value();
-        });
-    })
 
 int main() {
     Writer writer;
