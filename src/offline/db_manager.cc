@@ -721,7 +721,7 @@ void QNDBManager::createDatabaseIfNeededWithCompletionBlock(CompletionBlock comp
         ++creationThreads_;
     }
     // A thread of its own: background workers may all be waiting at the gate.
-    std::thread([this, creation] {
+    auto run = [this, creation] {
         {
             std::lock_guard lock(gateMutex_);
             creatorThread_ = std::this_thread::get_id();
@@ -740,7 +740,13 @@ void QNDBManager::createDatabaseIfNeededWithCompletionBlock(CompletionBlock comp
             --creationThreads_;
         }
         gateOpened_.notify_all();
-    }).detach();
+    };
+    try {
+        std::thread(run).detach();
+    } catch (const std::system_error&) {
+        // No thread to be had: run here rather than leave the gate shut.
+        run();
+    }
 }
 
 void QNDBManager::runReorganization(std::shared_ptr<Creation> creation) {
