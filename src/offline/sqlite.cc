@@ -234,6 +234,12 @@ struct QNSQLiteConnection::Shared {
         const std::string file = toUtf8(path);
         std::error_code error;
         const bool existed = std::filesystem::exists(file, error);
+        // The caches folder the database lives in is made on demand (and may
+        // have been purged).
+        if (!existed) {
+            const auto folder = std::filesystem::path(file).parent_path();
+            if (!folder.empty()) std::filesystem::create_directories(folder, error);
+        }
         const int rc = sqlite3_open_v2(
             file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
             nullptr);
