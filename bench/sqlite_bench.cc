@@ -9,6 +9,12 @@
 // and reset per row. The raw side keeps its rows as plain C types (UTF-8
 // text, the amount as a double), as a hand-written program would.
 //
+// The data-store provider, as generated programs use it: an insert cursor
+// executed, its status read and closed per row (with and without a runtime
+// operator in its text), and a select read with readNext, getStatus and the
+// getters by name, on the database manager's connection; beside the same raw
+// statements.
+//
 // Reads: a million rows of id, name and amount fetched with the getters by
 // name and by position, beside sqlite3_step and sqlite3_column_* copying the
 // text into a std::string; and the decimal and date getters alone beside the
@@ -20,7 +26,11 @@
 #include <qn/core/datetime.h>
 #include <qn/core/decimal.h>
 #include <qn/core/string.h>
+#include <qn/host/bundle.h>
+#include <qn/host/environment.h>
+#include <qn/offline/data_store.h>
 #include <qn/offline/db.h>
+#include <qn/offline/db_manager.h>
 #include <qn/value.h>
 
 #include <benchmark/benchmark.h>
@@ -30,6 +40,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -611,5 +622,180 @@ void BM_SQLiteDateColumn1M_RawHandParse(benchmark::State& state) {
     });
 }
 BENCHMARK(BM_SQLiteDateColumn1M_RawHandParse)->Unit(benchmark::kMillisecond);
+
+// --- The data-store provider ----------------------------------------------------------
+
+constexpr std::int64_t kInsertCursor = 1;
+constexpr std::int64_t kInsertWithOperatorCursor = 2;
+constexpr std::int64_t kSelectCursor = 3;
+constexpr char kInsertWithOperatorRaw[] =
+    "INSERT INTO items (id, name, amount) SELECT ?, ?, ? WHERE 1 = 1";
+
+class BenchHelper : public qn::QNDataStoreHelperBase {
+public:
+    std::shared_ptr<const qn::QNCursor> getCursor(std::int64_t cursor) override {
+        switch (cursor) {
+            case kInsertCursor:
+                return insert_;
+            case kInsertWithOperatorCursor:
+                return insertWithOperator_;
+            case kSelectCursor:
+                return select_;
+            default:
+                return nullptr;
+        }
+    }
+
+private:
+    std::shared_ptr<const qn::QNCursor> insert_ =
+        std::make_shared<qn::UpdateCursor>(u"I1", kInsertSql);
+    std::shared_ptr<const qn::QNCursor> insertWithOperator_ = std::make_shared<qn::UpdateCursor>(
+        u"I2", u"INSERT INTO items (id, name, amount) SELECT ?, ?, ? WHERE 1 {{op}} 1");
+    std::shared_ptr<const qn::QNCursor> select_ =
+        std::make_shared<qn::ForEachCursor>(u"S1", kSelectThree);
+};
+
+// An offline application whose database is <folder>/manager/caches/Bench.sqlite,
+// made current (other benchmarks change the main bundle).
+fs::path useManagerDatabase() {
+    const fs::path root = Folder::path() / "manager";
+    static const bool written = [&root] {
+        fs::create_directories(root / "bundle");
+        std::ofstream(root / "bundle" / "model.json")
+            << R"({"appName": "Bench", "connectivitySupport": 1})";
+        return true;
+    }();
+    (void)written;
+    qn::QNBundle::setMainBundlePath(root / "bundle");
+    qn::QNObjectsModelServices::applicationStorageService().setApplicationCachesDirectory(root /
+                                                                                          "caches");
+    auto& manager = qn::QNDBManager::sharedInstance();
+    manager.resetDatabaseConnections();
+    return qn::toUtf8(manager.databasePath());
+}
+
+// The manager's database made afresh with the empty table.
+void freshManagerDatabase(const fs::path& file) {
+    auto& manager = qn::QNDBManager::sharedInstance();
+    manager.disconnect();
+    removeDatabase(file);
+    if (qn::QNDBManager::executeInDatastoreCommandString(
+            u"DEFAULT", qn::asciiString(kCreateInsertTable)) != qn::QN_STATUS_OK)
+        setupFailed("the provider's table cannot be made");
+    manager.commit();
+}
+
+bool providerInsert(qn::QNDataStoreProvider& provider, std::int64_t cursor,
+                    const qn::QNRuntimeOperators& runtime,
+                    const std::vector<std::vector<qn::Value>>& rows) {
+    static const std::vector<bool> kFlags{false, false, false};
+    for (const auto& row : rows) {
+        provider.execute(cursor, row, kFlags, runtime);
+        const std::int64_t status = provider.getStatus(cursor);
+        provider.close(cursor);
+        if (status != qn::QN_STATUS_OK) return false;
+    }
+    qn::QNDBManager::sharedInstance().commit();
+    return true;
+}
+
+void providerInsertBenchmark(benchmark::State& state, std::int64_t cursor,
+                             const qn::QNRuntimeOperators& runtime) {
+    const auto& rows = insertRows().library;
+    const fs::path file = useManagerDatabase();
+    qn::QNDataStoreProvider provider(std::make_shared<BenchHelper>(), {{}});
+    for (auto _ : state) {
+        state.PauseTiming();
+        freshManagerDatabase(file);
+        state.ResumeTiming();
+        if (!providerInsert(provider, cursor, runtime, rows)) state.SkipWithError("insert failed");
+    }
+    // The rows the provider wrote are the ones the raw insert writes.
+    qn::QNDBManager::sharedInstance().disconnect();
+    const fs::path rawFile = Folder::path() / "provider-check-raw.db";
+    sqlite3* db = freshRawDatabase(rawFile);
+    if (!rawInsert(db, insertRows().raw)) setupFailed("the raw insert failed");
+    sqlite3_close_v2(db);
+    requireSameTables(file, rawFile);
+    removeDatabase(rawFile);
+    removeDatabase(file);
+    state.SetItemsProcessed(state.iterations() * kInsertRows);
+}
+
+void BM_ProviderInsert100k(benchmark::State& state) {
+    providerInsertBenchmark(state, kInsertCursor, {});
+}
+BENCHMARK(BM_ProviderInsert100k)->Unit(benchmark::kMillisecond);
+
+void BM_ProviderInsert100k_RuntimeOperator(benchmark::State& state) {
+    providerInsertBenchmark(state, kInsertWithOperatorCursor, {{u"op", u"="}});
+}
+BENCHMARK(BM_ProviderInsert100k_RuntimeOperator)->Unit(benchmark::kMillisecond);
+
+bool rawInsertWith(sqlite3* db, const char* sql, const std::vector<RawRow>& rows) {
+    rawExec(db, "BEGIN IMMEDIATE");
+    sqlite3_stmt* stmt = rawPrepare(db, sql);
+    bool ok = true;
+    for (const RawRow& row : rows) {
+        sqlite3_bind_int64(stmt, 1, row.id);
+        sqlite3_bind_text(stmt, 2, row.name.data(), static_cast<int>(row.name.size()),
+                          SQLITE_STATIC);
+        sqlite3_bind_double(stmt, 3, row.amount);
+        ok = sqlite3_step(stmt) == SQLITE_DONE;
+        sqlite3_reset(stmt);
+        if (!ok) break;
+    }
+    sqlite3_finalize(stmt);
+    rawExec(db, ok ? "COMMIT" : "ROLLBACK");
+    return ok;
+}
+
+void BM_ProviderInsert100k_RuntimeOperator_Raw(benchmark::State& state) {
+    const auto& rows = insertRows().raw;
+    const fs::path file = Folder::path() / "insert-operator-raw.db";
+    for (auto _ : state) {
+        state.PauseTiming();
+        sqlite3* db = freshRawDatabase(file);
+        state.ResumeTiming();
+        if (!rawInsertWith(db, kInsertWithOperatorRaw, rows)) state.SkipWithError("insert failed");
+        state.PauseTiming();
+        sqlite3_close_v2(db);
+        state.ResumeTiming();
+    }
+    removeDatabase(file);
+    state.SetItemsProcessed(state.iterations() * kInsertRows);
+}
+BENCHMARK(BM_ProviderInsert100k_RuntimeOperator_Raw)->Unit(benchmark::kMillisecond);
+
+void BM_ProviderSelect1M_ByName(benchmark::State& state) {
+    const fs::path file = useManagerDatabase();
+    qn::QNDBManager::sharedInstance().disconnect();
+    removeDatabase(file);
+    fs::create_directories(file.parent_path());
+    fs::copy_file(ReadDatabase::get().file(), file, fs::copy_options::overwrite_existing);
+    qn::QNDataStoreProvider provider(std::make_shared<BenchHelper>(), {{}});
+    qn::QNDBManager::sharedInstance().connectionForDatastore(u"DEFAULT")->connect();
+    int rows = 0;
+    for (auto _ : state) {
+        provider.execute(kSelectCursor, {}, {}, {});
+        rows = 0;
+        for (provider.readNext(kSelectCursor); provider.getStatus(kSelectCursor) == 0;
+             provider.readNext(kSelectCursor), ++rows) {
+            auto command = provider.getDBCommand(kSelectCursor);
+            std::int64_t id = command->intValueForColumn(u"id");
+            qn::String name = command->stringValueForColumn(u"name");
+            qn::Decimal amount = command->decimalValueForColumn(u"amount");
+            benchmark::DoNotOptimize(id);
+            benchmark::DoNotOptimize(name);
+            benchmark::DoNotOptimize(amount);
+        }
+        provider.close(kSelectCursor);
+    }
+    if (rows != kReadRows) state.SkipWithError("rows are missing");
+    qn::QNDBManager::sharedInstance().disconnect();
+    removeDatabase(file);
+    state.SetItemsProcessed(state.iterations() * kReadRows);
+}
+BENCHMARK(BM_ProviderSelect1M_ByName)->Unit(benchmark::kMillisecond);
 
 }  // namespace
