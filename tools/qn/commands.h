@@ -52,6 +52,10 @@ void showRegex(std::ostream& out);
 // The demo's section on picture formatting of numbers, in both languages.
 void showPictures(std::ostream& out);
 
+// The demo's offline road: the sample application's offline database from
+// its creation to a manual send, on a copy of the sample bundle.
+void showOfflineRoad(std::ostream& out);
+
 // The demo's section on records and their JSON forms (the sample customer).
 void showRecords(std::ostream& out);
 

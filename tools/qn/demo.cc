@@ -9,10 +9,8 @@
 #include <unistd.h>
 #include <cstdlib>
 #include <filesystem>
-#include <future>
 #include <iomanip>
 #include <iostream>
-#include <optional>
 #include <sstream>
 
 #include "commands.h"
@@ -127,43 +125,6 @@ void showUserData(std::ostream& out) {
         << toUtf8(model.getUserDataForKey(u"lastSynchronization").description()) << "\n";
 }
 
-void showOfflineDatabase(std::ostream& out) {
-    // The offline database is made on first start by the generated
-    // reorganization program, which the manager finds by the synchronizer's
-    // name; later starts find the stored fingerprint and do nothing.
-    auto& manager = qn::QNDBManager::sharedInstance();
-    manager.resetDatabaseConnections();  // the caches folder was just chosen
-    for (int start = 1; start <= 2; ++start) {
-        std::promise<std::pair<int, std::string>> done;
-        manager.createDatabaseIfNeededWithCompletionBlock(
-            [&done](int result, const std::optional<qn::QNError>& error) {
-                done.set_value({result, error ? toUtf8(error->developerDescription()) : ""});
-            });
-        auto [result, error] = done.get_future().get();
-        out << "   start " << start << ": creation result " << result
-            << (result == 0   ? " (nothing to do)"
-                : result == 1 ? " (copied the prepared database)"
-                : result == 2 ? " (ran the reorganization)"
-                              : "")
-            << (error.empty() ? "" : ", error: " + error) << "\n";
-    }
-    out << "   database file:    " << fs::path(toUtf8(manager.databasePath())).filename().string()
-        << "\n";
-
-    // Generated procedures register their name in lower case and are found
-    // and called by name; the out-argument comes back in the answer.
-    const qn::ClassInfo* info =
-        qn::QNProcedureHelper::qnOfflineProcedureClassForProcedureName(u"PrcTripTotals");
-    out << "   procedure class:  " << (info ? info->name() : std::string("not found")) << "\n";
-    auto answer = qn::QNProcedureHelper::executeOfflineProcedureWithParameters(
-        info, {qn::Value(1), qn::Value()});
-    out << "   PrcTripTotals(1, _) by class: Total = " << toUtf8(answer[1].description()) << "\n";
-    auto dynamic = qn::QNOfflineDynamicCallHelper::dynamicExecute(
-        u"prc:PrcTripTotals", {qn::Value(2), qn::Value(qn::Decimal())});
-    out << "   dynamic call \"prc:PrcTripTotals\" (2, _): Total = "
-        << toUtf8(dynamic[1].description()) << "\n";
-}
-
 struct Section {
     const char* title;
     void (*show)(std::ostream&);
@@ -176,7 +137,7 @@ const Section kSections[] = {
     {"Languages", showLanguages},
     {"Translated messages", showMessages},
     {"Persistent user data", showUserData},
-    {"Offline database and procedures", showOfflineDatabase},
+    {"The offline road: database, cursors, procedures, session, send", showOfflineRoad},
     {"String and number built-ins", showBuiltins},
     {"Date and time built-ins", showDates},
     {"Files and delimited files", showFiles},
