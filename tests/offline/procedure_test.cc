@@ -43,29 +43,28 @@ struct Call {
     std::thread::id thread;
 };
 
-std::mutex& callsMutex() {
-    static std::mutex m;
-    return m;
-}
-
-std::vector<Call>& callsLocked() {
-    static std::vector<Call> calls;
+struct Calls {
+    std::mutex mutex;
+    std::vector<Call> list;
+};
+Calls& allCalls() {
+    static Calls calls;
     return calls;
 }
 
 void record(std::string procedure, const std::vector<Value>& arguments) {
-    std::lock_guard lock(callsMutex());
-    callsLocked().push_back({std::move(procedure), arguments, std::this_thread::get_id()});
+    std::lock_guard lock(allCalls().mutex);
+    allCalls().list.push_back({std::move(procedure), arguments, std::this_thread::get_id()});
 }
 
 std::vector<Call> calls() {
-    std::lock_guard lock(callsMutex());
-    return callsLocked();
+    std::lock_guard lock(allCalls().mutex);
+    return allCalls().list;
 }
 
 void clearCalls() {
-    std::lock_guard lock(callsMutex());
-    callsLocked().clear();
+    std::lock_guard lock(allCalls().mutex);
+    allCalls().list.clear();
 }
 
 // Registers the operation under the selectors of both generator styles, so
@@ -393,27 +392,21 @@ TEST_F(ProcedureDynamicCallTest, ArgumentsOfTheCallRunTheDefinedProcedure) {
 }
 
 TEST_F(ProcedureDynamicCallTest, MismatchOrMissingClassIsReportedAndNothingRuns) {
-    const String mismatch(QNOfflineDynamicCallHelper::kMismatchDescription);
-    struct Case {
-        const char16_t* call;
-        String description;
-    };
-    for (const Case& c :
-         {Case{u"prc:ProcThree?1,2", mismatch}, Case{u"prc:Proc?1,2,3", mismatch},
-          Case{u"prc:Undefined?1,2", mismatch},
-          Case{u"prc:Orphan?1,2", String(QNOfflineDynamicCallHelper::kClassNotFoundDescription)}}) {
-        SCOPED_TRACE(toUtf8(String(c.call)));
+    // The texts are the ones applications show, character for character.
+    const String mismatch = u"Dynamic call does not match with procedure definition";
+    const String noClass = u"Dynamic call failed: procedure class not found";
+    for (const auto& [call, description] : {std::pair{u"prc:ProcThree?1,2", mismatch},
+                                            {u"prc:Proc?1,2,3", mismatch},
+                                            {u"prc:Undefined?1,2", mismatch},
+                                            {u"prc:Orphan?1,2", noClass}}) {
+        SCOPED_TRACE(toUtf8(String(call)));
         QNThreadErrorHandler::errorHandler().clear();
         proctest::clearCalls();
         std::vector<Value> parameters = values({Value(0), Value(0)});
-        QNOfflineDynamicCallHelper::dynamicExecuteInternalParameters(c.call, parameters);
-        EXPECT_EQ(threadErrors(), std::vector<test::ErrorPair>({{0, c.description}}));
+        QNOfflineDynamicCallHelper::dynamicExecuteInternalParameters(call, parameters);
+        EXPECT_EQ(threadErrors(), std::vector<test::ErrorPair>({{0, description}}));
         EXPECT_TRUE(calls().empty());
     }
-    EXPECT_EQ(String(QNOfflineDynamicCallHelper::kMismatchDescription),
-              u"Dynamic call does not match with procedure definition");
-    EXPECT_EQ(String(QNOfflineDynamicCallHelper::kClassNotFoundDescription),
-              u"Dynamic call failed: procedure class not found");
 }
 
 TEST_F(ProcedureDynamicCallTest, AnswersComeBackInTheKindsPassed) {
