@@ -4,8 +4,8 @@
 #pragma once
 
 #include <qn/host/offline_helper.h>
-#include <qn/offline/db.h>
 #include <qn/offline/data_store.h>
+#include <qn/offline/db.h>
 #include <qn/offline/db_manager.h>
 #include <qn/offline/procedure.h>
 #include <qn/offline/synchronization.h>
