@@ -4,6 +4,7 @@
 #include <qn/collections/collection.h>
 #include <qn/collections/generics.h>
 #include <qn/core/json.h>
+#include <qn/data/business_component.h>
 #include <qn/data/collection_xml.h>
 #include <qn/data/enumeration.h>
 #include <qn/data/properties.h>

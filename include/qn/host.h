@@ -5,6 +5,7 @@
 
 #include <qn/core/registry.h>
 #include <qn/host/bundle.h>
+#include <qn/host/business_components.h>
 #include <qn/host/data_layer.h>
 #include <qn/host/dates.h>
 #include <qn/host/dispatch.h>

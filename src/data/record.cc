@@ -206,9 +206,8 @@ bool QNSdtBusinessComponent::shouldSerializeProperty(const QNSDTPropertyInfo& in
                                                      bool includeReadOnlyAtts,
                                                      bool includeNotModifiedAtts) const {
     if (includeNotModifiedAtts) return true;
-    // Read-only attributes are judged by the rules below like any other: the
-    // server decides what it accepts.
-    if (!includeReadOnlyAtts) (void)businessComponentAttributeIsReadonlyForPropertyInfo(info);
+    // Read-only attributes are judged by the rules below like any other (the
+    // server decides what it accepts), so their metadata is not consulted.
     if (isDirty(info.propertyName())) return true;
     return shouldSerializeEntry(QNSDTPropertiesInfo::npos, info,
                                 {true, false, includeReadOnlyAtts, includeNotModifiedAtts, true});

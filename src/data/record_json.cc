@@ -5,6 +5,7 @@
 #include <qn/core/uuid.h>
 #include <qn/data/record.h>
 #include <qn/files/file_system_object.h>
+#include <qn/host/bundle.h>
 #include <qn/host/entity_helper.h>
 #include <qn/host/errors.h>
 #include <qn/host/log.h>
@@ -17,6 +18,8 @@
 #include "collections/sdt_names.h"
 #include "core/characters.h"
 #include "core/structured_depth.h"
+#include "host/internal.h"
+#include "host/paths.h"
 #include "host/url.h"
 
 namespace qn {
@@ -35,12 +38,66 @@ String pathExtension(StringView path) {
     return dot == StringView::npos || dot == 0 ? String() : String(last.substr(dot + 1));
 }
 
+// The placeholder with the position written in: the first "%d", "%ld",
+// "%lld", "%i", "%u", "%lu", "%@" or "%1" becomes the number and "%%" a
+// "%"; every other character, "%" sequences included, stays as it is. The
+// format never reaches a printf-style call.
+String placeholderForPosition(StringView format, std::int64_t position) {
+    static constexpr StringView kConversions[] = {u"%lld", u"%ld", u"%lu", u"%d",
+                                                  u"%i",   u"%u",  u"%@",  u"%1"};
+    String out;
+    bool substituted = false;
+    for (std::size_t i = 0; i < format.size();) {
+        if (format[i] == u'%' && i + 1 < format.size() && format[i + 1] == u'%') {
+            out += u'%';
+            i += 2;
+            continue;
+        }
+        if (format[i] == u'%' && !substituted) {
+            bool matched = false;
+            for (StringView conversion : kConversions) {
+                if (format.substr(i).starts_with(conversion)) {
+                    out += fromUtf8(std::to_string(position));
+                    i += conversion.size();
+                    matched = substituted = true;
+                    break;
+                }
+            }
+            if (matched) continue;
+        }
+        out += format[i++];
+    }
+    return out;
+}
+
+// Whether a local file may be sent: it lies, links resolved, inside the
+// application's own folders or its bundle. Anything else (a path a server or
+// a user put in a field) must not leave the device.
+bool mayUpload(const String& path) {
+    std::error_code error;
+    const auto resolved = std::filesystem::weakly_canonical(toUtf8(path), error);
+    if (error) return false;
+    const String standardized = fromUtf8(resolved.string());
+    if (QNFileSystemObject::sandboxPathOrNilForStandardizedPath(standardized)) return true;
+    const auto bundle =
+        std::filesystem::weakly_canonical(QNBundle::mainBundle()->bundlePath(), error);
+    return !error && internal::pathIsWithinRoot(standardized, fromUtf8(bundle.string()));
+}
+
+void logUploadFailure(const String& what) {
+    QNLog::loggerService()->logMessageForTypeWithLevelLogToConsole(
+        u"Could not copy file to pending uploads directory: " + what, QNLogTypeSynchronization, 3,
+        true);
+}
+
 // A binary field's value in a serialization that gathers files: a local file
 // is copied into the pending-uploads folder (so the upload survives the
 // record being changed or the file removed), registered, and the value
-// becomes the placeholder of its position. Remote and unreadable values stay.
-Value pendingUploadValue(const Value& value, std::vector<String>& files,
-                         StringView placeholderFormat) {
+// becomes the placeholder of its position. An image goes through the image
+// upload helper. Remote values, texts that are no URL and files outside the
+// application's folders stay as they are.
+Value pendingUploadValue(const Value& value, const QNEntityDataFieldInfo* field,
+                         std::vector<String>& files, StringView placeholderFormat) {
     if (!value.isString() || value.asString().empty()) return value;
     String text = value.asString();
     if (QNFileSystemObject::filePathIsRelativeToBlobDataPath(text))
@@ -52,27 +109,46 @@ Value pendingUploadValue(const Value& value, std::vector<String>& files,
         source = internal::pathOfFileURL(text);
     }
     if (!source || source->empty()) return value;
+    const String sourceURL = internal::fileURLForPath(*source);
+    if (!mayUpload(*source)) {
+        logUploadFailure(sourceURL + u" (outside the application's folders)");
+        return value;
+    }
 
     const String extension = pathExtension(*source);
     const String destination = QNFileSystemObject::joinPath(
         QNFileSystemObject::pendingUploadsPath(),
         QNUUID::createUUID().uuidString() + (extension.empty() ? String() : u"." + extension));
-    std::error_code error;
-    std::filesystem::copy_file(toUtf8(*source), toUtf8(destination), error);
     String registered = destination;
-    if (error) {
-        QNLog::loggerService()->logMessageForTypeWithLevelLogToConsole(
-            u"Could not copy file to pending uploads directory: " +
-                internal::fileURLForPath(*source),
-            2, 3, true);
-        registered = *source;
+    if (field && field->dataType() == QNEntityDataTypeImage) {
+        QNError helperError;
+        std::optional<Bytes> bytes;
+        if (auto helper = QNImageUploadHelper::sharedHelper())
+            bytes = helper->imageUploadDataFromURL(sourceURL, field, field, &helperError);
+        const bool written =
+            bytes &&
+            internal::writeFileAtomically(
+                toUtf8(destination),
+                std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+        // Either failure keeps the local file as the upload.
+        if (!written) {
+            logUploadFailure(sourceURL);
+            registered = *source;
+        }
+    } else {
+        std::error_code error;
+        std::filesystem::copy_file(toUtf8(*source), toUtf8(destination), error);
+        if (error) {
+            logUploadFailure(sourceURL);
+            registered = *source;
+        }
     }
     String relative = QNFileSystemObject::relativePathForAbsoluteFilePath(registered);
     if (relative.empty()) relative = registered;
     const auto position = static_cast<std::int64_t>(files.size());
     files.push_back(relative);
     if (placeholderFormat.empty()) return Value(relative);
-    return Value(QNUtilities::stringWithQNFormatValues(placeholderFormat, {Value(position)}));
+    return Value(placeholderForPosition(placeholderFormat, position));
 }
 
 // The entry of a sequence record's one item.
@@ -102,7 +178,7 @@ Value QNSdtBusinessComponent::simpleValueToWrite(const QNSDTPropertyInfo& info, 
                                 : QNEntityHelper::coreDataFieldValueForFieldInfo(field, value);
     if (files && info.type() == QNSDTPropertyTypeItem &&
         QNEntityHelper::fieldMayContainBinaryData(field))
-        out = pendingUploadValue(out, *files, placeholderFormat);
+        out = pendingUploadValue(out, field, *files, placeholderFormat);
     return out.isAbsent() ? Value::null() : out;
 }
 

@@ -304,8 +304,9 @@ void installTripMetadata() {
 
 TEST_F(RecordTest, SubRecordsTakeTheFlagsAndGiveTheirFiles) {
     installTripMetadata();
-    test::TempDir dir;
-    const auto photo = dir.write("beach.jpg", "jpeg bytes");
+    // Only files inside the application's folders are queued for upload.
+    const auto photo = std::filesystem::path(toUtf8(QNFileSystemObject::tempPath())) / "beach.jpg";
+    test::writeFile(photo, "jpeg bytes");
     SdtTrip trip;
     trip.tripId = 7;
     trip.cover->photo = fromUtf8(photo.string());
@@ -328,6 +329,7 @@ TEST_F(RecordTest, SubRecordsTakeTheFlagsAndGiveTheirFiles) {
                         toUtf8(files[0]).substr(std::string("$UPLOADS/").size());
     EXPECT_TRUE(std::filesystem::exists(copied));
     std::filesystem::remove(copied);
+    std::filesystem::remove(photo);
     QNStructureDataTypeInfo::removeInstalledSDTInfos();
 }
 

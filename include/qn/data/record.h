@@ -48,15 +48,20 @@
 #include <qn/data/xml_reader.h>
 #include <qn/data/xml_writer.h>
 #include <qn/export.h>
+#include <qn/host/business_components.h>
 #include <qn/host/sdt_data.h>
 #include <qn/value.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
 
 namespace qn {
+
+class QNBusinessComponent;
+class QNMessageList;
 
 class QN_API QNSdtBusinessComponent : public Object, public QNSDTData {
     QN_OBJECT(QNSdtBusinessComponent)
@@ -148,15 +153,18 @@ public:
     // call: the record keeps its flags by property position.
     Ref<QNProperties> dirties() const;
 
-    // Business-component metadata of a property; the record classes of
-    // business components answer from their level, plain records have none.
-    virtual bool businessComponentAttributeIsKeyForPropertyInfo(const QNSDTPropertyInfo&) const {
-        return false;
-    }
+    // Business-component metadata of a property (for a companion, of the
+    // item it accompanies) from the record's level; none for plain records.
+    std::shared_ptr<const QNBusinessComponentAttributeInfo>
+    businessComponentAttributeInfoForPropertyInfo(const QNSDTPropertyInfo& info) const;
+    virtual bool businessComponentAttributeIsKeyForPropertyInfo(
+        const QNSDTPropertyInfo& info) const;
     virtual bool businessComponentAttributeIsReadonlyForPropertyInfo(
-        const QNSDTPropertyInfo&) const {
-        return false;
-    }
+        const QNSDTPropertyInfo& info) const;
+    // The business-component level of the record: the root level of its
+    // component when it has a transaction, else the level its path names
+    // (the component named by the first path name, then child levels).
+    std::shared_ptr<const QNBusinessComponentLevelInfo> businessComponentLevel() const;
     // Everything when not-modified attributes are included; otherwise an
     // assigned attribute, or one never assigned unless it is a multimedia
     // URI or may hold binary data and is not a key.
@@ -206,6 +214,107 @@ public:
     // A file that cannot be read answers false with a message, the record
     // untouched.
     bool fromJSONFile(QNTextFileSource& file, QNObjectCollection* messages = nullptr);
+
+    // --- Business component ------------------------------------------------------------
+    //
+    // A root record of a business component holds its transaction and
+    // forwards its life cycle to it. With no transaction nothing happens and
+    // nothing is notified (insert, update and insertOrUpdate answer false).
+
+    static constexpr StringView kDidSaveNotification = u"QNSdtBusinessComponentDidSaveNotification";
+    static constexpr StringView kDidDeleteNotification =
+        u"QNSdtBusinessComponentDidDeleteNotification";
+    static constexpr StringView kModeUserInfoKey = u"qnmode";
+    static constexpr int kAsynchronousPriority = 25;
+    static constexpr StringView kNoBCClass = u"There is no BC class named: ";
+
+    const Ref<QNBusinessComponent>& transaction() const noexcept { return transaction_; }
+    void setTransaction(Ref<QNBusinessComponent> transaction) {
+        transaction_ = std::move(transaction);
+    }
+    const Ref<QNBusinessComponent>& getTransaction() const noexcept { return transaction_; }
+
+    // A new record of the component's class: "sdt" + the lower-cased name,
+    // then the name under the generator style, then any record class whose
+    // name matches ignoring case. None: the fatal-error hook is told ("There
+    // is no BC class named: ...") and, when it lets the program go on, null.
+    static Ref<QNSdtBusinessComponent> createWithBCName(StringView bcName);
+    // A new record of the SDT's class; null when there is none.
+    static Ref<QNSdtBusinessComponent> createWithTypeName(StringView sdtName);
+    // The same, loaded from a map of values.
+    static Ref<QNSdtBusinessComponent> create(StringView sdtName, const Value& values);
+
+    // The transaction's loadKey, then the assigned flags are reset.
+    void loadKey(const std::vector<Value>& key);
+    void load(const std::vector<Value>& key) { loadKey(key); }
+    // Mode INS, the transaction's defaults, assigned flags reset.
+    void loadDefaultValues();
+    // The mode is read first: DLT does nothing. Otherwise the transaction's
+    // save and cleanup, and on success the save notification with that mode.
+    void save();
+    // The transaction's insert and cleanup; on success the save notification
+    // with INS.
+    bool insert();
+    // The transaction's update and cleanup; the save notification with UPD
+    // only when the mode read before was UPD and the update succeeded.
+    bool update();
+    // insert; when it fails, every error with code 19 (the database's
+    // constraint code) leaves the thread's list and update answers.
+    bool insertOrUpdate();
+    void check();
+    // The transaction's delete, then the delete notification whatever came
+    // of it. (`delete` is a keyword of the language.)
+    void delete_();
+    // The transaction's mode; "" without one.
+    String getMode() const;
+    // The transaction's messages; null without one.
+    Ref<QNMessageList> getMessages() const;
+    // The transaction's anyerror is not 0 (Absent reads as 0); false without
+    // a transaction.
+    bool fail() const;
+    bool success() const { return !fail(); }
+    // The transaction's qnBCName, else its class name without its last
+    // "_bc" (the model's spelling when the model knows it); "" without a
+    // transaction.
+    String bcName() const;
+
+    // The value of the short name's old-value companion ("_Z"); Absent when
+    // there is none.
+    Value bcOldValueForFieldName(StringView shortName) const;
+
+    // The host's view of the record.
+    String bcMode() const { return getMode(); }
+    Ref<QNMessageList> bcMessages() const { return getMessages(); }
+    bool bcSuccess() const { return success(); }
+    bool bcFail() const { return fail(); }
+    std::uint8_t bcConnectivitySupport() const noexcept { return 1; }
+
+    // The operations in the background (priority 25), then the completion on
+    // the same background thread. The record is kept alive meanwhile and
+    // must not be used elsewhere.
+    using Completion = std::function<void()>;
+    using ResultCompletion = std::function<void(bool)>;
+    void bcLoadWithKeyCompletion(std::vector<Value> key, Completion completion);
+    void bcSaveWithCompletion(Completion completion);
+    void bcCheckWithCompletion(Completion completion);
+    void bcDeleteWithCompletion(Completion completion);
+    void bcInsertWithCompletion(ResultCompletion completion);
+    void bcUpdateWithCompletion(ResultCompletion completion);
+    void bcInsertOrUpdateWithCompletion(ResultCompletion completion);
+
+    // Sets each serializable property the row has a value for.
+    void loadFromEntiyData(const QNEntityData& data);
+    // Reads the file of a file URL into the attribute; false (nothing set)
+    // for anything else or a file that cannot be read.
+    bool loadContentsOfFileWithPathOnAttributeWithName(StringView fileURL, StringView attribute);
+
+    // The synchronization message: the JSON text of the assigned attributes
+    // (and keys) with the state, files of binary fields queued for upload
+    // and listed in `filesToSend`, their values the placeholder with the
+    // file's position (see pendingUploads in docs/records.md). "" when there
+    // is nothing to write.
+    String generateSynchronizationSendMessage(std::vector<String>& filesToSend,
+                                              StringView placeholderFormat) const;
 
     // --- Copies and comparison --------------------------------------------------------
 
@@ -257,6 +366,13 @@ private:
     bool shouldSerializeEntry(std::size_t index, const QNSDTPropertyInfo& info,
                               const QNSDTSerializationOptions& options) const;
 
+    // The save notification when `succeeded`, with the mode.
+    void notifySaved(StringView mode) const;
+    void runInBackground(std::function<void(QNSdtBusinessComponent&)> work, Completion completion);
+    void runInBackgroundWithResult(bool (QNSdtBusinessComponent::*operation)(),
+                                   ResultCompletion completion);
+
+    Ref<QNBusinessComponent> transaction_;
     mutable std::shared_ptr<const QNSDTPropertiesInfo> info_;
     // Assigned attributes: a bit per table position, and the lower-cased
     // names the table does not know.
