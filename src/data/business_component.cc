@@ -101,6 +101,10 @@ std::int64_t QNBusinessComponent::errors() const {
     return error.isAbsentOrNull() ? 0 : error.integerValue();
 }
 
+Ref<QNProperties> QNSdtBusinessComponent::getMetadata() const {
+    throw InvalidArgumentException::mustBeOverridden("-[QNSdtBusinessComponent getMetadata]");
+}
+
 // --- The record: creation ------------------------------------------------------------
 
 Ref<QNSdtBusinessComponent> QNSdtBusinessComponent::createWithBCName(StringView bcName) {

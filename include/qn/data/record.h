@@ -87,6 +87,9 @@ public:
     // cheaper than comparing accessor names in tight loops.
     virtual Value objectValueForPropertyIndex(std::size_t mappingIndex) const;
     virtual void setObjectValueForPropertyIndex(const Value& value, std::size_t mappingIndex);
+    // The business component's metadata (under "PK" the JSON array text of
+    // the key's short names). The base throws InvalidArgumentException.
+    virtual Ref<QNProperties> getMetadata() const;
     // True where generated code writes and reads the XML itself (QNUserType).
     virtual bool useGeneratedXmlMethods() const { return false; }
     // Generated code's own XML: writes the record as the element `name` (its
