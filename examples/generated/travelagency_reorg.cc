@@ -27,7 +27,8 @@ void TravelAgencySynchronizer_reorg::executeFlexibleClient() {
     qn::QNReorganization::addMsg(u"Creating table Trip");
     run(u"CREATE TABLE Trip (TripId INTEGER NOT NULL PRIMARY KEY, "
         u"CustomerId INTEGER NOT NULL REFERENCES Customer (CustomerId), "
-        u"TripDescription TEXT NOT NULL, TripDate TEXT, TripFare NUMERIC(10, 2) NOT NULL)");
+        u"TripDescription TEXT NOT NULL, TripDate TEXT, TripFare NUMERIC(10, 2) NOT NULL, "
+        u"TripPhoto TEXT NOT NULL DEFAULT '')");
     run(u"CREATE INDEX ITrip1 ON Trip (CustomerId)");
     qn::QNReorganization::addMsg(u"Loading the initial data");
     run(u"INSERT INTO Customer (CustomerId, CustomerName, CustomerEmail) VALUES "

@@ -55,6 +55,9 @@ void showPictures(std::ostream& out);
 // The demo's offline road: the sample application's offline database from
 // its creation to a manual send, on a copy of the sample bundle.
 void showOfflineRoad(std::ostream& out);
+// The demo's online road: a business component loaded, edited and saved
+// through its transaction, its messages, synchronization message and a grid.
+void showOnlineRoad(std::ostream& out);
 
 // The demo's section on records and their JSON forms (the sample customer).
 void showRecords(std::ostream& out);

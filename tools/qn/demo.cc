@@ -138,6 +138,7 @@ const Section kSections[] = {
     {"Translated messages", showMessages},
     {"Persistent user data", showUserData},
     {"The offline road: database, cursors, procedures, session, send", showOfflineRoad},
+    {"The online road: a business component edited and saved", showOnlineRoad},
     {"String and number built-ins", showBuiltins},
     {"Date and time built-ins", showDates},
     {"Files and delimited files", showFiles},

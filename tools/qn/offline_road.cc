@@ -4,7 +4,9 @@
 // procedure. The host's send service is a stand-in that counts what it is
 // asked and finishes at once.
 
+#include <generated/trip_bc.h>
 #include <generated/trips_data_store.h>
+#include <qn/bc.h>
 #include <qn/files/file_system_object.h>
 #include <qn/host.h>
 #include <qn/offline.h>
@@ -121,27 +123,55 @@ std::string quoted(const String& s) {
     return "\"" + toUtf8(s) + "\"";
 }
 
+// A copy of the sample bundle in fresh folders while in scope (the roads add
+// files to the copy only), then the demo's own bundle and folders again.
+class RoadScope {
+public:
+    explicit RoadScope(const std::string& name)
+        : originalBundle_(qn::QNBundle::mainBundle()->bundlePath()),
+          originalCaches_(storage().applicationCachesDirectory()),
+          originalSupport_(storage().applicationSupportDirectory()),
+          root_(storage().temporaryDirectory() / name) {
+        std::error_code error;
+        fs::remove_all(root_, error);
+        fs::create_directories(root_, error);
+        fs::copy(originalBundle_, root_ / "bundle", fs::copy_options::recursive, error);
+        qn::QNBundle::setMainBundlePath(root_ / "bundle");
+        storage().setApplicationCachesDirectory(root_ / "caches");
+        storage().setApplicationSupportDirectory(root_ / "support");
+        qn::QNModel::currentModel().reloadUserData();
+        qn::QNDBManager::sharedInstance().resetDatabaseConnections();
+    }
+    ~RoadScope() {
+        auto& manager = qn::QNDBManager::sharedInstance();
+        manager.disconnect();
+        qn::QNBundle::setMainBundlePath(originalBundle_);
+        storage().setApplicationCachesDirectory(originalCaches_);
+        storage().setApplicationSupportDirectory(originalSupport_);
+        qn::QNModel::currentModel().reloadUserData();
+        manager.resetDatabaseConnections();
+    }
+    RoadScope(const RoadScope&) = delete;
+    RoadScope& operator=(const RoadScope&) = delete;
+    const fs::path& root() const noexcept { return root_; }
+
+private:
+    static qn::QNApplicationStorageService& storage() {
+        return qn::QNObjectsModelServices::applicationStorageService();
+    }
+    fs::path originalBundle_;
+    fs::path originalCaches_;
+    fs::path originalSupport_;
+    fs::path root_;
+};
+
 }  // namespace
 
 void showOfflineRoad(std::ostream& out) {
     auto& manager = qn::QNDBManager::sharedInstance();
-    auto& storage = qn::QNObjectsModelServices::applicationStorageService();
-    const fs::path originalBundle = qn::QNBundle::mainBundle()->bundlePath();
-    const fs::path originalCaches = storage.applicationCachesDirectory();
-    const fs::path originalSupport = storage.applicationSupportDirectory();
-
-    // A copy of the sample bundle in fresh folders: the prepared database
-    // and blob archive are added to the copy only.
+    const RoadScope scope("offline-road");
+    const fs::path& root = scope.root();
     std::error_code error;
-    const fs::path root = storage.temporaryDirectory() / "offline-road";
-    fs::remove_all(root, error);
-    fs::create_directories(root, error);
-    fs::copy(originalBundle, root / "bundle", fs::copy_options::recursive, error);
-    qn::QNBundle::setMainBundlePath(root / "bundle");
-    storage.setApplicationCachesDirectory(root / "caches");
-    storage.setApplicationSupportDirectory(root / "support");
-    qn::QNModel::currentModel().reloadUserData();
-    manager.resetDatabaseConnections();
     auto sendService = std::make_shared<DemoSendService>();
     qn::QNDataLayerServices::setSynchronizationSendService(sendService);
 
@@ -288,14 +318,131 @@ void showOfflineRoad(std::ostream& out) {
     out << "   send with a transaction open: " << withOpenWork << "; after commit: " << afterCommit
         << " (manual sends made: " << sendService->manualSends.load() << ")\n";
 
-    // Back to the sample bundle and the demo's folders.
     qn::QNDataLayerServices::setSynchronizationSendService(nullptr);
-    manager.disconnect();
-    qn::QNBundle::setMainBundlePath(originalBundle);
-    storage.setApplicationCachesDirectory(originalCaches);
-    storage.setApplicationSupportDirectory(originalSupport);
-    qn::QNModel::currentModel().reloadUserData();
-    manager.resetDatabaseConnections();
+}
+
+void showOnlineRoad(std::ostream& out) {
+    const RoadScope scope("online-road");
+    std::promise<int> created;
+    qn::QNDBManager::sharedInstance().createDatabaseIfNeededWithCompletionBlock(
+        [&created](int result, const std::optional<qn::QNError>&) { created.set_value(result); });
+    out << "   database made by the reorganization (result " << created.get_future().get() << ")\n";
+    auto& notifications = qn::QNNotificationCenter::defaultCenter();
+    const auto observer = notifications.addObserverForName(
+        String(qn::QNSdtBusinessComponent::kDidSaveNotification),
+        [&out](const qn::QNNotification& note) {
+            const Value mode = note.userInfo ? note.userInfo->get(u"qnmode") : Value();
+            out << "     (save notification, mode " << toUtf8(mode.asString()) << ")\n";
+        });
+
+    // 1. A trip loaded by key, changed and saved through its transaction.
+    auto trip = std::dynamic_pointer_cast<travelagency::SdtTrip>(
+        qn::QNSdtBusinessComponent::createWithBCName(u"Trip"));
+    if (!trip) {
+        out << "   the business component Trip has no record class\n";
+        notifications.removeObserver(observer);
+        return;
+    }
+    trip->loadKey({Value(2)});
+    out << "   loaded trip 2 (" << toUtf8(trip->bcName())
+        << "): " << toUtf8(trip->tripDescription()) << ", fare " << fare(trip->tripFare())
+        << ", mode " << toUtf8(trip->getMode()) << "\n";
+    trip->setTripFare(qn::Decimal::fromString("1010.00"));
+    trip->setTripDescription(u"Rio de Janeiro - Montevideo (window seat)");
+    out << "   changed the fare from "
+        << fare(trip->bcOldValueForFieldName(u"TripFare").decimalValue()) << " to "
+        << fare(trip->tripFare()) << "; saving:\n";
+    trip->save();
+    out << "   saved: " << (trip->success() ? "success" : "failure") << "\n";
+    {
+        // What the file says, through a connection of its own.
+        auto check = qn::QNDBConnection::createConnectionOfTypeWithIdentifierConnectionString(
+            0, u"check", qn::QNDBManager::sharedInstance().databasePath());
+        auto row = check->commandWithSQLStatement(
+            u"SELECT TripDescription, TripFare FROM Trip WHERE TripId = 2");
+        row->execute();
+        row->fetch();
+        out << "   the database file now says: "
+            << toUtf8(row->stringValueForColumn(u"TripDescription")) << ", "
+            << fare(row->decimalValueForColumn(u"TripFare")) << "\n";
+        row->close();
+        check->disconnect();
+    }
+
+    // 2. A duplicate insert: the transaction's messages and the database's
+    // code 19, which insertOrUpdate clears before it updates instead.
+    auto again = std::dynamic_pointer_cast<travelagency::SdtTrip>(
+        qn::QNSdtBusinessComponent::createWithBCName(u"Trip"));
+    again->loadDefaultValues();
+    again->setTripId(1);
+    again->setCustomerId(1);
+    again->setTripDescription(u"Lisbon - Rio de Janeiro (rebooked)");
+    again->setTripFare(qn::Decimal::fromString("1299.00"));
+    qn::QNThreadErrorHandler::errorHandler().clear();
+    const bool inserted = again->insert();
+    auto errorCodes = [] {
+        std::string codes;
+        for (const auto& e : qn::QNThreadErrorHandler::errorHandler().errors())
+            codes += (codes.empty() ? "" : ",") + std::to_string(e.code());
+        return codes.empty() ? std::string("none") : codes;
+    };
+    out << "   inserting trip 1 again: " << (inserted ? "inserted" : "refused") << ", messages:";
+    for (const Value& item : again->getMessages()->items()) {
+        auto* message = dynamic_cast<qn::QNSdtBusinessComponent*>(item.asObject().get());
+        out << " [" << toUtf8(message->getvalue(u"Id")) << ", type "
+            << toUtf8(message->getvalue(u"Type")) << ": "
+            << toUtf8(message->getvalue(u"Description")) << "]";
+    }
+    out << ", thread errors " << errorCodes() << "\n";
+    qn::QNThreadErrorHandler::errorHandler().clear();
+    const bool upserted = again->insertOrUpdate();
+    out << "   insertOrUpdate: " << (upserted ? "true" : "false")
+        << ", thread errors left: " << errorCodes() << "\n";
+
+    // 3. The synchronization message, its photo queued for upload.
+    const fs::path photo =
+        fs::path(toUtf8(qn::QNFileSystemObject::blobDataPath())) / "trips" / "trip-2.jpg";
+    fs::create_directories(photo.parent_path());
+    std::ofstream(photo) << "jpeg bytes";
+    trip->setTripPhoto(u"qnblobdata://trips/trip-2.jpg");
+    std::vector<String> files;
+    const String message = trip->generateSynchronizationSendMessage(files, u"<file:%d>");
+    out << "   synchronization message: " << toUtf8(message) << "\n   files to send:";
+    for (const String& file : files)
+        out << " " << toUtf8(file).substr(0, 9) << "<uuid>.jpg";
+    out << "\n";
+    for (const String& file : files)
+        fs::remove(toUtf8(qn::QNFileSystemObject::absoluteFilePathForRelativePath(file)));
+
+    // 4. A grid: rows read from the database (UPD), one changed, one new
+    // (marked INS when appended), saved in one bulk operation.
+    auto grid = qn::QnSilentTrnGridCollection::initWithTypeName(u"Trip");
+    for (std::int64_t id : {3, 4}) {
+        auto row = std::dynamic_pointer_cast<travelagency::SdtTrip>(
+            qn::QNSdtBusinessComponent::createWithBCName(u"Trip"));
+        row->loadKey({Value(id)});
+        grid->addItem(Value(row));
+    }
+    auto third = std::dynamic_pointer_cast<travelagency::SdtTrip>(grid->getByKey({Value(3)}));
+    third->setTripFare(qn::Decimal::fromString("295.00"));
+    auto added = std::make_shared<travelagency::SdtTrip>();
+    added->setTripId(20);
+    added->setCustomerId(2);
+    added->setTripDescription(u"Porto - Lisbon");
+    added->setTripFare(qn::Decimal::fromString("39.90"));
+    grid->addItem(Value(added));
+    out << "   grid rows: ";
+    for (const Value& item : grid->items()) {
+        auto* row = dynamic_cast<travelagency::SdtTrip*>(item.asObject().get());
+        out << row->tripId() << " " << toUtf8(row->getMode()) << "  ";
+    }
+    out << "\n   saving the grid:\n";
+    const bool bulk = grid->insertOrUpdate();
+    qn::QNThreadErrorHandler::errorHandler().clear();
+    qn::QNDataStoreProvider counter(std::make_shared<Helper>(), {{}});
+    out << "   grid saved: " << (bulk ? "true" : "false") << "; trips now " << countTrips(counter)
+        << "\n";
+    notifications.removeObserver(observer);
 }
 
 }  // namespace qntool
