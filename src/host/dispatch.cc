@@ -81,8 +81,22 @@ public:
                 throw;
             }
             std::push_heap(heap_.begin(), heap_.end(), runsAfter);
+            addWorkerIfStuck();
         }
         workAvailable_.notify_one();
+    }
+
+    // A worker is about to wait for something other pool work may have to
+    // provide: when nothing else can run the queue, a worker is added so
+    // the wait cannot hold up what it waits for.
+    void enterBlocking() {
+        std::lock_guard lock(mutex_);
+        ++blocked_;
+        addWorkerIfStuck();
+    }
+    void leaveBlocking() {
+        std::lock_guard lock(mutex_);
+        --blocked_;
     }
 
     void waitForIdle() {
@@ -116,7 +130,7 @@ private:
         const std::size_t wanted = std::max(2u, std::thread::hardware_concurrency());
         for (std::size_t i = 0; i < wanted; ++i) {
             try {
-                std::thread(&BackgroundPool::workerLoop, this).detach();
+                std::thread(&BackgroundPool::workerLoop, this, false).detach();
             } catch (const std::system_error&) {
                 break;
             }
@@ -131,11 +145,39 @@ private:
         tCurrentPriority = outer;
     }
 
-    void workerLoop() {
+    // Under the lock: queued work, no idle worker, and every busy worker
+    // waiting in a blocking region. Extra workers are bounded; they leave
+    // once the queue is empty.
+    void addWorkerIfStuck() {
+        if (heap_.empty() || idle_ > 0 || blocked_ == 0 || blocked_ < busy_ ||
+            extra_ >= kMaxExtraWorkers)
+            return;
+        try {
+            std::thread(&BackgroundPool::workerLoop, this, true).detach();
+            ++extra_;
+            ++busy_;
+        } catch (const std::system_error&) {
+            // No thread to be had: the queue waits for a worker as before.
+        }
+    }
+
+    void workerLoop(bool extra) {
         tIsBackgroundWorker = true;
         std::unique_lock lock(mutex_);
+        if (!extra) ++busy_;
         for (;;) {
-            workAvailable_.wait(lock, [&] { return !heap_.empty(); });
+            if (heap_.empty()) {
+                if (extra) {
+                    --extra_;
+                    --busy_;
+                    return;
+                }
+                --busy_;
+                ++idle_;
+                workAvailable_.wait(lock, [&] { return !heap_.empty(); });
+                --idle_;
+                ++busy_;
+            }
             std::pop_heap(heap_.begin(), heap_.end(), runsAfter);
             Item item = std::move(heap_.back());
             heap_.pop_back();
@@ -161,6 +203,11 @@ private:
     std::uint64_t nextSequence_ = 0;
     std::size_t idleWaiters_ = 0;
     std::size_t threadCount_ = 0;  // fixed once the constructor returns
+    static constexpr std::size_t kMaxExtraWorkers = 64;
+    std::size_t busy_ = 0;     // workers not waiting for work
+    std::size_t idle_ = 0;     // workers waiting for work
+    std::size_t blocked_ = 0;  // busy workers inside a blocking region
+    std::size_t extra_ = 0;    // workers added for blocked ones
 };
 
 class MainQueue {
@@ -295,6 +342,14 @@ std::size_t qn_main_queue_drain(std::chrono::milliseconds timeout) {
 
 void qn_dispatch_wait_for_background_idle() {
     BackgroundPool::instance().waitForIdle();
+}
+
+QNDispatchBlockingRegion::QNDispatchBlockingRegion() : active_(tIsBackgroundWorker) {
+    if (active_) BackgroundPool::instance().enterBlocking();
+}
+
+QNDispatchBlockingRegion::~QNDispatchBlockingRegion() {
+    if (active_) BackgroundPool::instance().leaveBlocking();
 }
 
 std::size_t qn_dispatch_background_thread_count() noexcept {

@@ -4,10 +4,13 @@
 // mix up: the operation lock (a flag under a mutex, so only the holder's
 // release opens it) and, per call, a latch the host's completion sets
 // directly. A waiting thread can then never take another call's
-// completion, a duplicate or late completion cannot open the lock, and no
-// completion needs a pool thread to get through.
+// completion, and a duplicate or late completion cannot open the lock. Both
+// waits are blocking regions of the pool: when every worker waits in one,
+// the pool adds a worker, so a completion the host delivers on the pool
+// still runs.
 #include <qn/core/string.h>
 #include <qn/host/data_layer.h>
+#include <qn/host/dispatch.h>
 #include <qn/host/errors.h>
 #include <qn/host/log.h>
 #include <qn/offline/db.h>
@@ -92,6 +95,8 @@ public:
         completed_.notify_all();
     }
     void wait() {
+        // The host may deliver the completion on the pool this thread is part of.
+        const QNDispatchBlockingRegion blocking;
         std::unique_lock lock(mutex_);
         completed_.wait(lock, [this] { return done_; });
     }
@@ -147,6 +152,8 @@ QNSynchronization& QNSynchronization::sharedInstance() {
 }
 
 void QNSynchronization::createSemaphoreOrWait() {
+    // The holder may need a pool thread to finish.
+    const QNDispatchBlockingRegion blocking;
     std::unique_lock lock(mutex_);
     released_.wait(lock, [this] { return !held_; });
     held_ = true;

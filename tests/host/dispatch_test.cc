@@ -136,6 +136,26 @@ protected:
     void TearDown() override { qn_main_queue_drain(); }
 };
 
+// Every worker waits, inside a blocking region, for an item queued after
+// them: the pool adds a worker so that item runs. Without the region the
+// pool stays stuck (the Latch's bound then fails the test).
+TEST(DispatchTest, WorkersBlockedInARegionDoNotStarveTheItemTheyWaitFor) {
+    const std::size_t workers = qn_dispatch_background_thread_count();
+    auto released = std::make_shared<Latch>();
+    auto waiting = std::make_shared<Latch>();
+    auto done = std::make_shared<Latch>();
+    for (std::size_t i = 0; i < workers; ++i)
+        qn_dispatch_on_background([released, waiting, done] {
+            const QNDispatchBlockingRegion blocking;
+            waiting->arrive();
+            if (released->waitFor()) done->arrive();
+        });
+    ASSERT_TRUE(waiting->waitFor(static_cast<int>(workers)));
+    qn_dispatch_on_background([released] { released->arrive(); });
+    EXPECT_TRUE(done->waitFor(static_cast<int>(workers)));
+    qn_dispatch_wait_for_background_idle();
+}
+
 TEST_F(DispatchMainQueueTest, DrainRunsNestedItemsInFifoOrderAsTheMainThread) {
     EXPECT_FALSE(qn_is_main_thread());
     std::vector<std::string> order;

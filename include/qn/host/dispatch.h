@@ -68,6 +68,22 @@ QN_API std::size_t qn_main_queue_drain(
 // for itself.
 QN_API void qn_dispatch_wait_for_background_idle();
 
+// Brackets a wait, inside background work, for something that other
+// background work may have to provide (a completion the host delivers on the
+// pool, a lock another item holds). While every busy worker waits in such a
+// region and work is queued, the pool adds a worker (up to a bound), so the
+// waits cannot starve what they wait for. Elsewhere it does nothing.
+class QN_API QNDispatchBlockingRegion {
+public:
+    QNDispatchBlockingRegion();
+    ~QNDispatchBlockingRegion();
+    QNDispatchBlockingRegion(const QNDispatchBlockingRegion&) = delete;
+    QNDispatchBlockingRegion& operator=(const QNDispatchBlockingRegion&) = delete;
+
+private:
+    bool active_;
+};
+
 // Number of worker threads of the background pool: max(2, hardware threads).
 QN_API std::size_t qn_dispatch_background_thread_count() noexcept;
 
