@@ -192,6 +192,10 @@ public:
     const qn::Bytes& asData() const noexcept;
     QNUUID asUuid() const noexcept { return isUuid() ? u_.uuid : QNUUID(); }
     const Ref<qn::Object>& asObject() const noexcept;
+    // Inline readings for tight loops: the held integer (0 for any other
+    // kind) and the held object without touching its reference count.
+    std::int64_t asInt() const noexcept { return isInt() ? u_.i : 0; }
+    qn::Object* objectPointer() const noexcept { return isObject() ? u_.obj.get() : nullptr; }
     // The held object as T, or null when it is not one.
     template <class T>
     Ref<T> as() const noexcept {

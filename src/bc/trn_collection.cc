@@ -6,6 +6,7 @@
 #include <qn/host/utilities.h>
 
 #include <memory>
+#include <typeinfo>
 
 #include "core/ascii.h"
 
@@ -85,13 +86,21 @@ std::optional<std::size_t> QNSilentTrnCollection::indexOfKey(const std::vector<V
         if (position == QNSDTPropertiesInfo::npos) return std::nullopt;
         positions.push_back(position);
     }
+    // Items of the first item's type (the usual case) need no dynamic cast.
+    const std::type_info& firstType = typeid(*first);
     for (std::size_t i = 0; i < items().size(); ++i) {
-        const QNSdtBusinessComponent* record = recordOf(items()[i]);
+        const Object* object = items()[i].objectPointer();
+        if (!object) continue;
+        const QNSdtBusinessComponent* record =
+            typeid(*object) == firstType ? static_cast<const QNSdtBusinessComponent*>(object)
+                                         : dynamic_cast<const QNSdtBusinessComponent*>(object);
         if (!record) continue;
         bool matches = true;
         for (std::size_t k = 0; matches && k < positions.size(); ++k) {
             const Value value = record->objectValueForPropertyIndex(positions[k]);
-            matches = !value.isAbsent() && value.isEqual(key[k]);
+            // Integer keys, the common kind, compare directly.
+            matches = value.isInt() && key[k].isInt() ? value.asInt() == key[k].asInt()
+                                                      : !value.isAbsent() && value.isEqual(key[k]);
         }
         if (matches) return i;
     }
