@@ -56,7 +56,7 @@ TEST_F(SDTMetadataTest, SampleBundleMetadataReadsBackWhole) {
     auto model = QNApplicationModel::currentModel();
     EXPECT_EQ(model->appName(), u"TravelAgency") << "the rest of the model is still read";
     ASSERT_EQ(namesOf(model->sdts()),
-              (std::vector<String>{u"Customer", u"Flight", u"CustomerNames"}));
+              (std::vector<String>{u"Customer", u"Flight", u"CustomerNames", u"Trip"}));
 
     auto customer = QNStructureDataTypeInfo::sdtInfoForName(u"cUSTOMER");
     ASSERT_TRUE(customer);
