@@ -13,6 +13,8 @@
 #include <qn/host/offline_helper.h>
 #include <qn/host/utilities.h>
 
+#include <mutex>
+
 #include "collections/sdt_names.h"
 #include "core/ascii.h"
 #include "host/internal.h"
@@ -88,6 +90,38 @@ String QNMessageList::firstErrorMessage() const {
         return description.isString() ? description.asString() : String();
     }
     return String();
+}
+
+// --- The change log ---------------------------------------------------------------------
+
+namespace {
+
+std::mutex& changeLogMutex() {
+    static auto* m = new std::mutex;
+    return *m;
+}
+
+std::shared_ptr<QNBusinessComponentChangeLog>& changeLogSlot() {
+    static auto* slot = new std::shared_ptr<QNBusinessComponentChangeLog>;
+    return *slot;
+}
+
+void logChange(const QNSdtBusinessComponent& record, StringView mode) {
+    if (auto log = QNBusinessComponentChangeLog::installed()) log->recordChange(record, mode);
+}
+
+}  // namespace
+
+QNBusinessComponentChangeLog::~QNBusinessComponentChangeLog() = default;
+
+std::shared_ptr<QNBusinessComponentChangeLog> QNBusinessComponentChangeLog::installed() {
+    std::lock_guard lock(changeLogMutex());
+    return changeLogSlot();
+}
+
+void QNBusinessComponentChangeLog::install(std::shared_ptr<QNBusinessComponentChangeLog> log) {
+    std::lock_guard lock(changeLogMutex());
+    changeLogSlot() = std::move(log);
 }
 
 // --- QNBusinessComponent --------------------------------------------------------------
@@ -173,6 +207,7 @@ void QNSdtBusinessComponent::save() {
     if (!transaction_) return;
     const String mode = getMode();
     if (mode == kDeleteMode) return;
+    if (mode == kInsertMode || mode == kUpdateMode) logChange(*this, mode);
     transaction_->save();
     transaction_->cleanup();
     if (success()) notifySaved(mode);
@@ -180,6 +215,7 @@ void QNSdtBusinessComponent::save() {
 
 bool QNSdtBusinessComponent::insert() {
     if (!transaction_) return false;
+    logChange(*this, kInsertMode);
     const bool inserted = transaction_->insert();
     transaction_->cleanup();
     if (inserted) notifySaved(kInsertMode);
@@ -189,6 +225,7 @@ bool QNSdtBusinessComponent::insert() {
 bool QNSdtBusinessComponent::update() {
     if (!transaction_) return false;
     const String mode = getMode();
+    logChange(*this, kUpdateMode);
     const bool updated = transaction_->update();
     transaction_->cleanup();
     if (updated && mode == kUpdateMode) notifySaved(kUpdateMode);
@@ -208,6 +245,7 @@ void QNSdtBusinessComponent::check() {
 
 void QNSdtBusinessComponent::delete_() {
     if (!transaction_) return;
+    logChange(*this, kDeleteMode);
     transaction_->delete_();
     auto self = std::const_pointer_cast<Object>(weak_from_this().lock());
     QNNotificationCenter::defaultCenter().postNotificationNameObjectUserInfo(

@@ -19,6 +19,7 @@
 #include <qn/value.h>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -53,6 +54,22 @@ public:
     bool hasErrorItems() const;
     // The description of the first error; "" when there is none.
     String firstErrorMessage() const;
+};
+
+// Where the changes business components make are logged for sending (the
+// host's synchronization installs one). Called on the calling thread right
+// before the transaction's insert, update, save (in INS or UPD mode) or
+// delete, with that mode: what the log writes through the database's
+// connection joins the transaction the change is made in, and is committed
+// or rolled back with it.
+class QN_API QNBusinessComponentChangeLog {
+public:
+    virtual ~QNBusinessComponentChangeLog();
+    virtual void recordChange(const QNSdtBusinessComponent& record, StringView mode) = 0;
+
+    // The installed log (null: changes are not logged).
+    static std::shared_ptr<QNBusinessComponentChangeLog> installed();
+    static void install(std::shared_ptr<QNBusinessComponentChangeLog> log);
 };
 
 // The base of generated transaction classes: every operation does nothing

@@ -1,0 +1,4 @@
+// The reference synchronization service's parts on the device.
+#pragma once
+
+#include <qn/sync/pending_event_log.h>
