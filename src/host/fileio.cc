@@ -145,14 +145,15 @@ bool writeFileAtomically(const fs::path& path, std::string_view contents, std::s
         return fail(reason);
     }
     // Make the rename itself durable.
-    if (path.has_parent_path()) {
-        int dir = ::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dir >= 0) {
-            ::fsync(dir);
-            ::close(dir);
-        }
-    }
+    if (path.has_parent_path()) syncFolder(path.parent_path());
     return true;
+}
+
+void syncFolder(const fs::path& folder) noexcept {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
 }
 
 std::optional<std::string> readFile(const fs::path& path, std::size_t maxBytes,

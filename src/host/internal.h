@@ -24,6 +24,10 @@ std::string formatISO8601UTC(DateTime date);
 bool writeFileAtomically(const std::filesystem::path& path, std::string_view contents,
                          std::string* error = nullptr);
 
+// Flushes a folder's entries (a rename or a new file in it) to disk; errors
+// are ignored, as there is nothing a caller could do about them.
+void syncFolder(const std::filesystem::path& folder) noexcept;
+
 // Writes all of `data` to `fd`, resuming after partial writes and signals;
 // false (errno set) on the first real failure.
 bool writeAll(int fd, std::string_view data) noexcept;

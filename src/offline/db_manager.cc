@@ -85,13 +85,6 @@ bool removeFile(const fs::path& path) {
     return !error || !fileExists(path);
 }
 
-void syncFolder(const fs::path& folder) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
-}
-
 // The application's fingerprint of its reorganization programs; empty when
 // it has none.
 String applicationFingerprint() {
@@ -479,7 +472,7 @@ bool QNDBManager::backupDatabaseBeforeCreate() {
                 fs::rename(side, sidePath(backup, suffix), sideError);
             }
         }
-        syncFolder(database.parent_path());
+        internal::syncFolder(database.parent_path());
         return true;
     }
     // Could not move (a mount point, permissions): keep a copy instead and
@@ -499,7 +492,7 @@ bool QNDBManager::backupDatabaseBeforeCreate() {
         ::chmod(temporary.c_str(), S_IRUSR | S_IWUSR);
         if (synced) fs::rename(temporary, backup, copyError);
         if (synced && !copyError) {
-            syncFolder(backup.parent_path());
+            internal::syncFolder(backup.parent_path());
             // A database that cannot be removed is replaced by the rename of
             // the new one, or fails the reorganization: either way it is safe
             // in the backup now.
@@ -583,7 +576,7 @@ bool QNDBManager::copyDatabaseFromFileBlobsZipPath(StringView file,
             return fail(errnoText(sidePath(database, suffix), EACCES));
     if (::rename(temporary.c_str(), database.c_str()) != 0) return fail(errnoText(database, errno));
     temporary.clear();
-    syncFolder(folder);
+    internal::syncFolder(folder);
 
     lastCreation_.store(started, std::memory_order_relaxed);
     logLine(u"Database file copied successfuly", QNLogLevelInfo, false);
@@ -647,7 +640,7 @@ bool writeMarker(const fs::path& marker) {
     if (fd < 0) return false;
     const bool ok = ::fsync(fd) == 0;
     ::close(fd);
-    syncFolder(marker.parent_path());
+    internal::syncFolder(marker.parent_path());
     return ok;
 }
 
