@@ -2,3 +2,4 @@
 #pragma once
 
 #include <qn/sync/pending_event_log.h>
+#include <qn/sync/reference_services.h>
