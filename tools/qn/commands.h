@@ -28,6 +28,7 @@ int runRegex(const std::vector<std::string>& args);
 int runFmt(const std::vector<std::string>& args);
 int runSdt(const std::vector<std::string>& args);
 int runSql(const std::vector<std::string>& args);
+int runSyncServer(const std::vector<std::string>& args);
 
 // The demo's section on the string and number built-ins.
 void showBuiltins(std::ostream& out);
@@ -58,6 +59,9 @@ void showOfflineRoad(std::ostream& out);
 // The demo's online road: a business component loaded, edited and saved
 // through its transaction, its messages, synchronization message and a grid.
 void showOnlineRoad(std::ostream& out);
+// The demo's end: the sample application run twice against the reference
+// synchronization server.
+void showApplication(std::ostream& out);
 
 // The demo's section on records and their JSON forms (the sample customer).
 void showRecords(std::ostream& out);

@@ -151,6 +151,7 @@ const Section kSections[] = {
     {"Images", showImages},
     {"Regular expressions", showRegex},
     {"Picture formatting", showPictures},
+    {"The whole application, synchronized with a server", showApplication},
 };
 // clang-format on
 

@@ -91,6 +91,11 @@ const Command kCommands[] = {
      "otherwise the text); rows print tab-separated under their column names, any other "
      "statement its status; what it wrote is committed",
      qntool::runSql},
+    {"sync-server", "qn sync-server DIR [PORT]",
+     "run the reference synchronization server on 127.0.0.1 (a free port unless given), "
+     "keeping the events it receives under DIR/events and answering changes from "
+     "DIR/changes.json, until interrupted",
+     qntool::runSyncServer},
 };
 
 void printUsage(std::ostream& out) {
