@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the library, its tests, benchmarks and fuzzers
-# need. Packages that are already installed are skipped, so a developer machine
-# with everything in place never touches apt.
+# need; dpkg-dev and file are for CPack's Debian packages (dpkg-shlibdeps).
+# Packages that are already installed are skipped, so a developer machine with
+# everything in place never touches apt.
 set -euo pipefail
 
 packages=(
@@ -12,6 +13,7 @@ packages=(
     libvips-dev
     libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev libbotan-2-dev libmuparser-dev
     python3 sqlite3 clang-format
+    dpkg-dev file
 )
 
 missing=()

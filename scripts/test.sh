@@ -19,11 +19,23 @@ step "Formatting (clang-format)"
 bash scripts/check-format.sh
 
 # This configuration's tests include install_consumer: the build installed
-# into a fresh prefix, with tests/consumer built and run against it.
+# into a fresh prefix, with tests/consumer built and run against it. The /usr
+# prefix is the Debian packages' (below): it puts the library in the multiarch
+# folder; the build itself never installs there.
 step "Release build with warnings as errors"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQN_WERROR=ON
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQN_WERROR=ON \
+    -DCMAKE_INSTALL_PREFIX=/usr
 cmake --build build -j "$jobs"
 run_ctest --test-dir build --output-on-failure -j "$jobs"
+
+# The release build's Debian packages: their files and dependencies, then
+# (as root or with sudo) installed with apt-get, each project below built
+# against them and run, the installed qn run, and the packages purged again.
+# Entries are DIR:EXECUTABLE [ARGS] (scripts/check-packages.sh); the sample
+# application examples/travelagency is to join tests/consumer here.
+package_consumers=(tests/consumer:app)
+step "Debian packages"
+bash scripts/check-packages.sh build "${package_consumers[@]}" | tee -a "$summary"
 
 step "AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQN_WERROR=ON \
@@ -56,6 +68,7 @@ if command -v clang++ >/dev/null 2>&1; then
 fi
 
 step "All configurations passed"
-passed=$(sed -n 's/.* tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' "$summary" |
+passed=$(sed -n -e 's/.* tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' \
+    -e 's/^packages: \([0-9]*\) passed, 0 failed$/\1/p' "$summary" |
     awk '{ n += $1 } END { print n + 0 }')
 echo "${passed} passed, 0 failed"
