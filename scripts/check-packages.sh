@@ -193,6 +193,31 @@ for entry in "${consumer_projects[@]}"; do
     pass "$dir built against the installed packages${exe:+, ${exe%% *} ran}"
 done
 
+echo "-- the sample application against the installed reference server"
+app_build=$work/travelagency
+env -u CMAKE_PREFIX_PATH -u QNStandardClasses_DIR \
+    cmake -S examples/travelagency -B "$app_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build "$app_build"
+loads_installed_library "$app_build/travelagency"
+run_dir=$(mktemp -d)
+# The server's first line names its address; reading it waits until it
+# listens.
+exec {server_out}< <(exec /usr/bin/qn sync-server "$run_dir/server")
+server_pid=$!
+read -r listening <&"$server_out" || fail "qn sync-server printed nothing"
+url=$(sed -n 's/^Listening on \([^,]*\),.*/\1/p' <<<"$listening")
+[ -n "$url" ] || fail "qn sync-server said '$listening'"
+"$app_build/travelagency" --bundle examples/bundle --data "$run_dir/data" --server "$url" \
+    --photo examples/travelagency/photo.png 2>/dev/null || fail "the sample application failed"
+kill "$server_pid"
+wait "$server_pid" 2>/dev/null || true
+events=$(find "$run_dir/server/events" -name '*.json' | wc -l)
+photos=$(find "$run_dir/server/events" -name '*.png' | wc -l)
+rm -rf "$run_dir"
+[ "$events" = 1 ] && [ "$photos" = 1 ] ||
+    fail "the server stored $events event(s) and $photos photo(s), not 1 and 1"
+pass "examples/travelagency built against the packages, synchronized with /usr/bin/qn sync-server"
+
 echo "-- /usr/bin/qn"
 loads_installed_library /usr/bin/qn
 sum=$(/usr/bin/qn decimal 0.1+0.2)

@@ -32,7 +32,8 @@ run_ctest --test-dir build --output-on-failure -j "$jobs"
 # (as root or with sudo) installed with apt-get, each project below built
 # against them and run, the installed qn run, and the packages purged again.
 # Entries are DIR:EXECUTABLE [ARGS] (scripts/check-packages.sh); the sample
-# application examples/travelagency is to join tests/consumer here.
+# application (examples/travelagency) is built and run there too, against
+# the installed qn sync-server.
 package_consumers=(tests/consumer:app)
 step "Debian packages"
 bash scripts/check-packages.sh build "${package_consumers[@]}" | tee -a "$summary"

@@ -99,7 +99,11 @@ void showApplication(std::ostream& out) {
     fs::create_directories(root, error);
     fs::copy(qn::QNBundle::mainBundle()->bundlePath(), root / "bundle", fs::copy_options::recursive,
              error);
-    const fs::path photo = fs::path(QN_TRAVELAGENCY_PHOTO);
+    // The photo it attaches: $QN_TRAVELAGENCY_PHOTO, else the sample's.
+    const char* photoVariable = std::getenv("QN_TRAVELAGENCY_PHOTO");
+    const fs::path photo = photoVariable != nullptr && *photoVariable != '\0'
+                               ? fs::path(photoVariable)
+                               : fs::path(QN_TRAVELAGENCY_PHOTO);
 
     qnsync::ReferenceServer server(root / "server");
     if (server.start() == 0) {
