@@ -191,6 +191,23 @@ struct ClosedPort {
     ~ClosedPort() { ::close(fd); }
 };
 
+// A socket listening on a free port of 127.0.0.1; the port goes to `port`.
+inline int listenOnLoopback(int& port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0 ||
+        ::listen(fd, 4) != 0) {
+        if (fd >= 0) ::close(fd);
+        throw std::runtime_error("cannot listen on 127.0.0.1");
+    }
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
 // Accepts one connection on 127.0.0.1, keeps the request exactly as it came
 // over the wire (head and Content-Length body) and answers with a fixed
 // response. For what httplib hides: fields with empty values, multipart bodies.
@@ -200,16 +217,7 @@ public:
                                    "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: "
                                    "close\r\n\r\nok")
         : response_(std::move(response)) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0 ||
-            ::listen(fd_, 4) != 0)
-            throw std::runtime_error("raw capture: cannot listen on 127.0.0.1");
-        port_ = ntohs(address.sin_port);
+        fd_ = listenOnLoopback(port_);
         thread_ = std::thread([this] { serve(); });
     }
     ~RawRequestCapture() {

@@ -9,7 +9,7 @@
 
 #include <future>
 
-#include "support/test_support.h"
+#include "sync/sync_test_support.h"
 
 using namespace qn;
 using namespace qn::test;
@@ -30,23 +30,14 @@ std::size_t filesIn(const fs::path& folder) {
 class PendingEventLogTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        scope_ = std::make_unique<ScopedBundle>(QN_SAMPLE_BUNDLE_DIR);
-        auto& manager = QNDBManager::sharedInstance();
-        manager.resetDatabaseConnections();
-        std::promise<int> created;
-        manager.createDatabaseIfNeededWithCompletionBlock(
-            [&created](int result, const std::optional<QNError>&) { created.set_value(result); });
-        ASSERT_EQ(created.get_future().get(), 2);
+        scope_ = sampleApplicationWithDatabase();
         log_ = QNPendingEventLog::install();
         ASSERT_NE(log_, nullptr);
         uploads_ = toUtf8(QNFileSystemObject::pendingUploadsPath());
     }
     void TearDown() override {
         QNBusinessComponentChangeLog::install(nullptr);
-        QNDBManager::sharedInstance().waitUntilNoCreationRuns();
-        scope_.reset();
-        QNDBManager::sharedInstance().resetDatabaseConnections();
-        QNThreadErrorHandler::errorHandler().clear();
+        closeSampleApplication(scope_);
     }
 
     static std::shared_ptr<SdtTrip> trip(std::int64_t id) {

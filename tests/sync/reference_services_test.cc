@@ -10,15 +10,13 @@
 #include <qn/sync.h>
 #include <reference_server.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <future>
 #include <thread>
 
-#include "support/test_support.h"
+#include "net/test_server.h"
+#include "sync/sync_test_support.h"
 
 using namespace qn;
 using namespace qn::test;
@@ -32,16 +30,7 @@ namespace {
 class DroppingListener {
 public:
     DroppingListener() {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0 ||
-            ::listen(fd_, 4) != 0)
-            throw std::runtime_error("cannot listen on 127.0.0.1");
-        port_ = ntohs(address.sin_port);
+        fd_ = listenOnLoopback(port_);
         thread_ = std::thread([this] {
             const int connection = ::accept(fd_, nullptr, nullptr);
             if (connection < 0) return;
@@ -74,13 +63,7 @@ class ReferenceServicesTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_GT(server_.start(), 0);
-        scope_ = std::make_unique<ScopedBundle>(QN_SAMPLE_BUNDLE_DIR);
-        auto& manager = QNDBManager::sharedInstance();
-        manager.resetDatabaseConnections();
-        std::promise<int> created;
-        manager.createDatabaseIfNeededWithCompletionBlock(
-            [&created](int result, const std::optional<QNError>&) { created.set_value(result); });
-        ASSERT_EQ(created.get_future().get(), 2);
+        scope_ = sampleApplicationWithDatabase();
         install(server_.baseURL());
         log_ =
             std::dynamic_pointer_cast<QNPendingEventLog>(QNBusinessComponentChangeLog::installed());
@@ -89,9 +72,7 @@ protected:
     void TearDown() override {
         server_.stop();
         QNReferenceSynchronization::uninstall();
-        scope_.reset();
-        QNDBManager::sharedInstance().resetDatabaseConnections();
-        QNThreadErrorHandler::errorHandler().clear();
+        closeSampleApplication(scope_);
     }
 
     static void install(const std::string& url) {
