@@ -179,7 +179,9 @@ TEST_F(ReferenceServicesTest, FaultsLeaveEventsPendingAndTheNextSendDeliversThem
     const auto stored = server_.storedEvents();
     ASSERT_EQ(stored.size(), 2u) << "each event once, however often it came";
     EXPECT_EQ(stored[0].id, id);
-    EXPECT_EQ(server_.deliveries().at(id), 4);
+    // Refused, unanswered, acknowledged; the timed-out post counts when it
+    // reached the server before the client gave up.
+    EXPECT_GE(server_.deliveries().at(id), 3);
     ASSERT_EQ(stored[1].files.size(), 1u);
     EXPECT_EQ(fs::file_size(stored[1].files[0]), std::uintmax_t{4} << 20);
 }
@@ -227,6 +229,26 @@ TEST_F(ReferenceServicesTest, ReceivedChangesAreAppliedWholeOrNotAtAll) {
     EXPECT_EQ(QNModel::currentModel().getUserDataForKey(u"QNSyncReceiveToken").asString(), u"1");
 }
 
+// Rows of one table run through one statement while they name the same
+// columns; each row still goes in with exactly its own columns.
+TEST_F(ReferenceServicesTest, RowsOfOneTableMayNameDifferentColumns) {
+    ASSERT_TRUE(server_.addChange(*QNJSON::parse(std::string_view(
+        R"([{"name":"Trip","rows":[)"
+        R"({"TripId":70,"CustomerId":1,"TripDescription":"a","TripDate":"2027-01-01","TripFare":1},)"
+        R"({"TripId":71,"CustomerId":2,"TripDescription":"b","TripFare":2},)"
+        R"({"TripId":72,"CustomerId":1,"TripDescription":"c","TripDate":"2027-03-03","TripFare":3},)"
+        R"({"TripDescription":"d","TripId":73,"CustomerId":2,"TripFare":4}],)"
+        R"("deleted":[{"TripId":1},{"TripId":2},{"TripDescription":"Madrid - Paris"}]}])"))));
+    EXPECT_EQ(QNSynchronization::receive(), 0);
+    EXPECT_EQ(scalar(u"SELECT COUNT(*) FROM Trip WHERE TripId >= 70 AND TripDate IS NULL"), 2);
+    EXPECT_EQ(scalar(u"SELECT COUNT(*) FROM Trip WHERE TripId = 72 AND TripDate = '2027-03-03'"),
+              1);
+    EXPECT_EQ(scalar(u"SELECT SUM(CustomerId) FROM Trip WHERE TripId >= 70"), 6);
+    EXPECT_EQ(scalar(u"SELECT COUNT(*) FROM Trip WHERE TripDescription = 'd' AND TripFare = 4"), 1);
+    // Trips 1, 2 and 4 (Madrid - Paris) gone; 3 stays.
+    EXPECT_EQ(scalar(u"SELECT COUNT(*) FROM Trip WHERE TripId < 70"), 1);
+}
+
 TEST_F(ReferenceServicesTest, AnswersNamingOtherThanPlainTablesAreRefusedWhole) {
     auto& receiver = dynamic_cast<QNReferenceReceiveService&>(
         *QNDataLayerServices::synchronizationReceiveService());
@@ -236,6 +258,9 @@ TEST_F(ReferenceServicesTest, AnswersNamingOtherThanPlainTablesAreRefusedWhole) 
              R"([{"name":"QNPendingEvent","deleted":[{"Seq":1}]}])",
              R"([{"name":"sqlite_master","deleted":[{"name":"Trip"}]}])",
              R"([{"name":"Trip","rows":[{"TripId = 1 OR 1":1}]}])",
+             // A name checked in no row before, after rows of plain ones.
+             R"([{"name":"Trip","rows":[{"TripId":61,"CustomerId":1},{"TripId":62,"CustomerId":1},)"
+             R"({"TripId":63,"CustomerId = 2 OR 1":1}]}])",
          }) {
         ASSERT_TRUE(server_.addChange(*QNJSON::parse(std::string_view(tables))));
         EXPECT_EQ(receiver.receiveNow(), QNReferenceReceiveService::kUnusable) << tables;
