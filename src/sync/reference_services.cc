@@ -297,7 +297,26 @@ std::uint32_t QNReferenceReceiveService::statusNow() {
 
 namespace {
 
-// Checks the whole answer before anything is applied.
+// The column names of a row, in its order.
+bool sameColumns(const Dictionary& row, const std::vector<String>& columns) {
+    if (row.size() != columns.size()) return false;
+    std::size_t i = 0;
+    for (const auto& [name, value] : row)
+        if (name != columns[i++]) return false;
+    return true;
+}
+
+std::vector<String> columnsOf(const Dictionary& row) {
+    std::vector<String> columns;
+    columns.reserve(row.size());
+    for (const auto& [name, value] : row)
+        columns.push_back(name);
+    return columns;
+}
+
+// Checks the whole answer before anything is applied. Rows of a table
+// mostly name the same columns in the same order: names already checked
+// for the row before are not checked again.
 bool validChanges(const Dictionary& body) {
     if (!body.get(u"token").isString()) return false;
     const Array* tables = body.get(u"tables").asArray();
@@ -312,58 +331,88 @@ bool validChanges(const Dictionary& body) {
             if (list.isAbsent()) continue;
             const Array* rows = list.asArray();
             if (!rows) return false;
+            std::vector<String> checked;
             for (const Value& row : *rows) {
                 const Dictionary* columns = row.asDictionary();
                 if (!columns || columns->empty()) return false;
+                const bool known = sameColumns(*columns, checked);
                 for (const auto& [name, value] : *columns)
-                    if (!isPlainIdentifier(name) || value.isArray() || value.isDictionary())
+                    if ((!known && !isPlainIdentifier(name)) || value.isArray() ||
+                        value.isDictionary())
                         return false;
+                if (!known) checked = columnsOf(*columns);
             }
         }
     }
     return true;
 }
 
-bool run(QNDBConnection& db, const String& sql, std::vector<Value> values) {
-    auto command = db.commandWithSQLStatement(sql);
-    command->setParameters(std::move(values));
-    const std::uint32_t status = command->execute();
-    command->close();
-    return status == QN_STATUS_OK || status == QN_STATUS_NO_ROWS;
-}
+// One statement run for row after row: prepared again only when a row names
+// other columns than the one before.
+class Statement {
+public:
+    explicit Statement(QNDBConnection& db) : db_(db) {}
+    ~Statement() { close(); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    // `make` gives the SQL text for the row's columns when they changed.
+    template <typename MakeSQL>
+    bool run(const Dictionary& row, MakeSQL&& make, bool nullForAbsent) {
+        if (!command_ || !sameColumns(row, columns_)) {
+            close();
+            columns_ = columnsOf(row);
+            command_ = db_.commandWithSQLStatement(make(columns_));
+        }
+        std::vector<Value> values;
+        values.reserve(row.size());
+        for (const auto& [column, value] : row)
+            values.push_back(nullForAbsent && value.isAbsentOrNull() ? Value::null() : value);
+        command_->setParameters(std::move(values));
+        const std::uint32_t status = command_->execute();
+        return status == QN_STATUS_OK || status == QN_STATUS_NO_ROWS;
+    }
+
+private:
+    void close() {
+        if (command_) command_->close();
+        command_ = nullptr;
+    }
+
+    QNDBConnection& db_;
+    Ref<QNDBCommand> command_;
+    std::vector<String> columns_;
+};
 
 bool apply(QNDBConnection& db, const Dictionary& body) {
     for (const Value& entry : *body.get(u"tables").asArray()) {
         const Dictionary& table = *entry.asDictionary();
         const String name = table.get(u"name").asString();
         if (const Array* rows = table.get(u"rows").asArray()) {
-            for (const Value& row : *rows) {
-                String columns;
+            const auto insert = [&name](const std::vector<String>& columns) {
+                String names;
                 String marks;
-                std::vector<Value> values;
-                for (const auto& [column, value] : *row.asDictionary()) {
-                    columns += (columns.empty() ? u"" : u", ") + column;
+                for (const String& column : columns) {
+                    names += (names.empty() ? u"" : u", ") + column;
                     marks += marks.empty() ? u"?" : u", ?";
-                    values.push_back(value.isAbsentOrNull() ? Value::null() : value);
                 }
-                if (!run(db,
-                         u"INSERT OR REPLACE INTO " + name + u" (" + columns + u") VALUES (" +
-                             marks + u")",
-                         std::move(values)))
-                    return false;
-            }
+                return u"INSERT OR REPLACE INTO " + name + u" (" + names + u") VALUES (" + marks +
+                       u")";
+            };
+            Statement statement(db);
+            for (const Value& row : *rows)
+                if (!statement.run(*row.asDictionary(), insert, true)) return false;
         }
         if (const Array* deleted = table.get(u"deleted").asArray()) {
-            for (const Value& key : *deleted) {
+            const auto remove = [&name](const std::vector<String>& columns) {
                 String where;
-                std::vector<Value> values;
-                for (const auto& [column, value] : *key.asDictionary()) {
+                for (const String& column : columns)
                     where += (where.empty() ? u"" : u" AND ") + column + u" = ?";
-                    values.push_back(value);
-                }
-                if (!run(db, u"DELETE FROM " + name + u" WHERE " + where, std::move(values)))
-                    return false;
-            }
+                return u"DELETE FROM " + name + u" WHERE " + where;
+            };
+            Statement statement(db);
+            for (const Value& key : *deleted)
+                if (!statement.run(*key.asDictionary(), remove, false)) return false;
         }
     }
     return true;
@@ -383,7 +432,9 @@ std::uint32_t QNReferenceReceiveService::receiveNow() {
                                    token.isString() ? StringView(token.asString()) : StringView()));
     if (client.errCode() != 0) return kUnreachable;
     if (client.statusCode() != 200) return kRefused;
-    const auto answer = QNJSON::parse(toUtf8(client.getString()));
+    const Bytes data = client.getData();
+    const auto answer =
+        QNJSON::parse(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
     const Dictionary* body = answer ? answer->asDictionary() : nullptr;
     if (!body || !validChanges(*body)) return kUnusable;
 
