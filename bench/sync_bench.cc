@@ -308,13 +308,13 @@ const std::vector<TripRow>& tripRows() {
 Server& receiveServerWithRows() {
     static Server& server = []() -> Server& {
         Server& s = receiveServer();
-        std::string tables = R"([{"name":"Trip","rows":[)";
+        std::string tables =
+            R"([{"name":"Trip","columns":["TripId","CustomerId","TripDescription","TripDate",)"
+            R"("TripFare","TripPhoto"],"rows":[)";
         for (const TripRow& row : tripRows()) {
             if (row.id > 1) tables += ',';
-            tables += R"({"TripId":)" + std::to_string(row.id) + R"(,"CustomerId":)" +
-                      std::to_string(row.customer) + R"(,"TripDescription":")" + row.description +
-                      R"(","TripDate":")" + row.date + R"(","TripFare":)" + fareText(row.cents) +
-                      R"(,"TripPhoto":""})";
+            tables += "[" + std::to_string(row.id) + "," + std::to_string(row.customer) + ",\"" +
+                      row.description + "\",\"" + row.date + "\"," + fareText(row.cents) + ",\"\"]";
         }
         tables += "]}]";
         const auto parsed = qn::QNJSON::parse(tables);

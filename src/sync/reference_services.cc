@@ -187,7 +187,12 @@ std::optional<QNError> QNReferenceSendService::sendNow(bool fromUserCode) {
         events.erase(std::remove_if(events.begin(), events.end(),
                                     [upTo](const auto& event) { return event.seq > upTo; }),
                      events.end());
-        if (events.empty()) return std::nullopt;
+        if (events.empty()) {
+            // Nothing read although events wait: the log could not be read.
+            if (fromUserCode && log_->pendingEventCount() != 0)
+                return sendError(u"the pending events could not be read");
+            return std::nullopt;
+        }
 
         std::vector<std::pair<std::string, std::string>> files;  // part name, bytes
         std::vector<std::string> fileNames;
@@ -257,7 +262,9 @@ std::optional<QNError> QNReferenceSendService::sendNow(bool fromUserCode) {
         std::vector<String> done;
         for (const Value& id : *acknowledged)
             if (id.isString() && sent.contains(id.asString())) done.push_back(id.asString());
-        log_->removeEvents(done);
+        // Events the log kept would be posted again and again by this loop.
+        if (log_->removeEvents(done) != done.size())
+            return sendError(u"the acknowledged events could not be removed from the log");
         if (done.size() < events.size())
             return sendError(u"the server acknowledged " + fromUtf8(std::to_string(done.size())) +
                              u" of " + fromUtf8(std::to_string(events.size())) + u" events");
@@ -297,26 +304,33 @@ std::uint32_t QNReferenceReceiveService::statusNow() {
 
 namespace {
 
-// The column names of a row, in its order.
-bool sameColumns(const Dictionary& row, const std::vector<String>& columns) {
-    if (row.size() != columns.size()) return false;
-    std::size_t i = 0;
-    for (const auto& [name, value] : row)
-        if (name != columns[i++]) return false;
+// A list of plain identifiers, none twice; null when it is anything else.
+const Array* namesOrNull(const Value& value) {
+    const Array* names = value.asArray();
+    if (!names || names->empty()) return nullptr;
+    std::set<String> seen;
+    for (const Value& name : *names)
+        if (!name.isString() || !isPlainIdentifier(name.asString()) ||
+            !seen.insert(internal::asciiLowercased(name.asString())).second)
+            return nullptr;
+    return names;
+}
+
+// Rows as arrays of scalars, each as long as the names they fill.
+bool validRows(const Value& value, std::size_t width) {
+    if (value.isAbsent()) return true;
+    const Array* rows = value.asArray();
+    if (!rows) return false;
+    for (const Value& row : *rows) {
+        const Array* values = row.asArray();
+        if (!values || values->size() != width) return false;
+        for (const Value& item : *values)
+            if (item.isArray() || item.isDictionary()) return false;
+    }
     return true;
 }
 
-std::vector<String> columnsOf(const Dictionary& row) {
-    std::vector<String> columns;
-    columns.reserve(row.size());
-    for (const auto& [name, value] : row)
-        columns.push_back(name);
-    return columns;
-}
-
-// Checks the whole answer before anything is applied. Rows of a table
-// mostly name the same columns in the same order: names already checked
-// for the row before are not checked again.
+// Checks the whole answer before anything is applied.
 bool validChanges(const Dictionary& body) {
     if (!body.get(u"token").isString()) return false;
     const Array* tables = body.get(u"tables").asArray();
@@ -326,93 +340,65 @@ bool validChanges(const Dictionary& body) {
         if (!table || !table->get(u"name").isString() ||
             !isPlainIdentifier(table->get(u"name").asString()))
             return false;
-        for (const char16_t* member : {u"rows", u"deleted"}) {
-            const Value& list = table->get(member);
-            if (list.isAbsent()) continue;
-            const Array* rows = list.asArray();
-            if (!rows) return false;
-            std::vector<String> checked;
-            for (const Value& row : *rows) {
-                const Dictionary* columns = row.asDictionary();
-                if (!columns || columns->empty()) return false;
-                const bool known = sameColumns(*columns, checked);
-                for (const auto& [name, value] : *columns)
-                    if ((!known && !isPlainIdentifier(name)) || value.isArray() ||
-                        value.isDictionary())
-                        return false;
-                if (!known) checked = columnsOf(*columns);
-            }
+        if (!table->get(u"rows").isAbsent()) {
+            const Array* columns = namesOrNull(table->get(u"columns"));
+            if (!columns || !validRows(table->get(u"rows"), columns->size())) return false;
+        }
+        if (!table->get(u"deleted").isAbsent()) {
+            const Array* key = namesOrNull(table->get(u"key"));
+            if (!key || !validRows(table->get(u"deleted"), key->size())) return false;
         }
     }
     return true;
 }
 
-// One statement run for row after row: prepared again only when a row names
-// other columns than the one before.
-class Statement {
-public:
-    explicit Statement(QNDBConnection& db) : db_(db) {}
-    ~Statement() { close(); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
+String joined(const Array& names, StringView separator, StringView suffix) {
+    String text;
+    for (const Value& name : names) {
+        if (!text.empty()) text += separator;
+        text += name.asString();
+        text += suffix;
+    }
+    return text;
+}
 
-    // `make` gives the SQL text for the row's columns when they changed.
-    template <typename MakeSQL>
-    bool run(const Dictionary& row, MakeSQL&& make, bool nullForAbsent) {
-        if (!command_ || !sameColumns(row, columns_)) {
-            close();
-            columns_ = columnsOf(row);
-            command_ = db_.commandWithSQLStatement(make(columns_));
+// Runs the statement once per row, binding the row's values in order.
+bool runForEachRow(QNDBConnection& db, const String& sql, const Array& rows) {
+    auto command = db.commandWithSQLStatement(sql);
+    bool ok = true;
+    for (const Value& row : rows) {
+        command->setParameters(row.asArray()->items());
+        const std::uint32_t status = command->execute();
+        if (status != QN_STATUS_OK && status != QN_STATUS_NO_ROWS) {
+            ok = false;
+            break;
         }
-        std::vector<Value> values;
-        values.reserve(row.size());
-        for (const auto& [column, value] : row)
-            values.push_back(nullForAbsent && value.isAbsentOrNull() ? Value::null() : value);
-        command_->setParameters(std::move(values));
-        const std::uint32_t status = command_->execute();
-        return status == QN_STATUS_OK || status == QN_STATUS_NO_ROWS;
     }
-
-private:
-    void close() {
-        if (command_) command_->close();
-        command_ = nullptr;
-    }
-
-    QNDBConnection& db_;
-    Ref<QNDBCommand> command_;
-    std::vector<String> columns_;
-};
+    command->close();
+    return ok;
+}
 
 bool apply(QNDBConnection& db, const Dictionary& body) {
     for (const Value& entry : *body.get(u"tables").asArray()) {
         const Dictionary& table = *entry.asDictionary();
         const String name = table.get(u"name").asString();
-        if (const Array* rows = table.get(u"rows").asArray()) {
-            const auto insert = [&name](const std::vector<String>& columns) {
-                String names;
-                String marks;
-                for (const String& column : columns) {
-                    names += (names.empty() ? u"" : u", ") + column;
-                    marks += marks.empty() ? u"?" : u", ?";
-                }
-                return u"INSERT OR REPLACE INTO " + name + u" (" + names + u") VALUES (" + marks +
-                       u")";
-            };
-            Statement statement(db);
-            for (const Value& row : *rows)
-                if (!statement.run(*row.asDictionary(), insert, true)) return false;
+        if (const Array* rows = table.get(u"rows").asArray(); rows && !rows->empty()) {
+            const Array& columns = *table.get(u"columns").asArray();
+            String marks;
+            for (std::size_t i = 0; i < columns.size(); ++i)
+                marks += i == 0 ? u"?" : u", ?";
+            if (!runForEachRow(db,
+                               u"INSERT OR REPLACE INTO " + name + u" (" +
+                                   joined(columns, u", ", u"") + u") VALUES (" + marks + u")",
+                               *rows))
+                return false;
         }
-        if (const Array* deleted = table.get(u"deleted").asArray()) {
-            const auto remove = [&name](const std::vector<String>& columns) {
-                String where;
-                for (const String& column : columns)
-                    where += (where.empty() ? u"" : u" AND ") + column + u" = ?";
-                return u"DELETE FROM " + name + u" WHERE " + where;
-            };
-            Statement statement(db);
-            for (const Value& key : *deleted)
-                if (!statement.run(*key.asDictionary(), remove, false)) return false;
+        if (const Array* deleted = table.get(u"deleted").asArray(); deleted && !deleted->empty()) {
+            const Array& key = *table.get(u"key").asArray();
+            if (!runForEachRow(
+                    db, u"DELETE FROM " + name + u" WHERE " + joined(key, u" AND ", u" IS ?"),
+                    *deleted))
+                return false;
         }
     }
     return true;

@@ -153,8 +153,8 @@ TEST_F(TravelAgencyTest, RunsOnAFreshBundleThenOnItsDatabaseAndSynchronizesBothW
     // A trip booked on the server reaches the second run, which starts
     // from the database the first one made.
     ASSERT_TRUE(server_.addChange(*QNJSON::parse(std::string_view(
-        R"([{"name":"Trip","rows":[{"TripId":50,"CustomerId":1,"TripDescription":"Booked online",)"
-        R"("TripDate":"2027-01-20","TripFare":1180,"TripPhoto":""}]}])"))));
+        R"([{"name":"Trip","columns":["TripId","CustomerId","TripDescription","TripDate",)"
+        R"("TripFare"],"rows":[[50,1,"Booked online","2027-01-20",1180]]}])"))));
     AppProcess second(dir_.path(), server_.baseURL());
     ASSERT_EQ(second.wait(), 0) << second.output();
     EXPECT_TRUE(hasLine(second.output(), "Database found (result 0)"));

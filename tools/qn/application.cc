@@ -142,9 +142,9 @@ void showApplication(std::ostream& out) {
 
     // A change made on the server: a trip booked there for the same customer.
     const auto change = qn::QNJSON::parse(std::string_view(
-        R"j([{"name":"Trip","rows":[{"TripId":50,"CustomerId":1,)j"
-        R"j("TripDescription":"Buenos Aires - Lisbon (booked online)","TripDate":"2027-01-20",)j"
-        R"j("TripFare":1180.00,"TripPhoto":""}]}])j"));
+        R"j([{"name":"Trip","columns":["TripId","CustomerId","TripDescription","TripDate",)j"
+        R"j("TripFare"],"rows":[[50,1,"Buenos Aires - Lisbon (booked online)","2027-01-20",)j"
+        R"j(1180.00]]}])j"));
     const bool changed = change && server.addChange(*change);
     out << "   on the server: trip 50 booked for customer 1"
         << (changed ? "" : " (could not be written)") << "\n";

@@ -80,7 +80,8 @@ struct ReferenceServer::Impl {
     std::thread thread;
     std::atomic<bool> listenReturned{false};
 
-    mutable std::mutex mutex;  // the files and the maps below
+    mutable std::mutex mutex;       // the files and the members below
+    std::int64_t lastReceived = 0;  // the number of the last event stored
     std::map<std::string, int> deliveries;
     PostHook hook;
 
@@ -90,9 +91,36 @@ struct ReferenceServer::Impl {
 
     void post(const httplib::Request& request, httplib::Response& response);
     void answerChanges(const httplib::Request& request, httplib::Response& response);
+    // Every stored event in the order it arrived.
+    std::vector<StoredEvent> readEvents() const;
     // Stores one event with its parts; false when it is not whole.
     bool store(const Dictionary& event, const httplib::Request& request);
 };
+
+std::vector<StoredEvent> ReferenceServer::Impl::readEvents() const {
+    std::vector<StoredEvent> found;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(events, error)) {
+        if (entry.path().extension() != ".json") continue;
+        const auto text = readFile(entry.path());
+        const auto value = text ? qn::QNJSON::parse(std::string_view(*text)) : std::nullopt;
+        const Dictionary* event = value ? value->asDictionary() : nullptr;
+        if (!event) continue;
+        StoredEvent stored{utf8(event->get(u"id")),
+                           utf8(event->get(u"bc")),
+                           utf8(event->get(u"mode")),
+                           event->get(u"message"),
+                           {},
+                           event->get(u"received").integerValue()};
+        if (const Array* files = event->get(u"files").asArray())
+            for (const Value& file : *files)
+                stored.files.push_back(events / utf8(file));
+        found.push_back(std::move(stored));
+    }
+    std::sort(found.begin(), found.end(),
+              [](const auto& a, const auto& b) { return a.received < b.received; });
+    return found;
+}
 
 bool ReferenceServer::Impl::store(const Dictionary& event, const httplib::Request& request) {
     const std::string id = utf8(event.get(u"id"));
@@ -104,6 +132,7 @@ bool ReferenceServer::Impl::store(const Dictionary& event, const httplib::Reques
     if (fs::exists(eventFile, error)) return true;  // seen before: acknowledged, not stored again
 
     auto stored = qn::makeRef<Dictionary>();
+    stored->set(u"received", Value(++lastReceived));
     stored->set(u"id", event.get(u"id"));
     stored->set(u"bc", event.get(u"bc"));
     stored->set(u"mode", event.get(u"mode"));
@@ -231,6 +260,12 @@ int ReferenceServer::start(int port) {
     std::error_code error;
     fs::create_directories(d_->events, error);
     if (error) return 0;
+    {
+        // Numbering goes on from the events a previous run stored.
+        std::lock_guard lock(d_->mutex);
+        for (const auto& event : d_->readEvents())
+            d_->lastReceived = std::max(d_->lastReceived, event.received);
+    }
     port_ = port == 0 ? d_->server.bind_to_any_port("127.0.0.1")
                       : (d_->server.bind_to_port("127.0.0.1", port) ? port : -1);
     if (port_ <= 0) {
@@ -273,30 +308,7 @@ void ReferenceServer::setPostHook(PostHook hook) {
 
 std::vector<StoredEvent> ReferenceServer::storedEvents() const {
     std::lock_guard lock(d_->mutex);
-    std::vector<std::pair<fs::file_time_type, StoredEvent>> found;
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(d_->events, error)) {
-        if (entry.path().extension() != ".json") continue;
-        const auto text = readFile(entry.path());
-        const auto value = text ? qn::QNJSON::parse(std::string_view(*text)) : std::nullopt;
-        const Dictionary* event = value ? value->asDictionary() : nullptr;
-        if (!event) continue;
-        StoredEvent stored{utf8(event->get(u"id")),
-                           utf8(event->get(u"bc")),
-                           utf8(event->get(u"mode")),
-                           event->get(u"message"),
-                           {}};
-        if (const Array* files = event->get(u"files").asArray())
-            for (const Value& file : *files)
-                stored.files.push_back(d_->events / utf8(file));
-        found.emplace_back(entry.last_write_time(error), std::move(stored));
-    }
-    std::stable_sort(found.begin(), found.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-    std::vector<StoredEvent> events;
-    for (auto& [time, event] : found)
-        events.push_back(std::move(event));
-    return events;
+    return d_->readEvents();
 }
 
 std::map<std::string, int> ReferenceServer::deliveries() const {

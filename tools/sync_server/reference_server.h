@@ -33,6 +33,7 @@ struct StoredEvent {
     std::string mode;
     qn::Value message;
     std::vector<std::filesystem::path> files;  // in the order the event lists them
+    std::int64_t received = 0;                 // 1 for the first event the server stored, ...
 };
 
 class ReferenceServer {
