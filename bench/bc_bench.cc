@@ -28,6 +28,8 @@
 #include <string>
 #include <vector>
 
+#include "sample_application.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -242,49 +244,14 @@ BENCHMARK(BM_BCGetByKeyArray10k_RawGetterLoop)->Unit(benchmark::kMicrosecond);
 
 // --- A save through the transaction -------------------------------------------------------
 
-// The sample application in a fresh folder, its database made by the
-// reorganization; current while a benchmark runs.
-class SampleApplication {
-public:
-    static const SampleApplication& use() {
-        static const SampleApplication app;
-        app.activate();
-        return app;
-    }
-    ~SampleApplication() {
-        std::error_code error;
-        fs::remove_all(root_, error);
-    }
-    fs::path database() const {
-        return qn::toUtf8(qn::QNDBManager::sharedInstance().databasePath());
-    }
-
-private:
-    SampleApplication() {
-        char pattern[] = "/tmp/qn-bc-bench-XXXXXX";
-        if (!::mkdtemp(pattern)) setupFailed("mkdtemp");
-        root_ = pattern;
-        activate();
-        std::promise<int> created;
-        qn::QNDBManager::sharedInstance().createDatabaseIfNeededWithCompletionBlock(
-            [&created](int result, const std::optional<qn::QNError>&) {
-                created.set_value(result);
-            });
-        if (created.get_future().get() != 2) setupFailed("the sample database was not made");
-    }
-    void activate() const {
-        qn::QNBundle::setMainBundlePath(QN_SAMPLE_BUNDLE_DIR);
-        auto& storage = qn::QNObjectsModelServices::applicationStorageService();
-        storage.setApplicationCachesDirectory(root_ / "caches");
-        storage.setApplicationSupportDirectory(root_ / "support");
-        qn::QNModel::currentModel().reloadUserData();
-        qn::QNDBManager::sharedInstance().resetDatabaseConnections();
-    }
-    fs::path root_;
-};
+// The sample application in a folder of this file's own benchmarks.
+const qnbench::SampleApplication& sampleApplication() {
+    static const qnbench::SampleApplication app("qn-bc-bench");
+    return app.use();
+}
 
 void BM_BCSaveThroughTransaction(benchmark::State& state) {
-    SampleApplication::use();
+    sampleApplication();
     auto trip = std::make_shared<travelagency::SdtTrip>();
     trip->loadKey({qn::Value(1)});
     if (trip->fail()) setupFailed("trip 1 cannot be loaded");
@@ -298,7 +265,7 @@ void BM_BCSaveThroughTransaction(benchmark::State& state) {
 BENCHMARK(BM_BCSaveThroughTransaction)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 void BM_BCSaveThroughTransaction_RawUpdate(benchmark::State& state) {
-    const auto& app = SampleApplication::use();
+    const auto& app = sampleApplication();
     qn::QNDBManager::sharedInstance().disconnect();
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(app.database().c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,

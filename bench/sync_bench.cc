@@ -35,6 +35,8 @@
 #include <string>
 #include <vector>
 
+#include "sample_application.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -54,44 +56,11 @@ fs::path freshFolder(const char* prefix) {
     return pattern;
 }
 
-// The sample application in a fresh folder, its database made by the
-// reorganization; made current again by every benchmark, since the others
-// (run interleaved with these) change the main bundle and the folders.
-class SampleApplication {
-public:
-    static const SampleApplication& use() {
-        static const SampleApplication app;
-        app.activate();
-        return app;
-    }
-    ~SampleApplication() {
-        std::error_code error;
-        fs::remove_all(root_, error);
-    }
-    fs::path database() const {
-        return qn::toUtf8(qn::QNDBManager::sharedInstance().databasePath());
-    }
-
-private:
-    SampleApplication() : root_(freshFolder("qn-sync-bench")) {
-        activate();
-        std::promise<int> created;
-        qn::QNDBManager::sharedInstance().createDatabaseIfNeededWithCompletionBlock(
-            [&created](int result, const std::optional<qn::QNError>&) {
-                created.set_value(result);
-            });
-        if (created.get_future().get() != 2) setupFailed("the sample database was not made");
-    }
-    void activate() const {
-        qn::QNBundle::setMainBundlePath(QN_SAMPLE_BUNDLE_DIR);
-        auto& storage = qn::QNObjectsModelServices::applicationStorageService();
-        storage.setApplicationCachesDirectory(root_ / "caches");
-        storage.setApplicationSupportDirectory(root_ / "support");
-        qn::QNModel::currentModel().reloadUserData();
-        qn::QNDBManager::sharedInstance().resetDatabaseConnections();
-    }
-    fs::path root_;
-};
+// The sample application in a folder of this file's own benchmarks.
+const qnbench::SampleApplication& sampleApplication() {
+    static const qnbench::SampleApplication app("qn-sync-bench");
+    return app.use();
+}
 
 // A reference server in a folder of its own for the whole process.
 class Server {
@@ -156,7 +125,7 @@ std::shared_ptr<travelagency::SdtTrip> loadedTrip() {
 // --- Send -----------------------------------------------------------------------------------
 
 void BM_ReferenceSend1000Events(benchmark::State& state) {
-    SampleApplication::use();
+    sampleApplication();
     Server& server = sendServer();
     const Installed installed(server->baseURL());
     auto log = std::dynamic_pointer_cast<qn::QNPendingEventLog>(
@@ -210,7 +179,7 @@ std::size_t collect(char* data, std::size_t size, std::size_t count, void* into)
 }
 
 void BM_RawCurlPost1000Events(benchmark::State& state) {
-    SampleApplication::use();
+    sampleApplication();
     Server& server = sendServer();
     // The message the log writes for the trip, as the events carry it.
     std::vector<qn::String> files;
@@ -335,7 +304,7 @@ void emptyTrips(qn::QNDBConnection& db) {
 }
 
 void BM_ReferenceReceive100000Rows(benchmark::State& state) {
-    SampleApplication::use();
+    sampleApplication();
     Server& server = receiveServerWithRows();
     const Installed installed(server->baseURL());
     auto& service = dynamic_cast<qn::QNReferenceReceiveService&>(
@@ -366,7 +335,7 @@ void exec(sqlite3* db, const char* sql) {
 }
 
 void BM_RawSqliteInsert100000Rows(benchmark::State& state) {
-    const auto& app = SampleApplication::use();
+    const auto& app = sampleApplication();
     const auto& rows = tripRows();
     qn::QNDBManager::sharedInstance().disconnect();
     sqlite3* db = nullptr;
