@@ -23,7 +23,8 @@ bool run(const char16_t* statement) {
 void TravelAgencySynchronizer_reorg::executeFlexibleClient() {
     qn::QNReorganization::addMsg(u"Creating table Customer");
     run(u"CREATE TABLE Customer (CustomerId INTEGER NOT NULL PRIMARY KEY, "
-        u"CustomerName TEXT NOT NULL, CustomerEmail TEXT NOT NULL DEFAULT '')");
+        u"CustomerName TEXT NOT NULL, CustomerEmail TEXT NOT NULL DEFAULT '', "
+        u"CustomerPhoto TEXT NOT NULL DEFAULT '')");
     qn::QNReorganization::addMsg(u"Creating table Trip");
     run(u"CREATE TABLE Trip (TripId INTEGER NOT NULL PRIMARY KEY, "
         u"CustomerId INTEGER NOT NULL REFERENCES Customer (CustomerId), "

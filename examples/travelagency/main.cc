@@ -1,6 +1,7 @@
 // TravelAgency: the sample application as its host runs it. The generated
 // classes (examples/generated: the reorganization, a data-store helper with
-// its cursors, the procedure PrcTripTotals and the business component Trip)
+// its cursors, the procedure PrcTripTotals and the business component
+// CustomerProfile)
 // do the work; this file is what an application around them provides: where
 // the bundle and the data live, the synchronization services, start-up and
 // an orderly end.
@@ -9,11 +10,11 @@
 //                [--language NAME]
 //
 // On start it creates its database (or finds it), lists the customer's trips
-// through a cursor and the procedure, saves a trip of the customer through
-// the business component with a photo attached, sends the pending events to
+// through a cursor and the procedure, saves the customer through the
+// business component CustomerProfile with a photo attached, sends the pending events to
 // the synchronization server and receives its changes. The exit status is 0
 // when every step worked.
-#include <generated/trip_bc.h>
+#include <generated/customer_profile_bc.h>
 #include <generated/trips_data_store.h>
 #include <qn/bc.h>
 #include <qn/host.h>
@@ -39,7 +40,6 @@ using Helper = travelagency::TripsDataStoreHelper;
 namespace {
 
 constexpr std::int64_t kCustomer = 1;
-constexpr std::int64_t kEditedTrip = 3;
 
 struct Options {
     fs::path bundle;
@@ -123,29 +123,32 @@ std::optional<qn::Decimal> tripTotal(std::int64_t customer) {
     return answer[1].decimalValue();
 }
 
-// Loads the trip, attaches a thumbnail of the photo and saves it through the
-// business component; the messages when it failed.
-bool saveTripWithPhoto(std::int64_t id, const fs::path& photo) {
+// Loads the customer, gives it a new e-mail address and a thumbnail of the
+// photo, and saves it through the business component; the messages when it
+// failed.
+bool saveCustomerWithPhoto(std::int64_t id, const fs::path& photo) {
     const String thumbnail = qn::QNImageUtil::resize(qn::fromUtf8(photo.string()), 48, 32, false);
     if (qn::QNImageUtil::getImageWidth(thumbnail) != 48) {
         std::cout << "  the photo " << photo << " could not be read\n";
         return false;
     }
-    auto trip = std::make_shared<travelagency::SdtTrip>();
-    trip->loadKey({Value(id)});
-    if (!trip->success()) {
-        std::cout << "  trip " << id << " not found\n";
+    auto customer = std::make_shared<travelagency::SdtCustomerProfile>();
+    customer->loadKey({Value(id)});
+    if (!customer->success()) {
+        std::cout << "  customer " << id << " not found\n";
         return false;
     }
-    trip->setTripPhoto(thumbnail);
-    trip->save();
-    if (!trip->success()) {
-        std::cout << "  not saved: " << toUtf8(trip->getMessages()->firstErrorMessage()) << "\n";
+    customer->setCustomerEmail(u"ana.souza@travel.example.com");
+    customer->setCustomerPhoto(thumbnail);
+    customer->save();
+    if (!customer->success()) {
+        std::cout << "  not saved: " << toUtf8(customer->getMessages()->firstErrorMessage())
+                  << "\n";
         return false;
     }
-    std::cout << "Saved trip " << id << " \"" << toUtf8(trip->tripDescription())
-              << "\" of customer " << trip->customerId()
-              << " through the business component Trip, with a 48 x 32 photo\n";
+    std::cout << "Saved customer " << id << " \"" << toUtf8(customer->customerName())
+              << "\" through the business component CustomerProfile: "
+              << toUtf8(customer->customerEmail()) << ", a 48 x 32 photo\n";
     return true;
 }
 
@@ -201,7 +204,7 @@ int main(int argc, char** argv) {
     std::cout << "Total fare (PrcTripTotals): " << (total ? fare(*total) : "unknown") << "\n";
     ok = ok && trips > 0 && total.has_value();
 
-    ok = saveTripWithPhoto(kEditedTrip, options->photo) && ok;
+    ok = saveCustomerWithPhoto(kCustomer, options->photo) && ok;
     std::cout << "Pending events: " << pendingEvents() << "\n";
 
     const std::int64_t sent = qn::QNSynchronization::send();

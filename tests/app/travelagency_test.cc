@@ -132,8 +132,8 @@ TEST_F(TravelAgencyTest, RunsOnAFreshBundleThenOnItsDatabaseAndSynchronizesBothW
     EXPECT_TRUE(hasLine(out, "3 trips found"));
     EXPECT_TRUE(hasLine(out, "Total fare (PrcTripTotals): 2540.75"));
     EXPECT_TRUE(hasLine(out,
-                        "Saved trip 3 \"Montevideo - Buenos Aires\" of customer 1 through "
-                        "the business component Trip, with a 48 x 32 photo"));
+                        "Saved customer 1 \"Ana Souza\" through the business component "
+                        "CustomerProfile: ana.souza@travel.example.com, a 48 x 32 photo"));
     EXPECT_TRUE(hasLine(out, "Pending events: 1"));
     EXPECT_TRUE(hasLine(out, "Send: result 0, pending events 0"));
     EXPECT_TRUE(hasLine(out, "Receive: result 0"));
@@ -141,12 +141,13 @@ TEST_F(TravelAgencyTest, RunsOnAFreshBundleThenOnItsDatabaseAndSynchronizesBothW
 
     auto stored = server_.storedEvents();
     ASSERT_EQ(stored.size(), 1u);
-    EXPECT_EQ(stored[0].bc, "Trip");
+    EXPECT_EQ(stored[0].bc, "CustomerProfile");
     EXPECT_EQ(stored[0].mode, "UPD");
     const Dictionary* message = stored[0].message.asDictionary();
     ASSERT_NE(message, nullptr);
-    EXPECT_EQ(message->get(u"TripId").integerValue(), 3);
-    EXPECT_EQ(message->get(u"TripPhoto").asString(), u"<file:0>");
+    EXPECT_EQ(message->get(u"CustomerId").integerValue(), 1);
+    EXPECT_EQ(message->get(u"CustomerEmail").asString(), u"ana.souza@travel.example.com");
+    EXPECT_EQ(message->get(u"CustomerPhoto").asString(), u"<file:0>");
     ASSERT_EQ(stored[0].files.size(), 1u);
     EXPECT_EQ(pngSize(stored[0].files[0]), std::make_pair(48, 32));
 

@@ -55,8 +55,8 @@ TEST_F(SDTMetadataTest, SampleBundleMetadataReadsBackWhole) {
     ScopedBundle bundle(QN_SAMPLE_BUNDLE_DIR);
     auto model = QNApplicationModel::currentModel();
     EXPECT_EQ(model->appName(), u"TravelAgency") << "the rest of the model is still read";
-    ASSERT_EQ(namesOf(model->sdts()),
-              (std::vector<String>{u"Customer", u"Flight", u"CustomerNames", u"Trip"}));
+    ASSERT_EQ(namesOf(model->sdts()), (std::vector<String>{u"Customer", u"Flight", u"CustomerNames",
+                                                           u"Trip", u"CustomerProfile"}));
 
     auto customer = QNStructureDataTypeInfo::sdtInfoForName(u"cUSTOMER");
     ASSERT_TRUE(customer);

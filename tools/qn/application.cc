@@ -130,7 +130,8 @@ void showApplication(std::ostream& out) {
     for (const auto& event : server.storedEvents()) {
         out << "     event " << event.id << ": " << event.bc << " " << event.mode;
         if (const qn::Dictionary* message = event.message.asDictionary())
-            out << ", TripId " << qn::toUtf8(message->get(u"TripId").description());
+            out << ", CustomerId " << qn::toUtf8(message->get(u"CustomerId").description())
+                << ", CustomerEmail " << qn::toUtf8(message->get(u"CustomerEmail").description());
         out << "\n";
         for (const auto& file : event.files) {
             const qn::String path = qn::fromUtf8(file.string());
