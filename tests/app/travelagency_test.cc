@@ -3,7 +3,7 @@
 // 127.0.0.1, on a fresh copy of the bundle. Twice (the second run finds
 // the database and receives a change made on the server), and killed while
 // its send waits for the server's answer (nothing is lost, and the event
-// sent again is stored once).
+// sent again is stored once), also before the server had anything.
 #include <qn/core/containers.h>
 #include <qn/core/json.h>
 #include <reference_server.h>
@@ -16,7 +16,10 @@
 
 #include <cerrno>
 #include <future>
+#include <memory>
+#include <thread>
 
+#include "net/test_server.h"
 #include "support/test_support.h"
 
 extern char** environ;
@@ -109,6 +112,41 @@ std::pair<int, int> pngSize(const fs::path& file) {
     };
     return {big(16), big(20)};
 }
+
+// Accepts one connection on 127.0.0.1 and reads whatever comes without ever
+// answering; says when the first bytes of a request arrived.
+class SilentListener {
+public:
+    SilentListener() {
+        fd_ = listenOnLoopback(port_);
+        thread_ = std::thread([this] {
+            const int connection = ::accept(fd_, nullptr, nullptr);
+            if (connection < 0) return;
+            char buffer[65536];
+            bool first = true;
+            while (::recv(connection, buffer, sizeof buffer, 0) > 0) {
+                if (first) arrived_->arrive();
+                first = false;
+            }
+            ::close(connection);
+        });
+    }
+    ~SilentListener() {
+        ::shutdown(fd_, SHUT_RDWR);
+        thread_.join();
+        ::close(fd_);
+    }
+    std::string baseURL() const {
+        return "http://127.0.0.1:" + std::to_string(port_) + "/qnsync/v1/";
+    }
+    bool waitForRequest() { return arrived_->waitFor(1); }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+    std::shared_ptr<Latch> arrived_ = std::make_shared<Latch>();
+    std::thread thread_;
+};
 
 class TravelAgencyTest : public ::testing::Test {
 protected:
@@ -203,6 +241,30 @@ TEST_F(TravelAgencyTest, KilledWhileItsSendWaitsLosesNothingAndTheEventIsStoredO
     ASSERT_EQ(server_.storedEvents()[0].files.size(), 1u);
     EXPECT_EQ(pngSize(server_.storedEvents()[0].files[0]), std::make_pair(48, 32))
         << "the first event's file survived the kill";
+}
+
+TEST_F(TravelAgencyTest, KilledBeforeTheServerHasItsEventLosesNothing) {
+    {
+        SilentListener silent;
+        AppProcess killed(dir_.path(), silent.baseURL());
+        ASSERT_TRUE(killed.started());
+        ASSERT_TRUE(silent.waitForRequest()) << "the send never started";
+        killed.kill9();
+        EXPECT_EQ(killed.wait(), -1);
+    }
+    AppProcess next(dir_.path(), server_.baseURL());
+    ASSERT_EQ(next.wait(), 0) << next.output();
+    EXPECT_TRUE(hasLine(next.output(), "Database found (result 0)"));
+    EXPECT_TRUE(hasLine(next.output(), "Pending events: 2"));
+    EXPECT_TRUE(hasLine(next.output(), "Send: result 0, pending events 0"));
+    const auto stored = server_.storedEvents();
+    ASSERT_EQ(stored.size(), 2u);
+    for (const auto& event : stored) {
+        ASSERT_EQ(event.files.size(), 1u) << event.id;
+        EXPECT_EQ(pngSize(event.files[0]), std::make_pair(48, 32)) << event.id;
+    }
+    for (const auto& [id, count] : server_.deliveries())
+        EXPECT_EQ(count, 1) << id;
 }
 
 }  // namespace
