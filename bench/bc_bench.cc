@@ -265,15 +265,7 @@ void BM_BCSaveThroughTransaction(benchmark::State& state) {
 BENCHMARK(BM_BCSaveThroughTransaction)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 void BM_BCSaveThroughTransaction_RawUpdate(benchmark::State& state) {
-    const auto& app = sampleApplication();
-    qn::QNDBManager::sharedInstance().disconnect();
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(app.database().c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
-                        nullptr) != SQLITE_OK)
-        setupFailed("cannot open the sample database");
-    sqlite3_busy_timeout(db, 5000);
-    sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;",
-                 nullptr, nullptr, nullptr);
+    sqlite3* db = sampleApplication().openRaw();
     sqlite3_stmt* update = nullptr;
     sqlite3_prepare_v2(db,
                        "UPDATE Trip SET CustomerId = ?, TripDescription = ?, TripDate = ?, "

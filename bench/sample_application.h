@@ -6,6 +6,7 @@
 
 #include <qn/host.h>
 #include <qn/offline.h>
+#include <sqlite3.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -44,6 +45,23 @@ public:
     }
     std::filesystem::path database() const {
         return qn::toUtf8(qn::QNDBManager::sharedInstance().databasePath());
+    }
+    // The database opened with raw SQLite as the library opens it (WAL,
+    // synchronous FULL, foreign keys), the library's connections closed
+    // first. The caller closes it.
+    sqlite3* openRaw() const {
+        qn::QNDBManager::sharedInstance().disconnect();
+        sqlite3* db = nullptr;
+        if (sqlite3_open_v2(database().c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                            nullptr) != SQLITE_OK)
+            fail("cannot open the sample database");
+        sqlite3_busy_timeout(db, 5000);
+        if (sqlite3_exec(db,
+                         "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; "
+                         "PRAGMA foreign_keys=ON;",
+                         nullptr, nullptr, nullptr) != SQLITE_OK)
+            fail("cannot set the sample database's pragmas");
+        return db;
     }
 
 private:

@@ -335,15 +335,8 @@ void exec(sqlite3* db, const char* sql) {
 }
 
 void BM_RawSqliteInsert100000Rows(benchmark::State& state) {
-    const auto& app = sampleApplication();
     const auto& rows = tripRows();
-    qn::QNDBManager::sharedInstance().disconnect();
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(app.database().c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
-                        nullptr) != SQLITE_OK)
-        setupFailed("cannot open the sample database");
-    sqlite3_busy_timeout(db, 5000);
-    exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;");
+    sqlite3* db = sampleApplication().openRaw();
     sqlite3_stmt* insert = nullptr;
     if (sqlite3_prepare_v2(db,
                            "INSERT OR REPLACE INTO Trip (TripId, CustomerId, TripDescription, "

@@ -16,15 +16,14 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
-#include <fstream>
 #include <future>
 #include <limits>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "core/ascii.h"
+#include "host/internal.h"
 
 namespace qn {
 
@@ -117,18 +116,16 @@ Answer perform(QNURLRequest request) {
     return answer.get();
 }
 
-std::optional<std::string> readWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    if (in.bad()) return std::nullopt;
-    return std::move(bytes).str();
-}
-
 void append(Bytes& body, std::string_view text) {
     body.insert(body.end(), text.begin(), text.end());
 }
+
+// One upload file as a part of the body.
+struct FilePart {
+    std::string name;      // as the event lists it
+    std::string fileName;  // the file's own, plain
+    std::string bytes;
+};
 
 // A multipart/form-data body: the events as JSON, then each file as a part
 // named as the events list it. The boundary is made again in the unlikely
@@ -138,25 +135,23 @@ struct MultipartBody {
     Bytes bytes;
 };
 
-MultipartBody multipartBody(const std::string& events,
-                            const std::vector<std::pair<std::string, std::string>>& files,
-                            const std::vector<std::string>& fileNames) {
+MultipartBody multipartBody(const std::string& events, const std::vector<FilePart>& files) {
     for (;;) {
         std::string boundary = "qnsync-" + QNUUID::createUUID().uuidStdString();
         bool clash = events.find(boundary) != std::string::npos;
         for (const auto& file : files)
-            clash = clash || file.second.find(boundary) != std::string::npos;
+            clash = clash || file.bytes.find(boundary) != std::string::npos;
         if (clash) continue;
         Bytes body;
         append(body, "--" + boundary +
                          "\r\nContent-Disposition: form-data; name=\"events\"\r\n"
                          "Content-Type: application/json\r\n\r\n");
         append(body, events);
-        for (std::size_t i = 0; i < files.size(); ++i) {
+        for (const auto& file : files) {
             append(body, "\r\n--" + boundary + "\r\nContent-Disposition: form-data; name=\"" +
-                             files[i].first + "\"; filename=\"" + fileNames[i] +
+                             file.name + "\"; filename=\"" + file.fileName +
                              "\"\r\nContent-Type: application/octet-stream\r\n\r\n");
-            append(body, files[i].second);
+            append(body, file.bytes);
         }
         append(body, "\r\n--" + boundary + "--\r\n");
         return {std::move(boundary), std::move(body)};
@@ -194,8 +189,7 @@ std::optional<QNError> QNReferenceSendService::sendNow(bool fromUserCode) {
             return std::nullopt;
         }
 
-        std::vector<std::pair<std::string, std::string>> files;  // part name, bytes
-        std::vector<std::string> fileNames;
+        std::vector<FilePart> files;
         std::size_t bytes = 0;
         auto list = makeRef<Array>();
         for (std::size_t n = 0; n < events.size(); ++n) {
@@ -207,21 +201,22 @@ std::optional<QNError> QNReferenceSendService::sendNow(bool fromUserCode) {
             const auto message = QNJSON::parse(StringView(event.message));
             entry->set(u"message", message ? *message : Value(event.message));
             auto parts = makeRef<Array>();
-            std::vector<std::pair<std::string, std::string>> eventFiles;
-            for (std::size_t i = 0; i < event.files.size(); ++i) {
-                const String path =
-                    QNFileSystemObject::absoluteFilePathForRelativePath(StringView(event.files[i]));
-                // A file gone since the change was made goes as no part.
-                const auto content = path.empty() ? std::nullopt : readWholeFile(toUtf8(path));
-                if (!content) continue;
-                const std::string part = "f" + std::to_string(event.seq) + "_" + std::to_string(i);
-                parts->append(Value(fromUtf8(part)));
-                fileNames.push_back(plainFileName(toUtf8(path)));
-                eventFiles.emplace_back(part, std::move(*content));
-            }
+            std::vector<FilePart> eventFiles;
             std::size_t eventBytes = event.message.size();
-            for (const auto& file : eventFiles)
-                eventBytes += file.second.size();
+            for (std::size_t i = 0; i < event.files.size(); ++i) {
+                const std::string path = toUtf8(QNFileSystemObject::absoluteFilePathForRelativePath(
+                    StringView(event.files[i])));
+                // A file gone since the change was made goes as no part.
+                auto content = path.empty() ? std::nullopt
+                                            : internal::readFile(
+                                                  path, std::numeric_limits<std::size_t>::max());
+                if (!content) continue;
+                FilePart file{"f" + std::to_string(event.seq) + "_" + std::to_string(i),
+                              plainFileName(path), std::move(*content)};
+                parts->append(Value(fromUtf8(file.name)));
+                eventBytes += file.bytes.size();
+                eventFiles.push_back(std::move(file));
+            }
             // Past the size a request may carry the rest wait for the next
             // request; an event alone goes whatever its size.
             if (n > 0 && bytes + eventBytes > kBytesPerRequest) {
@@ -236,7 +231,7 @@ std::optional<QNError> QNReferenceSendService::sendNow(bool fromUserCode) {
         }
         const auto json = QNJSON::generateUtf8(Value(list));
         if (!json) return sendError(u"the events could not be written as JSON");
-        auto body = multipartBody(*json, files, fileNames);
+        auto body = multipartBody(*json, files);
 
         QNURLRequest request(baseURL_ + u"events");
         request.setHTTPMethod(u"POST");
@@ -287,16 +282,35 @@ bool QNReferenceReceiveService::checkServerSynchronizationStatusWithCompletionBl
     return true;
 }
 
-std::uint32_t QNReferenceReceiveService::statusNow() {
+namespace {
+
+// GETs `path` under the base URL: the answer's JSON object, or the receive
+// status that says why there is none.
+std::optional<Value> getJSON(const String& baseURL, std::int64_t timeout, StringView path,
+                             std::uint32_t& failure) {
     QNHttpClient client;
-    client.setUrl(baseURL_);
-    client.setTimeout(timeoutSeconds_);
-    client.execute(u"GET", u"status");
-    if (client.errCode() != 0) return kUnreachable;
-    if (client.statusCode() != 200) return kRefused;
-    const auto answer = QNJSON::parse(toUtf8(client.getString()));
-    const Dictionary* body = answer ? answer->asDictionary() : nullptr;
-    const Value status = body ? body->get(u"status") : Value();
+    client.setUrl(baseURL);
+    client.setTimeout(timeout);
+    client.execute(u"GET", path);
+    failure = QNReferenceReceiveService::kUnreachable;
+    if (client.errCode() != 0) return std::nullopt;
+    failure = QNReferenceReceiveService::kRefused;
+    if (client.statusCode() != 200) return std::nullopt;
+    failure = QNReferenceReceiveService::kUnusable;
+    const Bytes data = client.getData();
+    auto answer =
+        QNJSON::parse(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+    if (!answer || !answer->isDictionary()) return std::nullopt;
+    return answer;
+}
+
+}  // namespace
+
+std::uint32_t QNReferenceReceiveService::statusNow() {
+    std::uint32_t failure = kUnusable;
+    const auto answer = getJSON(baseURL_, timeoutSeconds_, u"status", failure);
+    if (!answer) return failure;
+    const Value status = answer->asDictionary()->get(u"status");
     return status.isNumber() && status.integerValue() >= 0
                ? static_cast<std::uint32_t>(status.integerValue())
                : kUnusable;
@@ -410,19 +424,15 @@ std::uint32_t QNReferenceReceiveService::receiveNow() {
     std::lock_guard lock(receiving_);
     auto& model = QNModel::currentModel();
     const Value token = model.getUserDataForKey(String(kTokenKey));
-    QNHttpClient client;
-    client.setUrl(baseURL_);
-    client.setTimeout(timeoutSeconds_);
-    client.execute(u"GET", u"changes?since=" +
-                               QNUtilities::urlSimpleEscapeString(
-                                   token.isString() ? StringView(token.asString()) : StringView()));
-    if (client.errCode() != 0) return kUnreachable;
-    if (client.statusCode() != 200) return kRefused;
-    const Bytes data = client.getData();
-    const auto answer =
-        QNJSON::parse(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
-    const Dictionary* body = answer ? answer->asDictionary() : nullptr;
-    if (!body || !validChanges(*body)) return kUnusable;
+    std::uint32_t failure = kUnusable;
+    const auto answer = getJSON(
+        baseURL_, timeoutSeconds_,
+        u"changes?since=" + QNUtilities::urlSimpleEscapeString(
+                                token.isString() ? StringView(token.asString()) : StringView()),
+        failure);
+    if (!answer) return failure;
+    const Dictionary* body = answer->asDictionary();
+    if (!validChanges(*body)) return kUnusable;
 
     auto db =
         QNDBManager::sharedInstance().connectionForDatastore(QNDBManager::kDefaultDatastoreName);
